@@ -22,8 +22,8 @@ double loggamma(double x) {
   const double u3 = u2 * u;
   const double u5 = u3 * u2;
   const double u7 = u5 * u2;
-  return (z + 0.5) * std::log(z) - z + 0.5 * std::log(6.283185307179586) + u / 12.0 -
-         u3 / 360.0 + u5 / 1260.0 - u7 / 1680.0;
+  return (z + 0.5) * std::log(z) - z + 0.5 * std::log(6.283185307179586) + u / 12.0 - u3 / 360.0 +
+         u5 / 1260.0 - u7 / 1680.0;
 }
 
 double polynomial(double t) {

@@ -15,7 +15,8 @@ namespace {
 
 int D2V_debug = 0;
 
-constexpr const char *kUsage = "\n<i/p file> <dummy> <first> <last> <inc> <o/p file> <o/p first> <i/p hm>";
+constexpr const char *kUsage =
+    "\n<i/p file> <dummy> <first> <last> <inc> <o/p file> <o/p first> <i/p hm>";
 constexpr const char *kVersion = "V4.20 2008-12-05, Ardeny";
 
 struct FileCloser {
@@ -41,7 +42,7 @@ bool fitsInt(int64_t value) {
 }
 
 // Reports a failed step and gives the exit value.
-int fail(int status) { return ReportVexaStatus(status, 0); }
+int fail(Status status) { return ReportVexaStatus(status, 0); }
 
 }  // namespace
 
@@ -57,7 +58,7 @@ int dld2vexa_main(int argc, char *argv[]) {
     argc = 1;
     argv = namedArgv;
   }
-  int status = Success;
+  Status status = Success;
   int arg_no = 0;
   int ErrorValue = 0;
   CommandBlock cb;
@@ -70,10 +71,10 @@ int dld2vexa_main(int argc, char *argv[]) {
   option_define(IO_tpline, "ext", ".kvx", &cb);
   ReadOptions(argv, &arg_no, &cb, nullptr, &status);
   if (status != Success) return fail(status);
-  D2V_debug = cb.TestBit.V;
+  D2V_debug = cb.TestBit;
 
-  user_io(argc, argv, &arg_no, &cb, InName, &InFirst, &InLast, &InInc, InHmName, OutName,
-          &OutFirst, &Dummy, &DataLength, &Dim_1, &Dim_2, &Off_1, &Off_2, &status);
+  user_io(argc, argv, &arg_no, &cb, InName, &InFirst, &InLast, &InInc, InHmName, OutName, &OutFirst,
+          &Dummy, &DataLength, &Dim_1, &Dim_2, &Off_1, &Off_2, &status);
   if (status != Success) return fail(status);
 
   trace("open header file");
@@ -94,13 +95,15 @@ int dld2vexa_main(int argc, char *argv[]) {
   }
 
   trace("open norv data file");
-  const int OutStream = kvx_open_data_file(OutName, "any", &ErrorValue, &status);
+  int kvxStatus = Success;
+  const int OutStream = kvx_open_data_file(OutName, "any", &ErrorValue, &kvxStatus);
   if (ErrorValue != 0) return fail(FileOpeningError);
 
   int64_t In = InFirst, Out = OutFirst;
   for (int64_t loop = 1; loop <= loopmax; ++loop, In += InInc, Out += InInc) {
     if (In >= 1 && In <= MaxFrame) {
-      std::printf(" Converting frame % d to image % d\n", static_cast<int>(In), static_cast<int>(Out));
+      std::printf(" Converting frame % d to image % d\n", static_cast<int>(In),
+                  static_cast<int>(Out));
       Dld2Vexa(&cb, InFstream.get(), static_cast<int>(In), DataLength, Dim_1, Dim_2, Off_1, Off_2,
                InHmstream.get(), OutStream, static_cast<int>(Out), InName, Dummy, &ErrorValue);
       // The output is left open: closing it would write the failed image's
@@ -113,8 +116,8 @@ int dld2vexa_main(int argc, char *argv[]) {
     }
   }
 
-  status = Success;
-  kvx_close_data_file(OutStream, &ErrorValue, &status);
+  kvxStatus = Success;
+  kvx_close_data_file(OutStream, &ErrorValue, &kvxStatus);
   if (ErrorValue != 0) return fail(FileClosingError);
   InFstream.reset();
   InHmstream.reset();

@@ -21,7 +21,8 @@
 
 namespace {
 
-constexpr const char *kUsage = "\n<i/p file> <dummy> <first> <last> <inc> <o/p file> <o/p first> <i/p hm>";
+constexpr const char *kUsage =
+    "\n<i/p file> <dummy> <first> <last> <inc> <o/p file> <o/p first> <i/p hm>";
 constexpr const char *kVersion = "V4.20 2008-12-05, Ardeny";
 constexpr size_t kMaxText = kD2VTextSize - 1;
 
@@ -80,7 +81,7 @@ struct FileCloser {
 // One dialog: the argument index, prompt mode and the first failure.
 class Dialog {
  public:
-  Dialog(int argc, char *argv[], int *parg_no, int *pstatus)
+  Dialog(int argc, char *argv[], int *parg_no, Status *pstatus)
       : argc_(argc), argv_(argv), index_(parg_no), status_(pstatus) {}
 
   bool failed() const { return *status_ != Success; }
@@ -98,7 +99,7 @@ class Dialog {
     return std::strcmp(word, "=") == 0 ? nullptr : word;
   }
 
-  void text(char *value, const char *question, int failure) {
+  void text(char *value, const char *question, Status failure) {
     if (const char *word = argument(); word != nullptr && !copyName(word, value)) {
       fail(failure, word);
       return;
@@ -122,25 +123,25 @@ class Dialog {
     if (prompt_) check(GetReal(stdin, value, 1, question, *value));
   }
 
-  void fail(int status, const char *message = nullptr) {
+  void fail(Status status, const char *message = nullptr) {
     if (message != nullptr) SetVexaErrorMessage(message);
     *status_ = status;
   }
 
  private:
-  void check(int status) {
+  void check(Status status) {
     if (status != Success) *status_ = status;
   }
 
   int argc_;
   char **argv_;
   int *index_;
-  int *status_;
+  Status *status_;
   bool prompt_ = false;
 };
 
 // Expands a file name in place; prints the refusal and fails otherwise.
-bool expand(Dialog &dialog, char *name, const char *progfn, const char *what, int failure) {
+bool expand(Dialog &dialog, char *name, const char *progfn, const char *what, Status failure) {
   if (filename_full(name, kD2VTextSize, name) != nullptr) return true;
   std::printf("%s: %s or path not allowed\n", progfn, what);
   dialog.fail(failure, name);
@@ -181,7 +182,7 @@ void printUsage(const char *progfn) { std::printf("Usage: %s %s\n", progfn, kUsa
 
 void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InName, int *InFirst,
              int *InLast, int *InInc, char *InHmName, char *OutName, int *OutFirst, float *Dummy,
-             int *DataLength, int *Dim_1, int *Dim_2, int *Off_1, int *Off_2, int *pstatus) {
+             int *DataLength, int *Dim_1, int *Dim_2, int *Off_1, int *Off_2, Status *pstatus) {
   *pstatus = Success;
   SetVexaError("dld2vexa", "user_io", nullptr);
   trace("user_io BEGIN");
@@ -229,7 +230,7 @@ void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InNa
 
   // 6, 7: output file and its first image number.
   dialog.advance();
-  if (!join(dialog, OutName, nameStem, ext->V)) return;
+  if (!join(dialog, OutName, nameStem, ext->V.data())) return;
   dialog.text(OutName, "Output file name", FileNameError);
   if (dialog.failed()) return;
   if (!expand(dialog, OutName, progfn, "Output file name", FileNameError)) return;

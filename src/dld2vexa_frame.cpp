@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "GetDldFrame.h"
 #include "VexaError.h"
@@ -17,7 +19,6 @@ namespace {
 
 constexpr int kChannels = 32;
 constexpr int kPrimaryChain = 1;
-constexpr int kStartTimeSize = 256;
 
 void trace(const char *text) {
   if (D2V_debug_level()) std::printf("%s\n", text);
@@ -35,38 +36,34 @@ bool versionAtLeast(const char *version, const char *least) {
 }
 
 bool present(const char *text) { return text != nullptr && text[0] != '\0'; }
+bool present(const std::optional<std::string> &text) { return text.has_value() && !text->empty(); }
+bool present(const std::string &text) { return !text.empty(); }
 
-// Everything read for one frame.  The texts and the frame buffer are the
-// readers' allocations and are released with the frame.
+// Everything read for one frame; released when the frame is done.
 struct FrameValues {
-  char *HmDldVersion = nullptr;
+  const char *HmDldVersion = nullptr;
   std::array<float, kChannels> HmScaler{};
-  std::array<char *, kChannels> HmScalerName{};
+  std::array<const char *, kChannels> HmScalerName{};
   std::array<float, kChannels> HmScalerZero{};
   std::array<float, kChannels> HmScalerCalib{};
   float HmScalerDepth = 0;
   int HmScalerI0 = 0, HmScalerI1 = 0, HmScalerAnode = 0, HmScalerTime = 0;
   int HmScalerI0S = 0, HmScalerI1S = 0, HmScalerAnodeS = 0, HmScalerTimeS = 0;
-  char HmStartTime[kStartTimeSize] = "";
+  std::string HmStartTime;
   float HmDeltaTime = 0;
-  char *Title = nullptr, *ExperimentInfo = nullptr;
+  std::optional<std::string> Title, ExperimentInfo;
   float Center_1 = 0, Center_2 = 0, PixSize_1 = 0, PixSize_2 = 0;
   float WaveLength = 0, SampleDistance = 0, DetectorPosition = 0;
   int ICenter = 0, IPixSize = 0, IWaveLength = 0, ISampleDistance = 0, IDetectorPosition = 0;
-  char *DetectorType = nullptr, *MachineInfo = nullptr, *OpticsInfo = nullptr;
-  char *StationInfo = nullptr, *ProposalInfo = nullptr;
-  char *Start = nullptr;
-  size_t StartSize = 0;
+  std::optional<std::string> DetectorType, MachineInfo, OpticsInfo, StationInfo, ProposalInfo;
+  std::vector<unsigned char> Start;
 
   FrameValues() = default;
   FrameValues(const FrameValues &) = delete;
   FrameValues &operator=(const FrameValues &) = delete;
   ~FrameValues() {
-    for (char *text :
-         {Title, ExperimentInfo, DetectorType, MachineInfo, OpticsInfo, StationInfo, ProposalInfo})
-      std::free(text);
-    if (Start != nullptr && D2V_debug_level()) std::printf("Start = %p\n", static_cast<void *>(Start));
-    std::free(Start);
+    if (!Start.empty() && D2V_debug_level())
+      std::printf("Start = %p\n", static_cast<const void *>(Start.data()));
   }
 };
 
@@ -87,7 +84,7 @@ class ImageWriter {
   void integer(const char *key, long value) {
     if (ok()) kvx_write_header_long(stream_, image_, kPrimaryChain, key, value, error_, &status_);
   }
-  void data(long *dim, void *buffer, int dataType) {
+  void data(const long *dim, const void *buffer, int dataType) {
     if (ok())
       kvx_write_data_raw(stream_, image_, kPrimaryChain, dim, buffer, dataType, 0, HighByteFirst, 1,
                          error_, &status_);
@@ -100,14 +97,17 @@ class ImageWriter {
   int status_ = Success;
 };
 
+const char *text(const std::optional<std::string> &value) { return value ? value->c_str() : ""; }
+const char *text(const std::string &value) { return value.c_str(); }
+
 void writeHeader(ImageWriter &out, const FrameValues &f, const char *HmFile, int HmFrame, int Off_1,
                  int Off_2, float Dummy) {
   out.line("VexaDataVersion", "2.0");
   out.integer("HMFrame", HmFrame);
   if (present(HmFile)) out.line("HMFile", HmFile);
-  if (present(f.Title)) out.line("Title", f.Title);
-  if (present(f.ExperimentInfo)) out.line("ExperimentInfo", f.ExperimentInfo);
-  if (present(f.HmStartTime)) out.line("HMStartTime", f.HmStartTime);
+  if (present(f.Title)) out.line("Title", text(f.Title));
+  if (present(f.ExperimentInfo)) out.line("ExperimentInfo", text(f.ExperimentInfo));
+  if (present(f.HmStartTime)) out.line("HMStartTime", text(f.HmStartTime));
   if (std::fabs(f.HmDeltaTime) > 1e-32F) out.real("HMDeltaTime", f.HmDeltaTime);
   out.real("Dummy", Dummy);
   out.integer("HS32Len", kChannels);
@@ -125,10 +125,10 @@ void writeHeader(ImageWriter &out, const FrameValues &f, const char *HmFile, int
   if (f.IWaveLength) out.real("WaveLength", f.WaveLength);
   if (f.ISampleDistance) out.real("SampleDistance", f.SampleDistance);
   if (f.IDetectorPosition) out.real("DetectorPosition", f.DetectorPosition);
-  if (present(f.DetectorType)) out.line("DetectorName", f.DetectorType);
-  if (present(f.MachineInfo)) out.line("MachineInfo", f.MachineInfo);
-  if (present(f.OpticsInfo)) out.line("OpticsInfo", f.OpticsInfo);
-  if (present(f.StationInfo)) out.line("StationInfo", f.StationInfo);
+  if (present(f.DetectorType)) out.line("DetectorName", text(f.DetectorType));
+  if (present(f.MachineInfo)) out.line("MachineInfo", text(f.MachineInfo));
+  if (present(f.OpticsInfo)) out.line("OpticsInfo", text(f.OpticsInfo));
+  if (present(f.StationInfo)) out.line("StationInfo", text(f.StationInfo));
   if (versionAtLeast(f.HmDldVersion, "1.0")) {
     for (int n = 0; n < kChannels; ++n) {
       out.line(channelKey('N', n).c_str(), f.HmScalerName[n] != nullptr ? f.HmScalerName[n] : "");
@@ -182,14 +182,14 @@ void write_data_raw(int stream, const FrameValues &f, long ImNum, const char *Hm
     *pErrorValue = BadDataBlock;
     return;
   }
-  if (bytes > f.StartSize) {
-    std::printf("Frame of %zu bytes is smaller than %d x %d pixels of %d bytes\n", f.StartSize,
+  if (bytes > f.Start.size()) {
+    std::printf("Frame of %zu bytes is smaller than %d x %d pixels of %d bytes\n", f.Start.size(),
                 Dim_1, Dim_2, DataLength);
     *pErrorValue = DataBufferTooSmall;
     return;
   }
   long dim[3] = {2, Dim_1, Dim_2};
-  out.data(dim, f.Start, dataType);
+  out.data(dim, f.Start.data(), dataType);
   if (!out.ok()) return;
   *pErrorValue = 0;
   trace("write_data_raw END");
@@ -201,7 +201,8 @@ void echoScalers(const FrameValues &f) {
   for (unsigned n = 1; n <= kChannels; ++n) {
     std::printf("%sC%2u = % g\n", "HS32", n, static_cast<double>(f.HmScaler[n - 1]));
     if (!named) continue;
-    std::printf("%sN%2u = %s\n", "HS32", n, f.HmScalerName[n - 1] != nullptr ? f.HmScalerName[n - 1] : "");
+    std::printf("%sN%2u = %s\n", "HS32", n,
+                f.HmScalerName[n - 1] != nullptr ? f.HmScalerName[n - 1] : "");
     std::printf("%sZ%2u = % g\n", "HS32", n, static_cast<double>(f.HmScalerZero[n - 1]));
     std::printf("%sS%2u = % g\n", "HS32", n, static_cast<double>(f.HmScalerCalib[n - 1]));
   }
@@ -212,12 +213,12 @@ void echoScalers(const FrameValues &f) {
   std::printf("ScalerAnode = % d\n", f.HmScalerAnode);
   std::printf("ScalerTime  = % d\n", f.HmScalerTime);
   std::printf("DeltaTime   = % g\n", static_cast<double>(f.HmDeltaTime));
-  std::printf("StartTime   = %s\n", f.HmStartTime);
+  std::printf("StartTime   = %s\n", f.HmStartTime.c_str());
 }
 
 void echoExperiment(const FrameValues &f) {
-  if (f.Title != nullptr) std::printf("Title = %s\n", f.Title);
-  if (f.ExperimentInfo != nullptr) std::printf("ExperimentInfo = %s\n", f.ExperimentInfo);
+  if (f.Title) std::printf("Title = %s\n", f.Title->c_str());
+  if (f.ExperimentInfo) std::printf("ExperimentInfo = %s\n", f.ExperimentInfo->c_str());
   if (f.ICenter)
     std::printf("Center_1 = %g, Center_2 = %g\n", static_cast<double>(f.Center_1),
                 static_cast<double>(f.Center_2));
@@ -225,21 +226,22 @@ void echoExperiment(const FrameValues &f) {
     std::printf("PixSize_1 = %g, PixSize_2 = %g\n", static_cast<double>(f.PixSize_1),
                 static_cast<double>(f.PixSize_2));
   if (f.IWaveLength) std::printf("WaveLength = %g\n", static_cast<double>(f.WaveLength));
-  if (f.ISampleDistance) std::printf("SampleDistance = %g\n", static_cast<double>(f.SampleDistance));
+  if (f.ISampleDistance)
+    std::printf("SampleDistance = %g\n", static_cast<double>(f.SampleDistance));
   if (f.IDetectorPosition)
     std::printf("DetectorPosition = %g\n", static_cast<double>(f.DetectorPosition));
 }
 
 void echoInfo(const FrameValues &f) {
-  if (f.DetectorType != nullptr) std::printf("DetectorType = %s\n", f.DetectorType);
-  if (f.MachineInfo != nullptr) std::printf("MachineInfo = %s\n", f.MachineInfo);
-  if (f.OpticsInfo != nullptr) std::printf("OpticsInfo = %s\n", f.OpticsInfo);
-  if (f.StationInfo != nullptr) std::printf("StationInfo = %s\n", f.StationInfo);
-  if (f.ProposalInfo != nullptr) std::printf("ProposalInfo = %s\n", f.ProposalInfo);
+  if (f.DetectorType) std::printf("DetectorType = %s\n", f.DetectorType->c_str());
+  if (f.MachineInfo) std::printf("MachineInfo = %s\n", f.MachineInfo->c_str());
+  if (f.OpticsInfo) std::printf("OpticsInfo = %s\n", f.OpticsInfo->c_str());
+  if (f.StationInfo) std::printf("StationInfo = %s\n", f.StationInfo->c_str());
+  if (f.ProposalInfo) std::printf("ProposalInfo = %s\n", f.ProposalInfo->c_str());
 }
 
 void traceStart(const FrameValues &f) {
-  if (D2V_debug_level()) std::printf("  Start = %p\n", static_cast<void *>(f.Start));
+  if (D2V_debug_level()) std::printf("  Start = %p\n", static_cast<const void *>(f.Start.data()));
 }
 
 }  // namespace
@@ -247,7 +249,7 @@ void traceStart(const FrameValues &f) {
 int ImageNumberExists(int stream, long ImNum, int *pErrorValue) {
   trace("ImageNumberExists BEGIN");
   long dim[3] = {2, 0, 0};
-  long size = 0;
+  size_t size = 0;
   int status = Success;
   const int found =
       kvx_read_data_dimension(stream, ImNum, kPrimaryChain, dim, &size, pErrorValue, &status);
@@ -259,16 +261,16 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
               int Dim_2, int Off_1, int Off_2, FILE *InHmstream, int OutStream, int Out,
               const char *InName, float Dummy, int *pErrorValue) {
   FrameValues f;
-  const bool verbose = pcb->TestBit.V != 0;
+  const bool verbose = pcb->TestBit != 0;
   *pErrorValue = EndOfFileDetected;
   trace("Dld2Vexa BEGIN");
   trace("ReadDldScalars");
 
-  int result = ReadDldScalars(InFstream, &f.HmDldVersion, f.HmScaler.data(), f.HmScalerName.data(),
-                              f.HmScalerZero.data(), f.HmScalerCalib.data(), &f.HmScalerDepth,
-                              &f.HmScalerI0, &f.HmScalerI1, &f.HmScalerAnode, &f.HmScalerTime,
-                              &f.HmScalerI0S, &f.HmScalerI1S, &f.HmScalerAnodeS, &f.HmScalerTimeS,
-                              &f.HmDeltaTime, f.HmStartTime, In);
+  int result =
+      ReadDldScalars(InFstream, &f.HmDldVersion, f.HmScaler, f.HmScalerName, f.HmScalerZero,
+                     f.HmScalerCalib, &f.HmScalerDepth, &f.HmScalerI0, &f.HmScalerI1,
+                     &f.HmScalerAnode, &f.HmScalerTime, &f.HmScalerI0S, &f.HmScalerI1S,
+                     &f.HmScalerAnodeS, &f.HmScalerTimeS, &f.HmDeltaTime, &f.HmStartTime, In);
   if (result != 0) {
     std::printf("ReadDldScalars return status = % d\n", result);
     return;
@@ -278,12 +280,12 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   traceStart(f);
   const bool current = versionAtLeast(f.HmDldVersion, "2.0");
   trace(current ? "  ReadDldData" : "  ReadDldDataV1");
-  result = current ? ReadDldData(InHmstream, In, &f.Start) : ReadDldDataV1(InHmstream, In, &f.Start);
+  result =
+      current ? ReadDldData(InHmstream, In, &f.Start) : ReadDldDataV1(InHmstream, In, &f.Start);
   if (result != 0) {
     std::printf("%s return status = % d\n", current ? "ReadDldData" : "ReadDldDataV1", result);
     return;
   }
-  f.StartSize = DldFrameSize();
 
   traceStart(f);
   trace("  ReadDldExperiment");

@@ -27,8 +27,8 @@
 // error stream and ends the process with exit value -1.
 //
 // Streams are owned by the caller: open FILE streams in binary read mode.
-// The readers leave a header stream positioned at the line after the last
-// one they used.  The header file is indexed once and the index is reused
+// The section readers leave the header stream's position unspecified.  The
+// header file is indexed once and the index is reused
 // while the file (device, inode, size, modification and change time) stays
 // the same, so reading every frame of a run costs time linear in the frames.
 #pragma once

@@ -1,7 +1,7 @@
 #include "GetDldFrame.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "vexapack/GetDldFrameExample.h"
 
-using Lines = std::vector<std::string>;
+namespace {
 
 struct FileCloser {
   void operator()(FILE *file) const { std::fclose(file); }
@@ -23,12 +23,6 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 std::string TempPath(const std::string &name) {
   return ::testing::TempDir() + "dldframe_" + std::to_string(getpid()) + "_" + name;
-}
-
-std::string Join(const Lines &lines) {
-  std::string text;
-  for (const std::string &line : lines) text += line + "\n";
-  return text;
 }
 
 void WriteFile(const std::string &path, const std::string &bytes) {
@@ -43,88 +37,6 @@ File OpenText(const std::string &bytes, const std::string &name = "header") {
   WriteFile(path, bytes);
   return Open(path);
 }
-
-// The worked example of the format: version "2.2", channels 1 and 2, two
-// frames of 4 x 3 pixels of 2 bytes.
-const Lines kExample = {"DLD histogramming memory",
-                        "run 17",
-                        "2.2",
-                        "-1",
-                        "0",
-                        "0",
-                        "1",
-                        "2",
-                        "1",
-                        "2",
-                        "0",
-                        "0",
-                        "0",
-                        "0",
-                        "0",
-                        "0",
-                        "100",
-                        "110",
-                        "200",
-                        "210",
-                        "-1",
-                        "1",
-                        "5",
-                        "TIMING",
-                        "2012-01-01 10:00:00",
-                        "0.5",
-                        "0.5",
-                        "19",
-                        "SCALERCALIB",
-                        "24",
-                        "1",
-                        "2",
-                        "0",
-                        "0",
-                        "1",
-                        "2",
-                        "I0",
-                        "0",
-                        "1",
-                        "I1",
-                        "0",
-                        "1",
-                        "0",
-                        "0",
-                        "0",
-                        "0",
-                        "-1",
-                        "0",
-                        "0",
-                        "16",
-                        "4",
-                        "3",
-                        "2",
-                        "0",
-                        "0",
-                        "0",
-                        "0",
-                        "0",
-                        "0",
-                        "1",
-                        "1",
-                        "11",
-                        "EXPERIMENT",
-                        "2.0",
-                        "1.5",
-                        "0.0001",
-                        "0.0001",
-                        "1e-10",
-                        "5",
-                        "test run",
-                        "gas detector test",
-                        "5.1",
-                        "7",
-                        "INFO",
-                        "DLD",
-                        "machine",
-                        "optics",
-                        "station",
-                        "proposal"};
 
 // A header of any version (text "0.0" means no version line), with the
 // scaler value 100 * channel + frame and the time 0.25 * frame.

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "kvxio.h"
+#include "numio.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ constexpr size_t kMaxNameLength = 511;    // header file names, as in the line b
 constexpr size_t kMaxCompareLength = 80;  // characters of a key that are compared
 constexpr int kMinIndicatorValues = 10;   // a valid indicator holds at least this many
 // Every frame costs a record in memory; real data sets hold a few hundred.
-constexpr std::uint64_t kMaxFrames = 1000000;
+constexpr std::uint64_t kMaxFrames = 100000;
 constexpr std::uint64_t kFloatBytes = 4;  // the frames hold 32-bit floats
 
 struct CloseFile {
@@ -69,18 +70,6 @@ BslFile *used_slot(int stream) {
   if (stream < 0 || stream >= kMaxStreams) return nullptr;
   BslFile &slot = table().Slots[static_cast<size_t>(stream)];
   return slot.Channel ? &slot : nullptr;
-}
-
-// Lower-case comparison of at most n characters, as strcmp.
-int strncasecmp_cut(const std::string &a, const std::string &b, size_t n) {
-  const size_t la = std::min(a.size(), n);
-  const size_t lb = std::min(b.size(), n);
-  for (size_t i = 0; i < std::min(la, lb); ++i) {
-    const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-    const int cb = std::tolower(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return ca - cb;
-  }
-  return la == lb ? 0 : (la < lb ? -1 : 1);
 }
 
 // The value of a key that is a whole decimal integer.
@@ -312,11 +301,11 @@ int bsl_compare_keys(const std::string &a, const std::string &b, int mode) {
     case BslCaseSensitive:
       return std::strncmp(a.c_str(), b.c_str(), kMaxCompareLength);
     case BslCaseInsensitive:
-      return strncasecmp_cut(a, b, kMaxCompareLength);
+      return num_strncasecmp(a.c_str(), b.c_str(), kMaxCompareLength);
     case BslNumber: {
       long va = 0, vb = 0;
       if (whole_number(a, &va) && whole_number(b, &vb)) return va < vb ? -1 : (va > vb ? 1 : 0);
-      return strncasecmp_cut(a, b, kMaxCompareLength);
+      return num_strncasecmp(a.c_str(), b.c_str(), kMaxCompareLength);
     }
   }
   std::fprintf(stderr, "compare: Invalid smode\n");

@@ -189,20 +189,18 @@ std::string decode_value(std::string_view stored) {
   return text;
 }
 
-bool get_symbol_list(std::FILE *f, Data_Block &block, bool all) {
+int get_symbol_list(std::FILE *f, Data_Block &block, bool all) {
   for (;;) {
     std::string key, value;
     uint64_t key_pos = 0, value_pos = 0;
     const int got = get_key(f, key, key_pos);
-    if (got == 1) return true;
-    if (got < 0) return false;
-    if (!all && !is_format_key(key)) {
-      return fseeko(f, static_cast<off_t>(key_pos), SEEK_SET) == 0;
-    }
-    if (get_val(f, value, value_pos) != 0) return false;
+    if (got == 1) return 0;
+    if (got < 0) return -1;
+    if (!all && !is_format_key(key)) return fseeko(f, static_cast<off_t>(key_pos), SEEK_SET) == 0 ? 1 : -1;
+    if (get_val(f, value, value_pos) != 0) return -1;
     if (key.find_first_not_of(' ') == std::string::npos) continue;  // an empty key names nothing
     Symbol_Element *symbol = insert_symbol(block, key, value);
-    if (symbol == nullptr) return false;
+    if (symbol == nullptr) return -1;
     symbol->KeyPos = key_pos;
     symbol->ValPos = value_pos;
   }

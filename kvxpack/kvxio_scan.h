@@ -55,11 +55,11 @@ int get_val(std::FILE *f, std::string &value, uint64_t &pos);
 // continuations undone.
 std::string decode_value(std::string_view stored);
 
-// Reads "key = value" pairs into the block's symbol list up to the header
-// end.  With `all` false it stops at the first key that is not a "KVX_" key
-// and leaves the stream at that key.  False on a broken header or when a
-// symbol cannot be stored.
-bool get_symbol_list(std::FILE *f, Data_Block &block, bool all);
+// Reads "key = value" pairs into the block's symbol list.  With `all` false
+// it stops at the first key that is not a "KVX_" key and leaves the stream at
+// that key.  0: the header end was read; 1: stopped before a key; -1: broken
+// header or a symbol that cannot be stored.
+int get_symbol_list(std::FILE *f, Data_Block &block, bool all);
 
 // Parses an unsigned decimal number of the format keys (sizes, positions),
 // surrounding white space allowed.  False for anything else, a sign, or a
@@ -96,5 +96,33 @@ bool get_data_header(Data_Block &block);
 // block, or, for keys that do not begin with "KVX_", in the general block;
 // null when absent.  The text is the symbol's String cache.
 const std::string *search_general(Data_Block &block, std::string_view key);
+
+// ---------------------------------------------------------------------------
+// Opening existing files.
+
+// Opens the stream of an existing file, for reading and writing ("old") or
+// for reading only ("read"), and marks the entry as an existing file.
+// Directories are not opened.
+void open_old_channel(Data_File &file, bool read_only);
+
+// Opens the stream for mode "any": an existing file for reading and
+// writing (marked as existing), else a new file.  An existing file is never
+// truncated: the new file is created exclusively, and a file that appears
+// meanwhile is opened as it is.
+void open_any_channel(Data_File &file);
+
+// Reads the structure of an existing file: its first header, then every
+// block up to the end of the file.  A defect that stops the walk fails the
+// open (ErrorLocatingBlocks) unless the file is opened for reading only.
+// ErrorReadingGeneralBlock when the file is not a KVX file or its first
+// header is unreadable; CouldNotFindHeader when `must_hold_block` and the
+// file holds no block.
+int read_existing_file(Data_File &file, bool must_hold_block);
+
+// Opens a BSL data set as a read-only file: the title lines go into the
+// general block ("Title", "SubTitle"), each memory becomes a chain and each
+// frame a block whose data lie in the memory's binary file.  Returns the
+// stream or -1 with the error value.
+int open_as_bsl_file(const char *fname, int &error);
 
 }  // namespace kvxio

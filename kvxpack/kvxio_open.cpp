@@ -22,7 +22,7 @@ int lowest_free_stream() {
 }
 
 bool is_directory(std::FILE *f) {
-  struct stat info{};
+  struct stat info {};
   return fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -30,9 +30,10 @@ bool is_directory(std::FILE *f) {
 // the file is only read, the open then fails: the next block would be
 // written over the defect and over every block behind it.
 int locate_blocks(Data_File &file) {
+  const uint64_t length = file_length(file.Channel.get());
   for (;;) {
     const off_t pos = ftello(file.Channel.get());
-    switch (locate_block(file)) {
+    switch (locate_block(file, length)) {
       case Locate::Located:
         continue;
       case Locate::EndOfFile:
@@ -58,11 +59,10 @@ bool add_bsl_frame(Data_Chain &chain, long frame, const BslDataSpec &spec) {
   block->Flags.InternalHeader = true;
   block->Flags.DataExternal = true;
   for (size_t n = 1; n < spec.Dim.size(); ++n)
-    if (insert_symbol(*block, "Dim_" + std::to_string(n), std::to_string(spec.Dim[n])) ==
-        nullptr)
+    if (insert_symbol(*block, "Dim_" + std::to_string(n), std::to_string(spec.Dim[n])) == nullptr)
       return false;
-  const int byte_order =
-      settings().BslInputByteOrder != 0 ? settings().BslInputByteOrder : static_cast<int>(spec.ByteOrder);
+  const int byte_order = settings().BslInputByteOrder != 0 ? settings().BslInputByteOrder
+                                                           : static_cast<int>(spec.ByteOrder);
   return insert_symbol(*block, "DataType", kvx_datatype2string(static_cast<int>(spec.DataType))) &&
          insert_symbol(*block, "ByteOrder", ByteOrder2String(byte_order)) &&
          insert_symbol(*block, "DataRasterConfiguration",

@@ -26,13 +26,6 @@ uint64_t stream_position(std::FILE *f) {
   return pos < 0 ? 0 : static_cast<uint64_t>(pos);
 }
 
-// The length of the file behind a stream; 0 when it cannot be had.
-uint64_t file_length(std::FILE *f) {
-  struct stat info{};
-  if (fstat(fileno(f), &info) != 0 || info.st_size < 0) return 0;
-  return static_cast<uint64_t>(info.st_size);
-}
-
 // The directory of the file's name followed by "/"; the working directory
 // for a name without "/".
 std::string directory_of(const std::string &name) {
@@ -67,10 +60,15 @@ ExternalResult read_external_binary(Data_File &file, Data_Block &header, Externa
 }
 
 // Finds the end of the header that begins at `start`: on the block grid
-// first, then byte by byte.
-bool find_header_end(Data_File &file, uint64_t start) {
+// first (reading the size that the header states at once), then byte by
+// byte.
+bool find_header_end(Data_File &file, uint64_t start, Data_Block &header) {
   std::FILE *f = file.Channel.get();
-  int found = search_end(f, start, file.BlockBoundary);
+  std::string text;
+  uint64_t stated = 0;
+  if (own_value(header, "KVX_HeaderSize", text) == nullptr || !parse_unsigned(text, stated))
+    stated = 0;
+  int found = search_end(f, start, file.BlockBoundary, stated);
   if (found == -1 && file.BlockBoundary >= 4) found = search_end(f, start, 1);
   return found == 0;
 }
@@ -90,8 +88,8 @@ void check_boundary(Data_File &file, uint64_t binary_pos, uint64_t binary_len) {
 }
 
 // The end of a binary section, when it lies within the file.
-bool binary_end(std::FILE *f, uint64_t binary_pos, uint64_t binary_len, uint64_t &end) {
-  return !__builtin_add_overflow(binary_pos, binary_len, &end) && end <= file_length(f);
+bool binary_end(uint64_t length, uint64_t binary_pos, uint64_t binary_len, uint64_t &end) {
+  return !__builtin_add_overflow(binary_pos, binary_len, &end) && end <= length;
 }
 
 void print_file_diagnostic(const char *kind, const Data_File &file, uint64_t pos,
@@ -235,6 +233,12 @@ Data_Block *record_block(Data_File &file, const BlockId &id, uint64_t start, uin
 
 }  // namespace
 
+uint64_t file_length(std::FILE *f) {
+  struct stat info {};
+  if (fstat(fileno(f), &info) != 0 || info.st_size < 0) return 0;
+  return static_cast<uint64_t>(info.st_size);
+}
+
 void print_file_warning(const Data_File &file, uint64_t pos, const char *text) {
   print_file_diagnostic("WARNING", file, pos, text);
 }
@@ -284,22 +288,21 @@ bool read_general_block(Data_File &file) {
   ExternalBinary external;
   const ExternalResult named = read_external_binary(file, general, external);
   if (named == ExternalResult::MissingPosition) {
-    std::fprintf(stderr, "ERROR: %s requires %s\n", "KVX_BinaryFileName",
-                 "KVX_BinaryFilePosition");
+    std::fprintf(stderr, "ERROR: %s requires %s\n", "KVX_BinaryFileName", "KVX_BinaryFilePosition");
     return false;
   }
   if (named != ExternalResult::Ok) {
     print_file_error(file, start, "Error reading binary file name");
     return false;
   }
-  if (!find_header_end(file, start)) {
+  if (!find_header_end(file, start, general)) {
     print_file_error(file, start, "Header end marker not found");
     return false;
   }
   const uint64_t binary_pos = stream_position(f);
   check_boundary(file, binary_pos, binary_len);
   uint64_t end = 0;
-  if (!binary_end(f, binary_pos, binary_len, end)) {
+  if (!binary_end(file_length(f), binary_pos, binary_len, end)) {
     print_file_error(file, binary_pos, "Binary section beyond the end of the file");
     return false;
   }
@@ -321,7 +324,7 @@ bool read_general_block(Data_File &file) {
   return true;
 }
 
-Locate locate_block(Data_File &file) {
+Locate locate_block(Data_File &file, uint64_t length) {
   std::FILE *f = file.Channel.get();
   const uint64_t start = stream_position(f);
   const int header = check_start(f);
@@ -353,8 +356,8 @@ Locate locate_block(Data_File &file) {
     case ExternalResult::Ok:
       break;
     case ExternalResult::MissingPosition:
-      std::fprintf(stderr, "ERROR: The key \"%s\" requires the key \"%s\"\n",
-                   "KVX_BinaryFileName", "KVX_BinaryFilePosition");
+      std::fprintf(stderr, "ERROR: The key \"%s\" requires the key \"%s\"\n", "KVX_BinaryFileName",
+                   "KVX_BinaryFilePosition");
       print_file_warning(file, start, "Missing binary file position");
       return Locate::Defect;
     case ExternalResult::BadName:
@@ -362,14 +365,14 @@ Locate locate_block(Data_File &file) {
       print_file_warning(file, start, "Error reading binary file name");
       return Locate::Defect;
   }
-  if (!find_header_end(file, start)) {
+  if (!find_header_end(file, start, scratch)) {
     print_file_warning(file, start, "Header end marker not found");
     return Locate::Defect;
   }
   const uint64_t binary_pos = stream_position(f);
   check_boundary(file, binary_pos, binary_len);
   uint64_t end = 0;
-  if (!binary_end(f, binary_pos, binary_len, end)) {
+  if (!binary_end(length, binary_pos, binary_len, end)) {
     print_file_warning(file, start, "Binary section beyond the end of the file");
     return Locate::Defect;
   }
@@ -448,8 +451,8 @@ Data_Block *find_read_block(int stream, long DataNumber, int DataChain, int &err
     return nullptr;
   }
   Data_Chain *chain = search_chain(*file, chain_name);
-  const std::string block_name = DataChain == 0 ? std::string(GeneralBlockKey)
-                                                : std::to_string(DataNumber);
+  const std::string block_name =
+      DataChain == 0 ? std::string(GeneralBlockKey) : std::to_string(DataNumber);
   Data_Block *block = chain != nullptr ? search_block(*chain, block_name) : nullptr;
   if (block == nullptr) error = CouldNotFindHeader;
   return block;
@@ -493,13 +496,12 @@ int array_size(Data_Block &block, const std::vector<long> &dims, size_t &size) {
   uint64_t product = 1;
   for (size_t i = 1; i < dims.size(); ++i) {
     if (dims[i] <= 0) product = 0;
-    if (__builtin_mul_overflow(product, static_cast<uint64_t>(dims[i] > 0 ? dims[i] : 0),
-                               &product))
+    if (__builtin_mul_overflow(product, static_cast<uint64_t>(dims[i] > 0 ? dims[i] : 0), &product))
       return BadSizeDefinition;
   }
   const std::string *type_name = search_general(block, "DataType");
-  const int type =
-      type_name != nullptr ? kvx_string2datatype(type_name->c_str()) : static_cast<int>(FloatIEEE32);
+  const int type = type_name != nullptr ? kvx_string2datatype(type_name->c_str())
+                                        : static_cast<int>(FloatIEEE32);
   uint64_t bytes = 0;
   if (__builtin_mul_overflow(product, static_cast<uint64_t>(kvx_data_sizeof(type)), &bytes) ||
       bytes > SIZE_MAX)

@@ -3,8 +3,10 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace kvxio {
 namespace {
@@ -69,6 +71,49 @@ char decoded_escape(char c) {
   }
 }
 
+// Grid points looked at per read of the grid search: a default header of
+// 8192 bytes in one read instead of one seek per point.
+constexpr uint64_t GridPointsPerRead = 16;
+// At most this many grid points in the first read when the header's size is
+// known.
+constexpr uint64_t MaxGridPointsPerRead = 256;
+
+// The grid search of search_end.  The bytes from the first window to the
+// last window of a read are read at once; the first read ends at the
+// expected header end when that is a grid point, so that a header of known
+// size is read once and nothing behind it.
+int search_grid(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
+  const uint64_t marker = EndMarker.size();
+  uint64_t points = expected_size >= step && expected_size % step == 0
+                        ? std::min(expected_size / step, MaxGridPointsPerRead)
+                        : GridPointsPerRead;
+  std::vector<unsigned char> bytes;
+  for (uint64_t first_end = start + step;; points = GridPointsPerRead) {
+    const uint64_t from = first_end - marker;
+    uint64_t last_end = 0;
+    if (first_end <= start || __builtin_mul_overflow(points - 1, step, &last_end) ||
+        __builtin_add_overflow(last_end, first_end, &last_end))
+      return -1;
+    if (fseeko(f, static_cast<off_t>(from), SEEK_SET) != 0) {
+      print_system_error("search_end->fseek");
+      return -2;
+    }
+    bytes.resize(static_cast<size_t>(last_end - from));
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+    for (uint64_t at = 0; at < bytes.size(); at += step) {
+      if (at + marker > got) return -1;
+      const unsigned char *window = bytes.data() + at;
+      if (std::memchr(window, 0, marker) != nullptr) return -1;
+      if (std::equal(EndMarker.begin(), EndMarker.end(), window)) {
+        if (fseeko(f, static_cast<off_t>(from + at + marker), SEEK_SET) == 0) return 0;
+        print_system_error("search_end->fseek");
+        return -2;
+      }
+    }
+    first_end = last_end + step;
+  }
+}
+
 }  // namespace
 
 int check_start(std::FILE *f) {
@@ -91,20 +136,8 @@ int check_end(std::FILE *f) {
   return std::ungetc(next, f) == EOF ? -2 : 1;
 }
 
-int search_end(std::FILE *f, uint64_t start, uint64_t step) {
-  if (step >= EndMarker.size()) {
-    for (uint64_t end = start + step; end > start; end += step) {
-      if (fseeko(f, static_cast<off_t>(end - EndMarker.size()), SEEK_SET) != 0) {
-        print_system_error("search_end->fseek");
-        return -2;
-      }
-      std::array<unsigned char, 4> bytes{};
-      if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) return -1;
-      if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr) return -1;
-      if (bytes == EndMarker) return 0;
-    }
-    return -1;
-  }
+int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
+  if (step >= EndMarker.size()) return search_grid(f, start, step, expected_size);
   if (fseeko(f, static_cast<off_t>(start), SEEK_SET) != 0) {
     print_system_error("search_end->fseek");
     return -2;
@@ -196,7 +229,8 @@ int get_symbol_list(std::FILE *f, Data_Block &block, bool all) {
     const int got = get_key(f, key, key_pos);
     if (got == 1) return 0;
     if (got < 0) return -1;
-    if (!all && !is_format_key(key)) return fseeko(f, static_cast<off_t>(key_pos), SEEK_SET) == 0 ? 1 : -1;
+    if (!all && !is_format_key(key))
+      return fseeko(f, static_cast<off_t>(key_pos), SEEK_SET) == 0 ? 1 : -1;
     if (get_val(f, value, value_pos) != 0) return -1;
     if (key.find_first_not_of(' ') == std::string::npos) continue;  // an empty key names nothing
     Symbol_Element *symbol = insert_symbol(block, key, value);

@@ -36,10 +36,12 @@ int check_end(std::FILE *f);
 
 // Finds the end marker CR LF "}" LF of the header that begins at `start`.
 // With a step of 4 or more, only markers that end at start + k * step are
-// taken; with a smaller step the first "}" followed by a line end.  0: found,
-// the stream stands right after it; -1: end of file or zero byte first; -2:
-// positioning failed ("search_end->fseek").
-int search_end(std::FILE *f, uint64_t start, uint64_t step);
+// taken (the first one); with a smaller step the first "}" followed by a
+// line end.  `expected_size`, when it is a multiple of the step, is the
+// header size stated in the header: the search then reads the header in one
+// go.  0: found, the stream stands right after it; -1: end of file or zero
+// byte first; -2: positioning failed ("search_end->fseek").
+int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size = 0);
 
 // Reads the next key of a header.  0: key read (`key` holds at most 64
 // characters, `pos` its file position), the stream stands after "=";
@@ -84,9 +86,12 @@ bool read_general_block(Data_File &file);
 enum class Locate { Located, EndOfFile, Defect, Failed };
 
 // Locates the block at the stream's position and records it as the last
-// block in the file.  Defect: the walk cannot go on (warning printed);
-// Failed: the in-memory records could not be made.
-Locate locate_block(Data_File &file);
+// block in the file, which is `length` bytes long.  Defect: the walk cannot
+// go on (warning printed); Failed: the in-memory records could not be made.
+Locate locate_block(Data_File &file, uint64_t length);
+
+// The length of the file behind a stream; 0 when it cannot be had.
+uint64_t file_length(std::FILE *f);
 
 // Reads the header of a block known by its position only.  False when it
 // cannot be read.

@@ -44,9 +44,7 @@ std::string quote(const std::string &word) {
 class ConverterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char *bin = std::getenv("DLD2VEXA_BIN");
-    ASSERT_NE(bin, nullptr) << "DLD2VEXA_BIN names the converter under test";
-    bin_ = bin;
+    bin_ = DLD2VEXA_BIN_PATH;
     std::string pattern = (fs::temp_directory_path() / "d2v-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;

@@ -1,0 +1,120 @@
+// Opening and closing data files: the file table entries and their streams.
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "kvxio_internal.h"
+
+namespace kvxio {
+namespace {
+
+enum class OpenMode { New, Old, Any, Read, Temp, Unknown };
+
+OpenMode parse_mode(const char *mode) {
+  std::string_view text = mode != nullptr ? mode : "";
+  if (text == "new") return OpenMode::New;
+  if (text == "old") return OpenMode::Old;
+  if (text == "any") return OpenMode::Any;
+  if (text == "read") return OpenMode::Read;
+  if (text == "temp") return OpenMode::Temp;
+  return OpenMode::Unknown;
+}
+
+// The lowest free entry of the table, or -1.
+int free_stream() {
+  for (int stream = 0; stream < MaxFiles; ++stream)
+    if (!file_entry(stream)->Used) return stream;
+  return -1;
+}
+
+// Opens the stream of `file` as `mode` asks and sets the file's flags.  A
+// mode that opens no stream leaves the channel empty.
+void open_channel(Data_File &file, OpenMode mode) {
+  switch (mode) {
+    case OpenMode::New:
+      file.Channel.reset(std::fopen(file.Name.c_str(), "w+b"));
+      break;
+    case OpenMode::Temp:
+      file.Flags.TemporaryFile = true;
+      break;
+    case OpenMode::Old:
+    case OpenMode::Any:
+    case OpenMode::Read:
+    case OpenMode::Unknown:
+      break;
+  }
+}
+
+// Gives the stream its own fully buffered buffer of 512 bytes.
+int set_buffer(Data_File &file) {
+  file.Buffer.reset(new (std::nothrow) char[BufferSize]);
+  if (!file.Buffer) return CouldNotMallocMemory;
+  if (std::setvbuf(file.Channel.get(), file.Buffer.get(), _IOFBF, BufferSize) != 0)
+    return CouldNotSetBuffer;
+  return RoutineSucceeded;
+}
+
+// Opens `fname` as a KVX file; returns the stream number or -1 with the
+// error value in `error`.
+int open_kvx_file(const char *fname, OpenMode mode, int &error) {
+  int stream = free_stream();
+  if (stream < 0) {
+    error = NoMoreStreamsAvailable;
+    return -1;
+  }
+  Data_File &file = *file_entry(stream);
+  reset_entry(file);
+  file.Used = true;
+  file.Name = fname != nullptr ? fname : "";
+
+  if (fname != nullptr) open_channel(file, mode);
+  if (!file.Flags.TemporaryFile) {
+    error = file.Channel ? set_buffer(file) : CouldNotOpenFile;
+    if (error != RoutineSucceeded) {
+      free_entry(file);
+      return -1;
+    }
+  }
+  if (create_general_block(file) == nullptr) {
+    free_entry(file);
+    error = ErrorCreatingGeneralBlock;
+    return -1;
+  }
+  if (!file.Flags.ExistingFile) file.GeneralBlock->Flags.HeaderChanged = true;
+  error = RoutineSucceeded;
+  return stream;
+}
+
+}  // namespace
+}  // namespace kvxio
+
+int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue, int *pstatus) {
+  using namespace kvxio;
+  if (debug_level()) std::printf("kvx_open_data_file BEGIN\n");
+  int error = RoutineSucceeded;
+  int stream = open_kvx_file(fname, parse_mode(mode), error);
+  set_result(pErrorValue, pstatus, error);
+  if (debug_level())
+    std::printf("kvx_open_data_file END (status=%d)\n", error == 0 ? Success : ExternalErrorReport);
+  return stream;
+}
+
+int kvx_close_data_file(int stream, int *pErrorValue, int *pstatus) {
+  using namespace kvxio;
+  if (debug_level()) std::printf("kvx_close_data_file BEGIN\n");
+  int error = RoutineSucceeded;
+  // Numbers that name no entry (a failed open returns -1) close nothing.
+  if (Data_File *file = file_entry(stream); file != nullptr && file->Used) {
+    error = disk_write_block(file->ActiveBlock);
+    if (error == RoutineSucceeded) {
+      file->ActiveBlock = nullptr;
+      if (!free_entry(*file)) error = CouldNotCloseFile;
+    }
+  }
+  set_result(pErrorValue, pstatus, error);
+  if (debug_level())
+    std::printf("kvx_close_data_file END (status=%d)\n",
+                error == 0 ? Success : ExternalErrorReport);
+  return error == RoutineSucceeded ? 1 : 0;
+}

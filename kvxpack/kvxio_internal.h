@@ -1,0 +1,298 @@
+// Internal model of the KVX data file library, shared by its write and read
+// sides.  Not for callers of the library: they use kvxio.h.
+//
+// Every open file is a record of the file table (20 entries, indexed by the
+// stream number).  A file holds data chains, a chain holds data blocks, a
+// block holds its header symbols.  Every list is kept sorted by
+// compare_keys; list elements never move in memory, so pointers to chains,
+// blocks and symbols stay valid until the element is removed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kvxio.h"
+
+namespace kvxio {
+
+// ---------------------------------------------------------------------------
+// Limits, each with its reason.
+
+// Open files at a time: the size of the file table.
+constexpr int MaxFiles = 20;
+// Characters of a key, chain key or block key; longer keys are cut.
+constexpr size_t MaxKeyLen = 64;
+// Characters of a value read from a header.
+constexpr size_t MaxValLen = 512;
+// Characters of one stored value piece, quotes and line breaks included; a
+// longer value continues under "key~1", "key~2", ...
+constexpr size_t MaxLinLen = 255;
+// Data chains a file is expected to hold (reported only).
+constexpr int MaxDataChains = 20;
+// Bytes of the stream buffer of each file.
+constexpr size_t BufferSize = 512;
+// Dimensions of a data array (reported only).
+constexpr int MaxDimensions = 512;
+// Grid of header and binary sizes unless a general block states another.
+constexpr uint64_t DefaultBlockBoundary = 512;
+// Smallest header size, so that headers can grow in place.
+constexpr unsigned long DefaultMinimumHeaderSize = 8192;
+// Characters of the identification texts handed out (block ids).
+constexpr size_t IdBufferSize = 193;
+// Data format version of new files.
+constexpr uint16_t FormatMajor = 2;
+constexpr uint16_t FormatMinor = 40;
+
+// Modes of compare_keys.
+enum SortMode : int {
+  CaseSensitiveSort = 0,
+  UpperCaseSort = 1,
+  NumberSort = 2,
+};
+
+// Fixed names of the format.
+inline constexpr std::string_view GeneralChainKey = "General";
+inline constexpr std::string_view GeneralBlockKey = "All";
+inline constexpr std::string_view Undetermined = "Undetermined";
+
+// ---------------------------------------------------------------------------
+// The records
+
+struct Data_Block;
+struct Data_Chain;
+struct Data_File;
+
+// One header entry.
+struct Symbol_Element {
+  std::string Key;
+  std::string Value;    // the stored value text (encoded, maybe quoted)
+  uint64_t KeyPos = 0;  // file position of the key, 0 when unknown
+  uint64_t ValPos = 0;  // file position of the value text, 0 when unknown
+  std::string String;   // first piece only: the caller's whole value (cache)
+  bool Read = false;    // set while the output order is worked out
+  Data_Block *Block = nullptr;
+};
+
+struct Data_Block_Flags {
+  bool InternalHeader = false;  // header kept in memory only, never written
+  bool InternalData = false;    // data kept in memory only, never written
+  bool DiskBlockUsed = false;   // the block has a place in the file
+  bool DiskBlockFixed = false;  // its place and sizes are fixed: a rewrite must fit
+  bool HeaderExternal = false;  // the header symbols are on disk only
+  bool HeaderChanged = false;
+  bool DataExternal = false;  // the data are on disk only
+  bool DataChanged = false;
+  bool ExternalDataAlloc = false;  // the data buffer belongs to the caller
+  bool BadBlock = false;           // writing failed once; never tried again
+};
+
+struct Data_Block {
+  std::string BlockKey;
+  uint64_t TextPos = 0;        // file position of the header's "{"
+  uint64_t BinaryPos = 0;      // file position of the binary section
+  uint64_t TextLen = 0;        // header size
+  uint64_t BinaryLen = 0;      // binary size
+  uint64_t PadLen = 0;         // padding bytes in the header
+  std::string BinaryFileName;  // separate binary file (read side), empty when none
+  uint64_t BinaryFilePos = 0;
+  uint64_t BinaryFileLen = 0;
+  const void *Data = nullptr;  // the data to write, usually the caller's buffer
+  size_t DataBufferLen = 0;
+  size_t DataLen = 0;
+  long DataByteOrder = 0;
+  long DataRasterConfiguration = 0;
+  long DataCompression = 0;
+  long DataType = 0;
+  long DataValueOffset = 0;
+  std::vector<long> DataDim;       // [n, size_1 .. size_n]; empty when none
+  std::vector<unsigned char> Raw;  // compressed data while the block is written
+  size_t RawLen = 0;
+  Data_Block_Flags Flags;
+  uint64_t SequenceNumber = 0;
+  std::list<Symbol_Element> SymbolList;  // sorted (UpperCaseSort), KVX_ keys first
+  Data_Chain *Chain = nullptr;
+};
+
+struct Data_Chain {
+  std::string ChainKey;
+  std::list<Data_Block> BlockList;  // sorted (NumberSort)
+  Data_File *File = nullptr;
+};
+
+struct Data_Format_Version {
+  uint16_t Major = FormatMajor;
+  uint16_t Minor = FormatMinor;
+};
+
+struct Data_File_Flags {
+  bool ExistingFile = false;
+  bool ReadOnlyFile = false;
+  bool TemporaryFile = false;
+  bool NoGeneralHeader = true;  // no general block is written
+};
+
+// Closes a stream that is dropped without an explicit close.
+struct ChannelCloser {
+  void operator()(FILE *channel) const { std::fclose(channel); }
+};
+using ChannelPtr = std::unique_ptr<FILE, ChannelCloser>;
+
+struct Data_File {
+  bool Used = false;
+  std::string Name;
+  ChannelPtr Channel;              // none for a temporary file
+  std::unique_ptr<char[]> Buffer;  // the stream's buffer; must outlive Channel
+  Data_Format_Version Version;
+  uint64_t BlockBoundary = DefaultBlockBoundary;
+  Data_File_Flags Flags;
+  Data_Block *GeneralBlock = nullptr;
+  Data_Block *ActiveBlock = nullptr;  // the block being filled
+  uint64_t NextSequenceNumber = 1;
+  Data_Block *LastBlockInFile = nullptr;
+  std::list<Data_Chain> ChainList;  // sorted (UpperCaseSort)
+};
+
+// ---------------------------------------------------------------------------
+// Process-wide state
+
+// Library settings (kvx_general_block, kvx_headersize, ...).
+struct Settings {
+  int GeneralBlock = 0;
+  int HeaderSize = 1;
+  unsigned long MinimumHeaderSize = DefaultMinimumHeaderSize;
+  int DataType = 0;
+  int DataCompression = 0;
+  long DataValueOffset = 0;
+  int BslInputByteOrder = 0;
+  long MaxLineWidth = 0;
+};
+const Settings &settings();
+
+// The library's debug level (kvxio_debug).
+int debug_level();
+
+// The file table entry of a stream number, or null for a number outside
+// 0 to 19 (used or not).
+Data_File *file_entry(int stream);
+
+// The entry of `stream` when it is in use; else null with the error value
+// (InvalidStream, NoFileOpen) in `error`.
+Data_File *used_file(int stream, int &error);
+
+// Makes `file` a fresh entry: not used, no name, channel, blocks or chains,
+// version 2.40, block boundary 512, NoGeneralHeader unless general-block
+// writing is on.
+void reset_entry(Data_File &file);
+
+// Frees every chain, closes the channel and resets the entry.  Returns
+// false when the channel could not be closed (the entry is reset anyway).
+bool free_entry(Data_File &file);
+
+// Creates the general block (chain "General", block "All") with
+// "KVX_DataKey-1 = Image.Psd" and makes it the active block; internal (kept
+// in memory only) for a temporary file or one without general header.
+Data_Block *create_general_block(Data_File &file);
+
+// ---------------------------------------------------------------------------
+// Keys
+
+// Orders two keys (negative, 0, positive): "KVX_" keys first, then by the
+// comparison text (letters, digits and punctuation only, at most 64
+// characters, cut before "~" of a continuation key; upper case in modes 1
+// and 2; numbers by value in mode 2), then by continuation depth.
+int compare_keys(std::string_view key1, std::string_view key2, int mode);
+
+// 0 without "~"; n for "key~n" with n a positive decimal number; else -1.
+long continuation_depth(std::string_view key);
+
+// True when `key` begins with "KVX_", without regard to case.
+bool is_format_key(std::string_view key);
+
+// Cuts a key to 64 characters, with a warning on the error stream.
+std::string cut_key(std::string_view key);
+
+// True when `key` matches `pattern` of the key order table ("Dim_*").
+bool keyorder_match(std::string_view pattern, std::string_view key);
+
+// ---------------------------------------------------------------------------
+// Lists
+
+// Finds or creates the chain of `key` (cut to 64 characters).
+Data_Chain *insert_chain(Data_File &file, std::string_view key);
+Data_Chain *search_chain(Data_File &file, std::string_view key);
+// Unlinks a chain and frees its blocks; pointers to them must be dropped
+// by the caller (active, general and last block are cleared here).
+void remove_chain(Data_File &file, Data_Chain &chain);
+
+// Finds or creates the block of `key` (cut to 64 characters).
+Data_Block *insert_block(Data_Chain &chain, std::string_view key);
+Data_Block *search_block(Data_Chain &chain, std::string_view key);
+
+// Inserts a symbol in sorted order; an existing symbol of an equal key gets
+// the new value (its key text stays).
+Symbol_Element *insert_symbol(Data_Block &block, std::string_view key, std::string_view value);
+// Removes any symbol of `key` and links the new one in at the head.
+Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key, std::string_view value);
+Symbol_Element *search_symbol(Data_Block &block, std::string_view key);
+// Removes the symbol of `key` if there is one.
+void remove_symbol(Data_Block &block, std::string_view key);
+
+// The chain key of a chain number: "General" for 0, else the general
+// block's "KVX_DataKey-<n>" or the default ("Image.Psd", "Image.Error",
+// "Image.Psd.<n>", "Image.Error.<n>").
+std::string chain_key(Data_File &file, int DataChain);
+
+// "<block key>.<chain key>" in the library's identification buffer (valid
+// until the next call).
+const char *block_id(const Data_Block &block);
+
+// ---------------------------------------------------------------------------
+// Writing
+
+// Selects the block (stream, data number, chain number) for writing and
+// makes it the active block, writing out the block active before.  Returns
+// null with the error value in `error`.
+Data_Block *open_write_block(int stream, long DataNumber, int DataChain, int &error);
+
+// Writes a block with changes to the file and drops its header and data
+// from memory (not for the general block).  Returns RoutineSucceeded or
+// the error value.  A null block is a success.
+int disk_write_block(Data_Block *block);
+
+// Stores a caller's value under `key` with continuation keys (see kvxio.h).
+// Returns false when the value cannot be stored.
+bool insert_string(Data_Block &block, std::string_view key, std::string_view value);
+
+// Puts a caller's value into the header of the addressed block (selecting
+// it for writing) and marks the header changed.  Returns RoutineSucceeded or
+// the error value.
+int write_header_string(int stream, long DataNumber, int DataChain, const char *keyword,
+                        std::string_view value);
+
+// Encodes the start of `text` into one stored piece of at most 255
+// characters that, broken for the line width at `key_length`, still fits;
+// `consumed` receives the number of characters of `text` used.
+std::string str2val(std::string_view text, size_t key_length, long max_line_width,
+                    size_t &consumed);
+
+// Breaks a stored piece for the line width (backslash, CR, LF at each
+// break).  With a width of 0 the text is returned as it is.
+std::string breakval(std::string_view stored, size_t key_length, long max_line_width);
+
+// The symbols of a block in output order: the leading "KVX_" keys, then the
+// keys matching each pattern of the key order table, then all the rest.
+std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block);
+
+// Prints "<label>: <system error text>" on the error stream.
+void print_system_error(const char *label);
+
+// Sets the caller's out-parameters (either may be null).
+void set_result(int *pErrorValue, int *pstatus, int error);
+
+}  // namespace kvxio

@@ -1,0 +1,549 @@
+// Block write-out: selecting the block a call addresses, sizes and format
+// keys, output order of the header entries, and writing header, data and
+// padding to the file.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "cmpr.h"
+#include "kvxio_internal.h"
+
+namespace kvxio {
+namespace {
+
+// Patterns of the output order of header keys, after the "KVX_" keys.
+constexpr std::array<std::string_view, 38> kKeyOrder = {"ByteOrder",
+                                                        "DataType",
+                                                        "DataRasterConfiguration",
+                                                        "Dim_*",
+                                                        "Title",
+                                                        "Time",
+                                                        "Intensity*",
+                                                        "ExposureTime",
+                                                        "Dummy",
+                                                        "DDummy",
+                                                        "Offset_*",
+                                                        "Center_*",
+                                                        "BSize_*",
+                                                        "PSize_*",
+                                                        "Sample*",
+                                                        "WaveLength",
+                                                        "DetectorRotation_*",
+                                                        "Projection*",
+                                                        "Raster*",
+                                                        "AxisType_*",
+                                                        "Norm*",
+                                                        "Attenuator*",
+                                                        "Detector*",
+                                                        "Experiment*",
+                                                        "Gestion*",
+                                                        "Machine*",
+                                                        "Monitor*",
+                                                        "Msensi*",
+                                                        "Optics*",
+                                                        "Proposal*",
+                                                        "Psic*",
+                                                        "Session*",
+                                                        "Pslit*",
+                                                        "Slit*",
+                                                        "Station*",
+                                                        "History-*",
+                                                        "HS32*",
+                                                        "H*"};
+
+constexpr std::string_view HeaderBegin = "{\r\n";
+constexpr std::string_view HeaderEnd = "\r\n}\n";
+constexpr std::string_view Separator = " = ";
+constexpr std::string_view Terminator = " ;\r\n";
+// Spaces of a full padding line of the header.
+constexpr size_t PaddingLineLength = 78;
+
+// Bytes of the header text of a block: begin, entries, end.
+uint64_t header_text_length(const Data_Block &block) {
+  uint64_t length = HeaderBegin.size() + HeaderEnd.size();
+  for (const Symbol_Element &symbol : block.SymbolList)
+    length += symbol.Key.size() + Separator.size() + symbol.Value.size() + Terminator.size();
+  return length;
+}
+
+// `value` rounded up to a multiple of `boundary`; false on overflow.
+bool round_up(uint64_t value, uint64_t boundary, uint64_t &rounded) {
+  if (boundary <= 1) {
+    rounded = value;
+    return true;
+  }
+  uint64_t rest = value % boundary;
+  if (rest == 0) {
+    rounded = value;
+    return true;
+  }
+  if (value > std::numeric_limits<uint64_t>::max() - (boundary - rest)) return false;
+  rounded = value + (boundary - rest);
+  return true;
+}
+
+bool is_general(const Data_Block &block) {
+  return block.Chain != nullptr && block.Chain->File != nullptr &&
+         block.Chain->File->GeneralBlock == &block;
+}
+
+Data_File &file_of(const Data_Block &block) { return *block.Chain->File; }
+
+// The chain key of a data block without a trailing ".Psd" ("Image").
+std::string image_key(std::string_view chain) {
+  if (chain.size() >= 4 && compare_keys(chain.substr(chain.size() - 4), ".Psd", UpperCaseSort) == 0)
+    chain.remove_suffix(4);
+  return std::string(chain);
+}
+
+std::string header_id(uint64_t sequence_number) {
+  char text[64];
+  std::snprintf(text, sizeof text, "EH:%06llu:000000:000000",
+                static_cast<unsigned long long>(sequence_number));
+  return text;
+}
+
+// Works out the binary size, header size and padding of a block and puts
+// the format keys into its header.  False when the sizes do not fit into
+// the place the block already has in the file.
+bool sync_data_block(Data_Block &block) {
+  Data_File &file = file_of(block);
+  const bool fixed = block.Flags.DiskBlockFixed;
+  uint64_t binary_size = 0;
+  if (!round_up(block.RawLen > 0 ? block.RawLen : block.DataLen, file.BlockBoundary, binary_size))
+    return false;
+  if (fixed) {
+    if (binary_size > block.BinaryLen) return false;
+    binary_size = block.BinaryLen;
+  }
+  const std::string binary_text = std::to_string(binary_size);
+
+  if (is_general(block)) {
+    if (settings().HeaderSize) insert_root_symbol(block, "KVX_HeaderSize", Undetermined);
+    if (Symbol_Element *boundary = search_symbol(block, "KVX_BlockBoundary")) {
+      // The general block states the boundary of the whole file.
+      unsigned long long stated = std::strtoull(boundary->Value.c_str(), nullptr, 10);
+      if (stated > 0) file.BlockBoundary = stated;
+    } else {
+      insert_root_symbol(block, "KVX_BlockBoundary", std::to_string(file.BlockBoundary));
+    }
+    insert_root_symbol(block, "KVX_DataBlocks", Undetermined);
+    insert_root_symbol(block, "KVX_DataFormatVersion", kvx_dataformat_version());
+  } else {
+    if (settings().HeaderSize) insert_root_symbol(block, "KVX_HeaderSize", Undetermined);
+    insert_root_symbol(block, "KVX_BinarySize", binary_text);
+    insert_root_symbol(block, "KVX_DataBlockID", block.BlockKey + "." + block.Chain->ChainKey);
+    insert_symbol(block, image_key(block.Chain->ChainKey), block.BlockKey);
+  }
+  if (!fixed) block.SequenceNumber = file.NextSequenceNumber;
+  insert_symbol(block, "HeaderID", header_id(block.SequenceNumber));
+  insert_symbol(block, "Size", binary_text);
+
+  const uint64_t text_length = header_text_length(block);
+  uint64_t header_size = 0;
+  if (!round_up(std::max<uint64_t>(settings().MinimumHeaderSize, text_length), file.BlockBoundary,
+                header_size))
+    return false;
+  if (fixed) {
+    if (header_size > block.TextLen) return false;
+    header_size = block.TextLen;
+  }
+  if (settings().HeaderSize)
+    if (Symbol_Element *size = search_symbol(block, "KVX_HeaderSize"))
+      size->Value = std::to_string(header_size);
+  block.BinaryLen = binary_size;
+  block.TextLen = header_size;
+  const uint64_t final_length = header_text_length(block);
+  // The number is never longer than its placeholder, so the text still fits.
+  block.PadLen = header_size - final_length;
+  return true;
+}
+
+// Appends the header padding: lines of 78 spaces, each ended by CR LF, and
+// a final run of spaces that makes up the length.
+void append_padding(std::string &text, uint64_t length) {
+  uint64_t written = 0;
+  size_t on_line = 0;
+  // Below 2 bytes there is no room for a line end: only spaces.
+  while (length >= 2 && written < length - 2) {
+    if (on_line == PaddingLineLength) {
+      text += "\r\n";
+      written += 2;
+      on_line = 0;
+    } else {
+      text.push_back(' ');
+      ++written;
+      ++on_line;
+    }
+  }
+  text.append(length - written, ' ');
+}
+
+bool write_all(FILE *channel, const void *data, size_t length, const char *label) {
+  if (length == 0) return true;
+  if (std::fwrite(data, 1, length, channel) != length) {
+    print_system_error(label);
+    return false;
+  }
+  return true;
+}
+
+// Writes the binary section: the data (compressed, if so) and spaces up
+// to the binary size.
+bool write_binary(Data_Block &block, FILE *channel) {
+  static const std::string spaces(DefaultBlockBoundary, ' ');
+  const void *data = block.RawLen > 0 ? static_cast<const void *>(block.Raw.data()) : block.Data;
+  const uint64_t length = block.RawLen > 0 ? block.RawLen : block.DataLen;
+  if (length > block.BinaryLen) return false;
+  if (!write_all(channel, data, length, "flush_data_block->fwrite")) return false;
+  for (uint64_t rest = block.BinaryLen - length; rest > 0;) {
+    size_t piece = static_cast<size_t>(std::min<uint64_t>(rest, spaces.size()));
+    if (!write_all(channel, spaces.data(), piece, "flush_data_block->fwrite")) return false;
+    rest -= piece;
+  }
+  return true;
+}
+
+// Writes header, data and padding of a block at its place in the file.
+bool flush_data_block(Data_Block &block) {
+  if (!block.Flags.HeaderChanged && !block.Flags.DataChanged) return true;
+  if (block.Flags.InternalHeader) return true;
+  Data_File &file = file_of(block);
+  FILE *channel = file.Channel.get();
+  if (channel == nullptr) {
+    errno = EBADF;
+    print_system_error("flush_data_block->get_block_pos");
+    return false;
+  }
+
+  uint64_t position = 0;
+  if (block.Flags.DiskBlockFixed)
+    position = block.TextPos;
+  else if (const Data_Block *last = file.LastBlockInFile)
+    position = last->TextPos + last->TextLen + last->BinaryLen;
+  if (position > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
+      fseeko(channel, static_cast<off_t>(position), SEEK_SET) != 0) {
+    print_system_error("flush_data_block->fseek");
+    return false;
+  }
+  block.TextPos = position;
+
+  // The whole header is made in memory and written at once.
+  std::string header;
+  header.reserve(static_cast<size_t>(block.TextLen));
+  header += HeaderBegin;
+  for (Symbol_Element *symbol : keyorder_ordersymbols(block)) {
+    symbol->KeyPos = position + header.size();
+    header += symbol->Key;
+    header += Separator;
+    symbol->ValPos = position + header.size();
+    header += symbol->Value;
+    header += Terminator;
+  }
+  append_padding(header, block.PadLen);
+  header += HeaderEnd;
+  if (header.size() != block.TextLen) {
+    errno = EINVAL;
+    print_system_error("flush_data_block->pad_spaces");
+    return false;
+  }
+  if (!write_all(channel, header.data(), header.size(), "flush_data_block->header_begin"))
+    return false;
+  block.Flags.HeaderChanged = false;
+  block.BinaryPos = block.TextPos + block.TextLen;
+
+  if (block.Flags.DataChanged && !block.Flags.InternalData) {
+    block.BinaryFileName.clear();
+    block.BinaryFilePos = block.BinaryPos;
+    block.BinaryFileLen = block.BinaryLen;
+    if (!write_binary(block, channel)) return false;
+    block.Flags.DataChanged = false;
+  }
+  if (std::fflush(channel) != 0) {
+    print_system_error("flush_data_block->fflush");
+    return false;
+  }
+  if (block.SequenceNumber == file.NextSequenceNumber) {
+    file.LastBlockInFile = &block;
+    ++file.NextSequenceNumber;
+  }
+  block.Flags.DiskBlockUsed = true;
+  block.Flags.DiskBlockFixed = true;
+  return true;
+}
+
+// Writes the current number of data blocks over the value of
+// "KVX_DataBlocks" in memory and, where the general block is on disk, in
+// the file.
+bool update_general(Data_File &file) {
+  Data_Block *general = file.GeneralBlock;
+  if (general == nullptr) return true;
+  Symbol_Element *count = search_symbol(*general, "KVX_DataBlocks");
+  if (count == nullptr) return true;
+  // The general block itself is number 1.
+  uint64_t blocks = file.NextSequenceNumber >= 2 ? file.NextSequenceNumber - 2 : 0;
+  std::string text = std::to_string(blocks);
+  text.resize(count->Value.size(), ' ');
+  count->Value = text;
+  if (!general->Flags.InternalHeader && count->ValPos != 0 && file.Channel) {
+    FILE *channel = file.Channel.get();
+    if (fseeko(channel, static_cast<off_t>(count->ValPos), SEEK_SET) != 0) {
+      print_system_error("rewrite_symbol->fseek");
+      return false;
+    }
+    if (std::fputs(text.c_str(), channel) < 0 || std::fflush(channel) != 0) {
+      print_system_error("rewrite_symbol->fputs");
+      return false;
+    }
+  }
+  if (!file.Flags.TemporaryFile && file.Channel && fseeko(file.Channel.get(), 0, SEEK_END) != 0) {
+    print_system_error("update_general->fseek");
+    return false;
+  }
+  return true;
+}
+
+// Sizes, writes and accounts a block; a block that fails is marked bad and
+// never written again.
+bool put_data_block(Data_Block &block) {
+  if (block.Flags.BadBlock) return true;
+  if (!block.Flags.HeaderChanged && !block.Flags.DataChanged) return true;
+  Data_File &file = file_of(block);
+  if (is_general(block) && file.Flags.NoGeneralHeader) return true;
+  bool written = sync_data_block(block) && flush_data_block(block) &&
+                 (file.Flags.NoGeneralHeader || update_general(file));
+  if (!written) block.Flags.BadBlock = true;
+  return written;
+}
+
+// Compresses the data of a block into its own buffer when the block is to
+// be written compressed.  Returns RoutineSucceeded or the error value.
+int put_compressed_block(Data_Block &block) {
+  const bool changed = block.Flags.HeaderChanged || block.Flags.DataChanged;
+  const bool compressed =
+      block.DataCompression == GzipCompression || block.DataCompression == ZCompression;
+  if (!changed || block.Flags.InternalData || !compressed || block.DataLen == 0)
+    return RoutineSucceeded;
+  try {
+    block.Raw.resize(block.DataLen);
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "%s malloc\n", "ERROR: put_compressed_block");
+    return RoutineFailed;
+  }
+  size_t converted = 0;
+  int errval = 0;
+  if (cmpr_deflate(block.Raw.data(), block.Raw.size(), block.Data, block.DataLen,
+                   static_cast<int>(block.DataCompression), &converted, &errval) != 0) {
+    std::fprintf(stderr, "%s cmpr_deflate (errval=%d)\n", "ERROR: put_compressed_block", errval);
+    return errval != 0 ? errval : RoutineFailed;
+  }
+  block.RawLen = converted;
+  return RoutineSucceeded;
+}
+
+void release_compressed(Data_Block &block) {
+  std::vector<unsigned char>().swap(block.Raw);
+  block.RawLen = 0;
+}
+
+// Drops the header symbols and the data of a written block from memory.
+void drop_written(Data_Block &block) {
+  if (!block.Flags.InternalHeader) {
+    block.SymbolList.clear();
+    block.Flags.HeaderExternal = true;
+  }
+  if (!block.Flags.InternalData) {
+    block.Data = nullptr;
+    block.DataBufferLen = 0;
+    block.DataLen = 0;
+    block.DataType = 0;
+    block.DataValueOffset = 0;
+    block.DataByteOrder = 0;
+    block.DataRasterConfiguration = 0;
+    block.DataCompression = 0;
+    block.DataDim.clear();
+    block.Flags.DataExternal = true;
+    block.Flags.ExternalDataAlloc = false;
+  }
+}
+
+}  // namespace
+
+std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block) {
+  std::vector<Symbol_Element *> order;
+  order.reserve(block.SymbolList.size());
+  for (Symbol_Element &symbol : block.SymbolList) symbol.Read = false;
+  auto take = [&order](Symbol_Element &symbol) {
+    symbol.Read = true;
+    order.push_back(&symbol);
+  };
+  for (Symbol_Element &symbol : block.SymbolList) {
+    if (symbol.Key.compare(0, 4, "KVX_") != 0) break;
+    take(symbol);
+  }
+  for (std::string_view pattern : kKeyOrder)
+    for (Symbol_Element &symbol : block.SymbolList)
+      if (!symbol.Read && keyorder_match(pattern, symbol.Key)) take(symbol);
+  for (Symbol_Element &symbol : block.SymbolList)
+    if (!symbol.Read) take(symbol);
+  return order;
+}
+
+int disk_write_block(Data_Block *block) {
+  if (block == nullptr || block->Flags.BadBlock) return RoutineSucceeded;
+  if (int error = put_compressed_block(*block); error != RoutineSucceeded) {
+    block->Flags.BadBlock = true;
+    release_compressed(*block);
+    return error;
+  }
+  bool written = put_data_block(*block);
+  release_compressed(*block);
+  if (!written) return WriteDataError;
+  if (!is_general(*block)) drop_written(*block);
+  return RoutineSucceeded;
+}
+
+Data_Block *open_write_block(int stream, long DataNumber, int DataChain, int &error) {
+  Data_File *file = used_file(stream, error);
+  if (file == nullptr) return nullptr;
+  if (DataChain == 0 && file->ActiveBlock != file->GeneralBlock) {
+    error = GeneralBlockNotFirst;
+    return nullptr;
+  }
+  std::string chain_name = chain_key(*file, DataChain);
+  if (chain_name.empty()) {
+    error = MissingKeyDefinition;
+    return nullptr;
+  }
+  std::string block_name =
+      DataChain == 0 ? std::string(GeneralBlockKey) : std::to_string(DataNumber);
+  Data_Chain *chain = insert_chain(*file, chain_name);
+  if (chain == nullptr) {
+    error = CouldNotInsertChain;
+    return nullptr;
+  }
+  Data_Block *block = insert_block(*chain, block_name);
+  if (block == nullptr) {
+    error = CouldNotInsertBlock;
+    return nullptr;
+  }
+  if (file->Flags.TemporaryFile) {
+    block->Flags.InternalHeader = true;
+    block->Flags.InternalData = true;
+    block->Flags.HeaderExternal = false;
+    block->Flags.DataExternal = false;
+  }
+  if (block != file->ActiveBlock) {
+    error = disk_write_block(file->ActiveBlock);
+    if (error != RoutineSucceeded) return nullptr;
+    file->ActiveBlock = block;
+  }
+  error = RoutineSucceeded;
+  return block;
+}
+
+}  // namespace kvxio
+
+namespace {
+
+// Bytes of `data_type` values over the dimension array, in checked 64-bit
+// arithmetic; false on overflow.  A missing array, or any size of 0 or
+// less, gives 0 elements.
+bool data_length(const long *Dim, int data_type, uint64_t &length) {
+  length = 0;
+  if (Dim == nullptr || Dim[0] <= 0) return true;
+  uint64_t elements = 1;
+  for (long i = 1; i <= Dim[0]; ++i) {
+    if (Dim[i] <= 0) return true;
+    uint64_t size = static_cast<uint64_t>(Dim[i]);
+    if (elements > std::numeric_limits<uint64_t>::max() / size) return false;
+    elements *= size;
+  }
+  uint64_t value_size = kvx_data_sizeof(data_type);
+  if (value_size != 0 && elements > std::numeric_limits<uint64_t>::max() / value_size) return false;
+  length = elements * value_size;
+  return length <= std::numeric_limits<size_t>::max();
+}
+
+// Puts the descriptive keys of the data into the block's header.
+int insert_data_keys(kvxio::Data_Block &block, const long *Dim) {
+  using namespace kvxio;
+  if (Dim != nullptr)
+    for (long i = 1; i <= Dim[0]; ++i)
+      if (!insert_string(block, "Dim_" + std::to_string(i), std::to_string(Dim[i])))
+        return CouldNotWriteDimension;
+  bool stored =
+      insert_string(block, "DataType", kvx_datatype2string(static_cast<int>(block.DataType)));
+  if (block.DataValueOffset != 0)
+    stored =
+        stored && insert_string(block, "DataValueOffset", std::to_string(block.DataValueOffset));
+  else
+    remove_symbol(block, "DataValueOffset");
+  stored = stored && insert_string(block, "ByteOrder",
+                                   ByteOrder2String(static_cast<int>(block.DataByteOrder)));
+  if (block.DataRasterConfiguration == 1)
+    remove_symbol(block, "DataRasterConfiguration");
+  else
+    stored = stored && insert_string(block, "DataRasterConfiguration",
+                                     std::to_string(block.DataRasterConfiguration));
+  stored = stored && insert_string(block, "Compression",
+                                   kvx_compression2string(static_cast<int>(block.DataCompression)));
+  return stored ? RoutineSucceeded : CouldNotWriteBinary;
+}
+
+int write_data_raw(int stream, long DataNumber, int DataChain, const long *Dim, const void *pData,
+                   int DataType, long DataValueOffset, int ByteOrder, long RasterConfiguration) {
+  using namespace kvxio;
+  uint64_t length = 0;
+  if (!data_length(Dim, DataType, length)) return BadSizeDefinition;
+  if (length > 0 && pData == nullptr) return CouldNotGetBinaryArray;
+  int error = RoutineSucceeded;
+  Data_Block *block = open_write_block(stream, DataNumber, DataChain, error);
+  if (block == nullptr) return error;
+
+  block->Data = pData;
+  block->Flags.ExternalDataAlloc = true;
+  block->DataLen = block->DataBufferLen = static_cast<size_t>(length);
+  block->DataType = DataType;
+  block->DataValueOffset = DataValueOffset;
+  block->DataByteOrder = ByteOrder;
+  block->DataRasterConfiguration = RasterConfiguration;
+  block->DataCompression =
+      settings().DataCompression != 0 ? settings().DataCompression : UnCompressed;
+  if (Dim != nullptr && Dim[0] > 0)
+    block->DataDim.assign(Dim, Dim + Dim[0] + 1);
+  else
+    block->DataDim.clear();
+  if (int keys = insert_data_keys(*block, Dim); keys != RoutineSucceeded) return keys;
+
+  block->Flags.HeaderChanged = true;
+  block->Flags.DataChanged = true;
+  Data_File &file = *file_entry(stream);
+  error = disk_write_block(file.ActiveBlock);
+  if (error == RoutineSucceeded) file.ActiveBlock = nullptr;
+  return error;
+}
+
+}  // namespace
+
+int kvx_write_data_raw(int stream, long DataNumber, int DataChain, const long *Dim,
+                       const void *pData, int DataType, long DataValueOffset, int ByteOrder,
+                       long RasterConfiguration, int *pErrorValue, int *pstatus) {
+  using namespace kvxio;
+  if (debug_level()) std::printf("kvx_write_data_raw BEGIN\n");
+  int error = write_data_raw(stream, DataNumber, DataChain, Dim, pData, DataType, DataValueOffset,
+                             ByteOrder, RasterConfiguration);
+  set_result(pErrorValue, pstatus, error);
+  if (debug_level()) {
+    if (error != RoutineSucceeded) {
+      std::printf("kvx_write_data_raw: %s", kvx_report_data_error(error));
+      std::printf("kvx_write_data_raw END (status=%d)\n", ExternalErrorReport);
+    } else {
+      std::printf("kvx_write_data_raw END\n");
+    }
+  }
+  return error == RoutineSucceeded ? 1 : 0;
+}

@@ -1,0 +1,86 @@
+// Number formatting: significant digits, and values expressed in a unit
+// given as an expression so that the text reads back to the same value.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "numio_internal.h"
+
+namespace {
+
+using numio_internal::set_error;
+
+// "%.80lg" already shows every digit a double has.
+constexpr int MaxDigits = 80;
+
+// Whether `unit` may be appended with a plain "_": it must be a pure
+// factor, so that "0_<unit>" is 0 (not so for "s+1").
+bool unit_is_factor(const char *unit, int *perrval) {
+  std::string zero_times;
+  try {
+    zero_times = std::string("0_") + unit;
+  } catch (const std::bad_alloc &) {
+    set_error(perrval, NumMemoryAllocationFailed);
+    return false;
+  }
+  const double value = num_str2double(zero_times.c_str(), nullptr, perrval);
+  return *perrval == NumSuccess && value == 0.0;
+}
+
+}  // namespace
+
+char *double2s(char *buffer, double value, int ndigits) {
+  if (!buffer) return nullptr;
+  const long long requested = ndigits;
+  const int digits = static_cast<int>(std::min<long long>(std::llabs(requested), MaxDigits));
+  char format[16] = "%lg";
+  if (digits != 0) snprintf(format, sizeof format, "%%.%dlg", digits);
+  const int length = snprintf(buffer, NumDouble2sBufferSize, format, value);
+  return length > 0 ? buffer : nullptr;
+}
+
+char *num_double2str(char *buffer, size_t buflen, double value, const char *unit, int ndigits,
+                     int *perrval) {
+  char number[NumDouble2sBufferSize];
+  if (!buffer || buflen == 0) {
+    set_error(perrval, NumWriteError);
+    return nullptr;
+  }
+  if (!unit || !*unit) {
+    if (!double2s(number, value, ndigits)) {
+      set_error(perrval, NumWriteError);
+      return nullptr;
+    }
+    const size_t length = std::min(std::strlen(number), buflen - 1);
+    std::memcpy(buffer, number, length);
+    buffer[length] = '\0';
+    set_error(perrval, NumSuccess);
+    return buffer;
+  }
+
+  int errval = NumSuccess;
+  const double unit_value = num_str2double(unit, nullptr, &errval);
+  if (errval == NumSuccess && unit_value == 0.0) errval = NumDivByZero;
+  if (errval != NumSuccess) {
+    set_error(perrval, errval);
+    return nullptr;
+  }
+  const bool factor = unit_is_factor(unit, &errval);
+  if (errval != NumSuccess) {
+    set_error(perrval, errval);
+    return nullptr;
+  }
+  if (!double2s(number, value / unit_value, ndigits)) {
+    set_error(perrval, NumWriteError);
+    return nullptr;
+  }
+  const size_t needed = std::strlen(number) + std::strlen(unit) + (factor ? 2 : 4);
+  if (needed > buflen) {
+    set_error(perrval, NumWriteError);
+    return nullptr;
+  }
+  snprintf(buffer, buflen, factor ? "%s_%s" : "%s_(%s)", number, unit);
+  set_error(perrval, NumSuccess);
+  return buffer;
+}

@@ -7,6 +7,9 @@
 
 namespace {
 
+// Empties the error record and releases its texts.
+void ClearErrorRecord() { SetVexaError(nullptr, nullptr, nullptr); }
+
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
@@ -15,10 +18,10 @@ std::string Text(const IO_text &text) { return text.data(); }
 class ParameterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    VexaError_init();
+    ClearErrorRecord();
     InitOptions("", "", nullptr, 1, &cb, nullptr, 0);
   }
-  void TearDown() override { VexaError_init(); }
+  void TearDown() override { ClearErrorRecord(); }
 
   // Looks a parameter up; its holder, with the status in *status.
   void *Find(const char *name, int *status) { return option_parameter_search(name, &cb, status); }
@@ -97,7 +100,7 @@ TEST_F(ParameterTest, Lookups) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    VexaError_init();
+    ClearErrorRecord();
     int status = -99;
     EXPECT_EQ(Find(c.name, &status), c.holder);
     EXPECT_EQ(status, c.status);

@@ -28,7 +28,7 @@ constexpr const char *SOName = "VexaOption";
 constexpr const char *kHistoryKey = "i0";
 // The value word that keeps the current value.
 constexpr std::string_view kKeepValue = "=";
-// Room of the failure message and of a file-number field.
+// The longest text the framework stores (failure message, option word).
 constexpr size_t kTextChars = IO_len - 1;
 
 // Block numbers of FindOption.
@@ -67,7 +67,7 @@ bool HasValue(const char *text, int *pstatus) {
   return true;
 }
 
-// A word that must be one of the names; its code, or 0.
+// An accepted value name and the code it stands for.
 struct NamedCode {
   const char *name;
   int32_t code;
@@ -304,7 +304,7 @@ IO_long *ImageLong(ImageBlock &b, int opt_no) {
   }
 }
 
-// The image options with two or three expression values.
+// The image options with two expression values.
 std::array<IO_line, 3> *ImagePair(ImageBlock &b, int opt_no) {
   switch (opt_no) {
     case NBin:
@@ -589,9 +589,11 @@ void ReadOptions(char *argv[], int *parg_no, CommandBlock *pcb, ImageBlock *ib, 
   *pstatus = Success;
   kvx_history_new(kHistoryKey);
 
+  // An index outside the word list leaves nothing to read.
+  const bool readable = *parg_no >= 0 && *parg_no < argc;
   const int ib_len = ib != nullptr ? cb.ImgBlkLen : 0;
   int blk_no = kUndecidedBlock, opt_no = 0, opt_onoff = 0;
-  while (FindOption(argv, parg_no, &cb, &blk_no, &opt_no, &opt_onoff, pstatus) != 0) {
+  while (readable && FindOption(argv, parg_no, &cb, &blk_no, &opt_no, &opt_onoff, pstatus) != 0) {
     DoOption(argv, parg_no, blk_no, opt_no, opt_onoff, &cb, ib, ib_len, pstatus);
     if (*pstatus != Success) {
       const std::string message = FailureMessage(argv, argc, *parg_no);

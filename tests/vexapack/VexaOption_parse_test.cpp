@@ -91,6 +91,29 @@ TEST_F(ReadOptionsTest, NoOptionsConsumesNothing) {
   EXPECT_FALSE(cb.co.empty()) << "the command table stays for parameter lookup";
 }
 
+TEST_F(ReadOptionsTest, StartIndexAndMissingLists) {
+  Args args(Prog({"in", "-p"}));
+  arg_no = 1;  // the caller has taken "in" already
+  EXPECT_EQ(Read(args), Success);
+  EXPECT_EQ(arg_no, 2);
+  EXPECT_EQ(cb.Prompt.V, 0);
+
+  Reset();
+  Args short_list(Prog({"-p"}));
+  arg_no = 7;
+  EXPECT_EQ(Read(short_list), Success) << "an index past the list reads nothing";
+  EXPECT_EQ(arg_no, 7);
+  EXPECT_EQ(cb.Prompt.I, 0);
+
+  Reset();
+  int status = -99;
+  ReadOptions(nullptr, &arg_no, &cb, nullptr, &status);
+  EXPECT_EQ(status, Success);
+  EXPECT_EQ(cb.MainName, nullptr);
+  ReadOptions(short_list.argv(), &arg_no, nullptr, nullptr, &status);
+  EXPECT_EQ(status, Failed) << "no command block";
+}
+
 TEST_F(ReadOptionsTest, HistoryRecordsTheConsumedWords) {
   Args args(Prog({"-ext", ".dat", "+p", "in.dld"}));
   ASSERT_EQ(Read(args), Success);

@@ -264,7 +264,8 @@ const char *VexaOptionVersion();
 // Reads the options at the start of argv (a null-terminated word list whose
 // word 0 is the program name) into the command block and the image blocks ib
 // (the pcb->ImgBlkLen blocks, may be null) and stops at the first word that
-// is not an option.  *parg_no (0 before) is left at the last word consumed.
+// is not an option.  *parg_no (0 before) is left at the last word consumed;
+// an index outside the word list reads nothing.
 // Status: Success; StoppedAfterHelp after "-h"/"+h" printed the help;
 // NoOption for an unknown option; ScanEmpty when a value is missing at the
 // end; ScanError or an expression status for a rejected value.  On failure
@@ -318,9 +319,12 @@ int strtoaxis(const char *text);
 // After the option "nam": reads the first, last and increment numbers that
 // follow the name as comma-separated expressions ("file.kvx,3,10,2") into
 // FFirst/FLast/FInc when the name holds a "%" file-number pattern, else into
-// First/Last/Inc.  Empty fields keep their values.
+// First/Last/Inc.  Empty fields keep their values; the first failing field
+// ends the scan with its expression status.
 void extract_filenumbers(ImageBlock *pib, const IO_line *pName, int opt_onoff, int *pstatus);
-// Sets *pNumber from field parno of fname when that field is not empty.
+// Sets *pNumber from field parno of fname when that field is not empty: the
+// expression's value rounded to the nearest integer; IntegerOverflow (value
+// unchanged) when that does not fit 32 bits.
 void scan_for_filenumber(IO_long *pNumber, const char *fname, int parno, int opt_onoff,
                          int *pstatus);
 

@@ -256,14 +256,16 @@ int dpconstant_insert(const char *Quantity, const char *Unit, const char *Key, d
   DPConstant *entry = nullptr;
   if (Key) {
     try {
-      auto [it, inserted] = table.try_emplace(Key);
-      entry = &it->second;
-      if (inserted) {
-        entry->Key = Key;
-        longest_key = std::max(longest_key, entry->Key.size());
+      const bool keep_texts = numio_internal::trace_level() > 0;
+      auto it = table.find(std::string_view(Key));
+      if (it == table.end()) {
+        DPConstant fresh{Key, Value, std::nullopt, std::nullopt};
+        it = table.emplace(std::string(Key), std::move(fresh)).first;
+        longest_key = std::max(longest_key, it->first.size());
       }
+      entry = &it->second;
       entry->Value = Value;
-      if (numio_internal::trace_level() > 0) {
+      if (keep_texts) {
         entry->Quantity = optional_text(Quantity);
         entry->Unit = optional_text(Unit);
       }

@@ -312,16 +312,16 @@ int numprog_insert(const char *Name, NumProg **pprogram) {
   int status = -1;
   if (Name) {
     try {
-      auto [it, inserted] = registry.try_emplace(Name);
-      if (inserted) {
-        it->second = std::make_unique<NumProg>();
-        it->second->Name = Name;
+      auto it = registry.find(std::string_view(Name));
+      if (it == registry.end()) {
+        auto fresh = std::make_unique<NumProg>();
+        fresh->Name = Name;
+        it = registry.emplace(std::string(Name), std::move(fresh)).first;
       }
       program = it->second.get();
       status = 0;
     } catch (const std::bad_alloc &) {
-      auto it = registry.find(std::string_view(Name));
-      if (it != registry.end() && !it->second) registry.erase(it);
+      program = nullptr;
     }
   }
   if (pprogram) *pprogram = program;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "numio.h"
@@ -129,6 +130,44 @@ TEST(NumStr2Double, VariablesArePushedByAddress) {
   s = "_q";
   dpcondition(p, &s, 0, &errval);
   EXPECT_EQ(errval, NumNoVariable);
+  numprog_reset();
+}
+
+TEST(NumStr2Double, RulesAppendPostfixPrograms) {
+  const struct {
+    const char *text;
+    std::string listing;
+    size_t accumulators;
+    double value;
+  } cases[] = {
+      {"1+2", "PUSHVAL 1|PUSHVAL 2|ADD 2|", 2, 3},
+      {"(1?2:3)", "PUSHVAL 1|PUSHVAL 2|PUSHVAL 3|IF 3|", 3, 2},
+      {"-2*3", "PUSHVAL 2|PUSHVAL 3|MUL 2|NEG 1|", 2, -6},
+      {"!0_5", "PUSHVAL 0|PUSHVAL 5|MUL 2|NOT 1|", 2, 1},
+      {"sqrt(4)", "PUSHVAL 4|SQRT 1|", 1, 2},
+      {"pi()", "PUSHVAL 3.14159|", 1, 3.141592653589793},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    numprog_reset();
+    NumProg *p = numprog_new("t");
+    const char *s = c.text;
+    int errval = -1;
+    dpcondition(p, &s, 0, &errval);
+    ASSERT_EQ(errval, NumSuccess);
+    std::string listing;
+    for (const NumInstr &i : p->InstructionList) {
+      char value[32];
+      snprintf(value, sizeof value, "%g", i.Command == 1 ? i.Value : i.Nargs);
+      listing += std::string(numprog_cmd2str(i.Command)) + " " + value + "|";
+    }
+    EXPECT_EQ(listing, c.listing);
+    dpprogram_run(p, &errval);
+    EXPECT_EQ(errval, NumSuccess);
+    EXPECT_EQ(p->AccumulatorList.size(), c.accumulators);
+    EXPECT_DOUBLE_EQ(p->CurrentAccumulator->Value, c.value);
+    EXPECT_EQ(p->CurrentAccumulator->Number, 1);
+  }
   numprog_reset();
 }
 

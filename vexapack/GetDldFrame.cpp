@@ -1,0 +1,471 @@
+// DLD header file: the parser of version and geometry, and the readers of
+// the scaler, timing, calibration, experiment and instrument sections.
+//
+// Layout of the file: two free lines; the version section; the scaler
+// section; the calibration section (from "1.0": a free counted block, the
+// TIMING and the SCALERCALIB block); the geometry lines; from "1.0" two free
+// counted blocks, the EXPERIMENT block and the INFO block.
+#include "GetDldFrame.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "GetDldFrameIndex.h"
+
+using dld_internal::HeaderCursor;
+using dld_internal::HeaderIndex;
+
+namespace {
+
+constexpr char kNone[] = "none";
+constexpr float kDefaultScalarDepth = 24.0f;
+constexpr float kDefaultWaveLength = 1e-10f;
+constexpr int kLinesAfterFrameCount = 3;  // geometry lines 7 to 9
+
+struct ModuleValues {
+  std::array<char, kDldVersionSize> version{};
+  int dataLen = 0;
+  int xsize = 0;
+  int ysize = 0;
+  int numberOfFrames = 0;
+  int xoff = 0;
+  int yoff = 0;
+  std::array<char, kDldNameStoreSize> names{};
+};
+
+ModuleValues g_values;
+
+// The version text is the line cut at its line feed.
+void SetVersion(const char *text) {
+  const std::size_t length = std::min(std::strcspn(text, "\n"), g_values.version.size() - 1);
+  std::memcpy(g_values.version.data(), text, length);
+  g_values.version[length] = '\0';
+}
+
+bool VersionIs(const char *literal) { return std::strcmp(g_values.version.data(), literal) == 0; }
+
+// A leading integer as an int; one outside the int range counts as no number.
+int IntValue(long value) {
+  return value < INT_MIN || value > INT_MAX ? 0 : static_cast<int>(value);
+}
+
+bool FitsInt(long value) { return value >= INT_MIN && value <= INT_MAX; }
+
+// "%g" scan of the line into *value; no number, or one beyond the range of a
+// float, leaves *value alone.
+void ScanFloat(const HeaderCursor &cursor, float *value) {
+  const char *text = cursor.Text();
+  char *end = nullptr;
+  errno = 0;
+  const float scanned = std::strtof(text, &end);
+  if (end == text || (errno == ERANGE && std::isinf(scanned))) return;
+  *value = scanned;
+}
+
+// A broken block title cannot be reported through the results: the process ends.
+[[noreturn]] void ScanErrorExit(const char *title) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "SCANERROR : Header version %s (%s)\n", g_values.version.data(), title);
+  std::exit(-1);
+}
+
+// Reads the title line of a block and ends the process if it is not exactly
+// `title` with its line feed.  False when the file ends first.
+bool CheckTitle(HeaderCursor &cursor, const char *title) {
+  if (!cursor.Read()) return false;
+  const std::string expected = std::string(title) + "\n";
+  if (std::strcmp(cursor.Text(), expected.c_str()) != 0) ScanErrorExit(title);
+  return true;
+}
+
+bool ReadInteger(HeaderCursor &cursor, long *value) {
+  if (!cursor.Read()) return false;
+  *value = cursor.Integer();
+  return true;
+}
+
+bool ReadInt(HeaderCursor &cursor, int *value) {
+  if (!cursor.Read()) return false;
+  *value = IntValue(cursor.Integer());
+  return true;
+}
+
+bool ReadFloat(HeaderCursor &cursor, float *value) {
+  if (!cursor.Read()) return false;
+  ScanFloat(cursor, value);
+  return true;
+}
+
+bool ReadText(HeaderCursor &cursor, std::optional<std::string> *text) {
+  if (!cursor.Read()) return false;
+  *text = cursor.TextValue();
+  return true;
+}
+
+// Rewinds the stream and hands out the index of its file.
+int OpenHeader(FILE *stream, const HeaderIndex **index) {
+  if (stream == nullptr) return DldNoStream;
+  if (fseeko(stream, 0, SEEK_SET) != 0) return DldPositionFailed;
+  *index = dld_internal::IndexOfHeader(stream);
+  return *index ? DldSuccess : DldShortRead;
+}
+
+// The readers leave the stream where a line-by-line reader would stand.
+void LeaveStreamAt(FILE *stream, const HeaderCursor &cursor) {
+  if (fseeko(stream, static_cast<off_t>(cursor.Offset()), SEEK_SET) != 0) std::clearerr(stream);
+}
+
+// Lines 1 and 2 and the version section; sets DldVersion.
+bool ReadVersionSection(HeaderCursor &cursor) {
+  if (!cursor.Skip(2) || !cursor.Read()) return false;
+  if (cursor.Integer() == -1) {
+    SetVersion("0.0");
+    return true;
+  }
+  SetVersion(cursor.Text());
+  return cursor.SkipPastTerminator();
+}
+
+// Part 2.1 on a cursor at the file's start; module values change only on success.
+int Parse(HeaderCursor &cursor) {
+  if (!ReadVersionSection(cursor)) return DldShortRead;
+  if (!cursor.SkipPastTerminator() || !cursor.SkipPastTerminator()) return DldShortRead;
+  long bits = 0;
+  long columns = 0;
+  long rows = 0;
+  long frames = 0;
+  if (!cursor.Skip(2) || !ReadInteger(cursor, &bits) || !ReadInteger(cursor, &columns) ||
+      !ReadInteger(cursor, &rows) || !ReadInteger(cursor, &frames) ||
+      !cursor.Skip(kLinesAfterFrameCount)) {
+    return DldShortRead;
+  }
+  const bool hasOffsets = DldVersionAtLeast("1.0");
+  long xoff = g_values.xoff;
+  long yoff = g_values.yoff;
+  if (hasOffsets && (!ReadInteger(cursor, &xoff) || !ReadInteger(cursor, &yoff))) {
+    return DldShortRead;
+  }
+  if (!cursor.Skip(1)) return DldShortRead;
+  g_values.dataLen = IntValue(bits) / 8;
+  g_values.xsize = IntValue(columns);
+  g_values.ysize = IntValue(rows);
+  g_values.numberOfFrames = IntValue(frames);
+  g_values.xoff = IntValue(xoff);
+  g_values.yoff = IntValue(yoff);
+  return DldSuccess;
+}
+
+// The channel range FirstScalar..LastScalar of the scaler or calibration
+// section.  Counted in 64 bits: the range must never wrap into a small count.
+struct ChannelRange {
+  long first = 0;
+  long last = 0;
+
+  std::uint64_t Count() const {
+    return last < first ? 0
+                        : static_cast<std::uint64_t>(last) - static_cast<std::uint64_t>(first) + 1;
+  }
+  bool TooWide() const {
+    return !FitsInt(first) || !FitsInt(last) ||
+           (last >= first && static_cast<std::uint64_t>(last) - static_cast<std::uint64_t>(first) >=
+                                 static_cast<std::uint64_t>(kDldScalerChannels));
+  }
+};
+
+// More than 32 channels: rejected, except in version "1.0" files, whose
+// writer added `extraLines` lines and whose channels 1 to 31 are taken.
+int CheckChannelRange(HeaderCursor &cursor, ChannelRange *range, std::uint64_t extraLines) {
+  if (!range->TooWide()) return DldSuccess;
+  const char *version = g_values.version.data();
+  std::printf("BAD SIZE : (Header %s)\n", version);
+  std::printf("LastScalar %ld and FirstScalar %ld out of range (1..%d)\n", range->last,
+              range->first, kDldScalerChannels);
+  if (!VersionIs("1.0")) return DldRejected;
+  std::printf("Lengths adjusted, scaler %d lost (Header %s)\n", kDldScalerChannels, version);
+  if (!cursor.Skip(extraLines)) return DldShortRead;
+  *range = ChannelRange{1, kDldScalerChannels - 1};
+  return DldSuccess;
+}
+
+struct ScalerOutputs {
+  std::array<float, kDldScalerChannels> &values;
+  std::array<const char *, kDldScalerChannels> &names;
+  std::array<float, kDldScalerChannels> &zeros;
+  std::array<float, kDldScalerChannels> &factors;
+  float *depth;
+  int *i0;
+  int *i1;
+  int *anode;
+  int *time;
+  int *i0s;
+  int *i1s;
+  int *anodes;
+  int *times;
+  float *deltaTime;
+  std::string *startTime;
+};
+
+void SetScalerDefaults(const ScalerOutputs &out) {
+  out.values.fill(0.0f);
+  out.names.fill(kNone);
+  out.zeros.fill(0.0f);
+  out.factors.fill(1.0f);
+  *out.depth = kDefaultScalarDepth;
+  for (int *assignment :
+       {out.i0, out.i1, out.anode, out.time, out.i0s, out.i1s, out.anodes, out.times}) {
+    *assignment = 0;
+  }
+  *out.deltaTime = 0.0f;
+  out.startTime->clear();
+}
+
+// TIMING block: start time and the time of frame `frameNumber`.  `lineBudget`
+// is the block's count line: lines the block has beyond those read are skipped.
+int ReadTiming(HeaderCursor &cursor, const ScalerOutputs &out, long firstFrame, int frameNumber) {
+  long lineBudget = 0;
+  if (!ReadInteger(cursor, &lineBudget)) return DldShortRead;
+  if (!CheckTitle(cursor, "TIMING")) return DldShortRead;
+  if (!cursor.Read()) return DldShortRead;
+  *out.startTime = cursor.TextValue();
+  const auto framesBefore = static_cast<std::uint64_t>(frameNumber - firstFrame);
+  if (!cursor.Skip(framesBefore) || !ReadFloat(cursor, out.deltaTime)) return DldShortRead;
+  const std::uint64_t linesRead = 4 + framesBefore;  // count, title, start time, frames
+  if (lineBudget > 0 && static_cast<std::uint64_t>(lineBudget) > linesRead) {
+    if (!cursor.Skip(static_cast<std::uint64_t>(lineBudget) - linesRead)) return DldShortRead;
+  }
+  return DldSuccess;
+}
+
+// SCALERCALIB block: depth, assignments, names, zeros and factors.
+int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
+  ChannelRange range;
+  if (!cursor.Skip(1) || !CheckTitle(cursor, "SCALERCALIB") || !ReadFloat(cursor, out.depth) ||
+      !ReadInt(cursor, out.i0) || !ReadInt(cursor, out.i1) || !ReadInt(cursor, out.anode) ||
+      !ReadInt(cursor, out.time) || !ReadInteger(cursor, &range.first) ||
+      !ReadInteger(cursor, &range.last)) {
+    return DldShortRead;
+  }
+  const int checked = CheckChannelRange(cursor, &range, 3);
+  if (checked != DldSuccess) return checked;
+
+  // Names follow each other in the store, each behind the previous one's zero.
+  char *store = g_values.names.data();
+  std::size_t used = 0;
+  for (std::uint64_t k = 0; k < range.Count(); ++k) {
+    if (!cursor.Read()) return DldShortRead;
+    const std::size_t length =
+        std::min<std::size_t>(std::strcspn(cursor.Text(), "\n"), kDldNameLength);
+    std::memcpy(store + used, cursor.Text(), length);
+    store[used + length] = '\0';
+    out.names[k] = store + used;
+    used += length + 1;
+    if (!ReadFloat(cursor, &out.zeros[k]) || !ReadFloat(cursor, &out.factors[k])) {
+      return DldShortRead;
+    }
+  }
+  if (!DldVersionAtLeast("1.1")) return DldSuccess;
+  const bool complete = ReadInt(cursor, out.i0s) && ReadInt(cursor, out.i1s) &&
+                        ReadInt(cursor, out.anodes) && ReadInt(cursor, out.times);
+  return complete ? DldSuccess : DldShortRead;
+}
+
+int ReadScalers(HeaderCursor &cursor, const ScalerOutputs &out, int frameNumber) {
+  if (!ReadVersionSection(cursor)) return DldShortRead;
+  ChannelRange range;
+  long firstFrame = 0;
+  long lastFrame = 0;
+  if (!cursor.Skip(2) || !ReadInteger(cursor, &range.first) || !ReadInteger(cursor, &range.last) ||
+      !ReadInteger(cursor, &firstFrame) || !ReadInteger(cursor, &lastFrame) || !cursor.Skip(4)) {
+    return DldShortRead;
+  }
+  if (!FitsInt(firstFrame) || !FitsInt(lastFrame) || frameNumber < firstFrame ||
+      frameNumber > lastFrame) {
+    std::printf("BAD SIZE : (Header %s) FrameNumber %d out of range (%ld .. %ld)\n",
+                g_values.version.data(), frameNumber, firstFrame, lastFrame);
+    return DldRejected;
+  }
+  const int checked = CheckChannelRange(cursor, &range, 1);
+  if (checked != DldSuccess) return checked;
+  if (DldVersionAtLeast("2.1") && !cursor.Skip(2)) return DldShortRead;
+
+  // Value lines, channel-major: every channel has one line per frame.
+  const auto framesCovered = static_cast<std::uint64_t>(lastFrame - firstFrame + 1);
+  const auto framesBefore = static_cast<std::uint64_t>(frameNumber - firstFrame);
+  for (std::uint64_t k = 0; k < range.Count(); ++k) {
+    if (!cursor.Skip(framesBefore) || !ReadFloat(cursor, &out.values[k]) ||
+        !cursor.Skip(framesCovered - framesBefore - 1)) {
+      return DldShortRead;
+    }
+  }
+  if (!DldVersionAtLeast("1.0")) return DldSuccess;
+
+  if (!cursor.SkipPastTerminator() || !cursor.SkipCountedBlock()) return DldShortRead;
+  const int timing = ReadTiming(cursor, out, firstFrame, frameNumber);
+  if (timing != DldSuccess) return timing;
+  return ReadCalibration(cursor, out);
+}
+
+int ReadExperiment(HeaderCursor &cursor, std::optional<std::string> *title,
+                   std::optional<std::string> *info, float *center1, float *center2, int *iCenter,
+                   float *pix1, float *pix2, int *iPix, float *waveLength, int *iWaveLength,
+                   float *distance, int *iDistance, float *position, int *iPosition) {
+  if (!cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() || !cursor.Skip(1) ||
+      !CheckTitle(cursor, "EXPERIMENT")) {
+    return DldShortRead;
+  }
+  if (!ReadFloat(cursor, center1) || !ReadFloat(cursor, center2)) return DldShortRead;
+  *iCenter = 1;
+  if (!ReadFloat(cursor, pix1) || !ReadFloat(cursor, pix2)) return DldShortRead;
+  *iPix = 1;
+  if (!ReadFloat(cursor, waveLength)) return DldShortRead;
+  *iWaveLength = 1;
+  if (!ReadFloat(cursor, distance)) return DldShortRead;
+  *iDistance = 1;
+  if (!ReadText(cursor, title) || !ReadText(cursor, info)) return DldShortRead;
+  if (!DldVersionAtLeast("2.2")) return DldSuccess;
+  if (!ReadFloat(cursor, position)) return DldShortRead;
+  *iPosition = 1;
+  return DldSuccess;
+}
+
+// Runs `readBlocks` on the part of the file after the geometry lines, for
+// version "1.0" and later.  A failed parse gives 1, an older version 0.
+template <typename ReadBlocks>
+int WithParsedHeader(FILE *stream, ReadBlocks readBlocks) {
+  const HeaderIndex *index = nullptr;
+  if (OpenHeader(stream, &index) != DldSuccess) return 1;
+  HeaderCursor cursor(*index);
+  int result = DldSuccess;
+  if (Parse(cursor) != DldSuccess) {
+    result = 1;
+  } else if (DldVersionAtLeast("1.0")) {
+    try {
+      result = readBlocks(cursor);
+    } catch (const std::bad_alloc &) {
+      result = DldAllocationFailed;
+    }
+  }
+  LeaveStreamAt(stream, cursor);
+  return result;
+}
+
+}  // namespace
+
+const char *DldVersion() { return g_values.version.data(); }
+int DataLen() { return g_values.dataLen; }
+int Xsize() { return g_values.xsize; }
+int Ysize() { return g_values.ysize; }
+int NumberOfFrames() { return g_values.numberOfFrames; }
+int XOff() { return g_values.xoff; }
+int YOff() { return g_values.yoff; }
+const char *HScalarNameBuffer() { return g_values.names.data(); }
+
+bool DldVersionAtLeast(const char *literal) {
+  return std::strcmp(g_values.version.data(), literal) >= 0;
+}
+
+void ResetDldFrameModule() {
+  g_values = ModuleValues{};
+  dld_internal::ForgetHeaderIndex();
+}
+
+const char *GetDldFrameVersion() { return "GetDldFrame 1.0"; }
+
+int ParseScalarHeaderFile(FILE *stream) {
+  const HeaderIndex *index = nullptr;
+  const int opened = OpenHeader(stream, &index);
+  if (opened != DldSuccess) return opened;
+  HeaderCursor cursor(*index);
+  const int parsed = Parse(cursor);
+  LeaveStreamAt(stream, cursor);
+  return parsed;
+}
+
+int GetMaxDldNumber(FILE *stream, int *Maximum) {
+  if (ParseScalarHeaderFile(stream) != DldSuccess) return 1;
+  *Maximum = g_values.numberOfFrames;
+  return 0;
+}
+
+int ReadDldType(FILE *stream, int *X, int *Y, int *DataLength, int *OffsetX, int *OffsetY) {
+  if (ParseScalarHeaderFile(stream) != DldSuccess) return 1;
+  *X = g_values.xsize;
+  *Y = g_values.ysize;
+  *DataLength = g_values.dataLen;
+  *OffsetX = g_values.xoff;
+  *OffsetY = g_values.yoff;
+  return 0;
+}
+
+int ReadDldScalars(FILE *stream, const char **HmDldVersion,
+                   std::array<float, kDldScalerChannels> &Scalars,
+                   std::array<const char *, kDldScalerChannels> &ScalarName,
+                   std::array<float, kDldScalerChannels> &ScalarZero,
+                   std::array<float, kDldScalerChannels> &ScalarCalib, float *ScalarDepth,
+                   int *ScalarI0, int *ScalarI1, int *ScalarAnode, int *ScalarTime, int *ScalarI0S,
+                   int *ScalarI1S, int *ScalarAnodeS, int *ScalarTimeS, float *HmDeltaTime,
+                   std::string *HmStartTime, int FrameNumber) {
+  const ScalerOutputs out{Scalars,   ScalarName,   ScalarZero,  ScalarCalib, ScalarDepth,
+                          ScalarI0,  ScalarI1,     ScalarAnode, ScalarTime,  ScalarI0S,
+                          ScalarI1S, ScalarAnodeS, ScalarTimeS, HmDeltaTime, HmStartTime};
+  SetScalerDefaults(out);
+  *HmDldVersion = g_values.version.data();
+  const HeaderIndex *index = nullptr;
+  const int opened = OpenHeader(stream, &index);
+  if (opened != DldSuccess) return opened;
+  HeaderCursor cursor(*index);
+  int result = DldShortRead;
+  try {
+    result = ReadScalers(cursor, out, FrameNumber);
+  } catch (const std::bad_alloc &) {
+    result = DldAllocationFailed;
+  }
+  LeaveStreamAt(stream, cursor);
+  return result;
+}
+
+int ReadDldExperiment(FILE *stream, std::optional<std::string> *Title,
+                      std::optional<std::string> *ExperimentInfo, float *Center_1, float *Center_2,
+                      int *ICenter, float *PixSize_1, float *PixSize_2, int *IPixSize,
+                      float *WaveLength, int *IWaveLength, float *SampleDistance,
+                      int *ISampleDistance, float *DetectorPosition, int *IDetectorPosition) {
+  Title->reset();
+  ExperimentInfo->reset();
+  *Center_1 = *Center_2 = 0.0f;
+  *PixSize_1 = *PixSize_2 = 1.0f;
+  *WaveLength = kDefaultWaveLength;
+  *SampleDistance = 0.0f;
+  *DetectorPosition = 0.0f;
+  *ICenter = *IPixSize = *IWaveLength = *ISampleDistance = *IDetectorPosition = 0;
+  return WithParsedHeader(stream, [&](HeaderCursor &cursor) {
+    return ReadExperiment(cursor, Title, ExperimentInfo, Center_1, Center_2, ICenter, PixSize_1,
+                          PixSize_2, IPixSize, WaveLength, IWaveLength, SampleDistance,
+                          ISampleDistance, DetectorPosition, IDetectorPosition);
+  });
+}
+
+int ReadDldInfo(FILE *stream, std::optional<std::string> *DetectorType,
+                std::optional<std::string> *MachineInfo, std::optional<std::string> *OpticsInfo,
+                std::optional<std::string> *StationInfo, std::optional<std::string> *ProposalInfo) {
+  const std::array<std::optional<std::string> *, 5> texts = {DetectorType, MachineInfo, OpticsInfo,
+                                                             StationInfo, ProposalInfo};
+  for (std::optional<std::string> *text : texts) text->reset();
+  return WithParsedHeader(stream, [&](HeaderCursor &cursor) {
+    if (!cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() ||
+        !cursor.Skip(1) || !CheckTitle(cursor, "INFO")) {
+      return DldShortRead;
+    }
+    for (std::optional<std::string> *text : texts) {
+      if (!ReadText(cursor, text)) return DldShortRead;
+    }
+    return DldSuccess;
+  });
+}

@@ -1,0 +1,99 @@
+// Frames of the histogramming-memory (HM) file: DataLen * Xsize * Ysize
+// bytes each, one after the other, after a 512-byte leading block in files
+// of header versions before "2.0".  Offsets are 64-bit: HM files grow beyond
+// 2 GiB.
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "GetDldFrame.h"
+
+namespace {
+
+constexpr std::int64_t kLeadingBlockBeforeV2 = 512;
+constexpr std::uint64_t kMaxOffset = std::numeric_limits<off_t>::max();
+
+// DataLen * Xsize * Ysize; false when a factor is below 1 or the product
+// does not fit 64 bits.
+bool FrameSize(std::uint64_t *size) {
+  const int factors[] = {DataLen(), Xsize(), Ysize()};
+  std::uint64_t product = 1;
+  for (int factor : factors) {
+    if (factor < 1 ||
+        __builtin_mul_overflow(product, static_cast<std::uint64_t>(factor), &product)) {
+      return false;
+    }
+  }
+  *size = product;
+  return true;
+}
+
+// Byte offset of the frame; false when it does not fit a file offset.
+bool FrameOffset(std::int64_t dataStart, int frameNumber, std::uint64_t size,
+                 std::uint64_t *offset) {
+  const std::uint64_t framesBefore =
+      frameNumber > 1 ? static_cast<std::uint64_t>(frameNumber) - 1 : 0;
+  std::uint64_t skipped = 0;
+  return !__builtin_mul_overflow(framesBefore, size, &skipped) &&
+         !__builtin_add_overflow(skipped, static_cast<std::uint64_t>(dataStart), offset) &&
+         *offset <= kMaxOffset && size <= kMaxOffset - *offset;
+}
+
+// Reads up to `size` bytes at `offset`; returns the number of bytes read.
+// One positioned read, repeated only when the system hands out less.
+std::uint64_t ReadAt(FILE *stream, std::uint64_t offset, unsigned char *buffer,
+                     std::uint64_t size) {
+  const int fd = fileno(stream);
+  if (fd < 0) {
+    if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, size, stream);
+  }
+  std::uint64_t got = 0;
+  while (got < size) {
+    const ssize_t n = pread(fd, buffer + got, size - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::uint64_t>(n);
+  }
+  // Leave the stream behind the bytes read, where a stream read would stand.
+  if (fseeko(stream, static_cast<off_t>(offset + got), SEEK_SET) != 0) std::clearerr(stream);
+  return got;
+}
+
+int ReadFrame(FILE *stream, std::int64_t dataStart, int frameNumber,
+              std::vector<unsigned char> *start) {
+  if (stream == nullptr) return DldNoStream;
+  if (fseeko(stream, static_cast<off_t>(dataStart), SEEK_SET) != 0) return DldPositionFailed;
+  std::uint64_t size = 0;
+  if (!FrameSize(&size)) {
+    std::printf("BAD SIZE : (Header %s) DataLen * Xsize * Ysize<=0\n", DldVersion());
+    return DldRejected;
+  }
+  // A frame that no file offset can reach is refused before its buffer is allocated.
+  std::uint64_t offset = 0;
+  if (!FrameOffset(dataStart, frameNumber, size, &offset)) return DldPositionFailed;
+  try {
+    start->resize(size);
+  } catch (const std::bad_alloc &) {
+    return DldAllocationFailed;
+  } catch (const std::length_error &) {
+    return DldAllocationFailed;
+  }
+  return ReadAt(stream, offset, start->data(), size) == size ? DldSuccess : DldShortRead;
+}
+
+}  // namespace
+
+int ReadDldData(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start) {
+  return ReadFrame(stream, 0, FrameNumber, Start);
+}
+
+int ReadDldDataV1(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start) {
+  return ReadFrame(stream, kLeadingBlockBeforeV2, FrameNumber, Start);
+}

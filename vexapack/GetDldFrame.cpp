@@ -110,17 +110,10 @@ bool ReadText(HeaderCursor &cursor, std::optional<std::string> *text) {
   return true;
 }
 
-// Rewinds the stream and hands out the index of its file.
+// The index of the stream's file, as if the stream had been rewound.
 int OpenHeader(FILE *stream, const HeaderIndex **index) {
   if (stream == nullptr) return DldNoStream;
-  if (fseeko(stream, 0, SEEK_SET) != 0) return DldPositionFailed;
-  *index = dld_internal::IndexOfHeader(stream);
-  return *index ? DldSuccess : DldShortRead;
-}
-
-// The readers leave the stream where a line-by-line reader would stand.
-void LeaveStreamAt(FILE *stream, const HeaderCursor &cursor) {
-  if (fseeko(stream, static_cast<off_t>(cursor.Offset()), SEEK_SET) != 0) std::clearerr(stream);
+  return dld_internal::IndexOfHeader(stream, index);
 }
 
 // Lines 1 and 2 and the version section; sets DldVersion.
@@ -353,7 +346,6 @@ int WithParsedHeader(FILE *stream, ReadBlocks readBlocks) {
       result = DldAllocationFailed;
     }
   }
-  LeaveStreamAt(stream, cursor);
   return result;
 }
 
@@ -385,7 +377,8 @@ int ParseScalarHeaderFile(FILE *stream) {
   if (opened != DldSuccess) return opened;
   HeaderCursor cursor(*index);
   const int parsed = Parse(cursor);
-  LeaveStreamAt(stream, cursor);
+  // The stream stands where a line-by-line parse would leave it.
+  if (fseeko(stream, static_cast<off_t>(cursor.Offset()), SEEK_SET) != 0) std::clearerr(stream);
   return parsed;
 }
 
@@ -428,7 +421,6 @@ int ReadDldScalars(FILE *stream, const char **HmDldVersion,
   } catch (const std::bad_alloc &) {
     result = DldAllocationFailed;
   }
-  LeaveStreamAt(stream, cursor);
   return result;
 }
 

@@ -125,14 +125,21 @@ std::size_t HeaderIndex::NextTerminator(std::size_t line) const {
   return found == terminators_.end() ? LineCount() : *found;
 }
 
-const HeaderIndex *IndexOfHeader(FILE *stream) {
+int IndexOfHeader(FILE *stream, const HeaderIndex **index) {
   IndexCache &cache = Cache();
+  // A regular file can always be positioned at its start; unchanged, its
+  // index stands as it is.
   const std::optional<FileIdentity> identity = IdentityOf(stream);
-  if (identity && cache.identity == identity) return &cache.index;
+  if (identity && cache.identity == identity) {
+    *index = &cache.index;
+    return DldSuccess;
+  }
+  if (fseeko(stream, 0, SEEK_SET) != 0) return DldPositionFailed;
   cache.identity.reset();
-  if (!cache.index.Load(stream)) return nullptr;
+  if (!cache.index.Load(stream)) return DldShortRead;
   cache.identity = identity;
-  return &cache.index;
+  *index = &cache.index;
+  return DldSuccess;
 }
 
 void ForgetHeaderIndex() {

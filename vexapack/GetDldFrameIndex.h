@@ -33,10 +33,10 @@ class HeaderIndex {
   std::vector<std::size_t> terminators_;  // ascending line numbers
 };
 
-// The index of the stream's file: reused while the file is unchanged, built
-// anew otherwise.  The stream must stand at its start.  nullptr when the
-// file cannot be read.
-const HeaderIndex *IndexOfHeader(FILE *stream);
+// The index of the stream's file in *index: reused while the file is
+// unchanged, built anew otherwise.  0, or 2 when the stream cannot be
+// positioned at its start, or 5 when it cannot be read.
+[[nodiscard]] int IndexOfHeader(FILE *stream, const HeaderIndex **index);
 void ForgetHeaderIndex();
 
 // Sequential reading over an index.  Every method that consumes lines

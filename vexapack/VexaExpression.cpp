@@ -1,6 +1,8 @@
 #include "VexaExpression.h"
 
 #include <array>
+#include <cmath>
+#include <limits>
 #include <new>
 #include <string>
 
@@ -45,7 +47,16 @@ double doubleexpr(const char *s, int *pstatus) {
   return evaluate<double>(s, pstatus, num_str2double);
 }
 
-float floatexpr(const char *s, int *pstatus) { return static_cast<float>(doubleexpr(s, pstatus)); }
+float floatexpr(const char *s, int *pstatus) {
+  const double value = doubleexpr(s, pstatus);
+  // Beyond the float range the value becomes an infinity of its sign (a
+  // plain conversion would be undefined there).
+  if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
+    return value > 0 ? std::numeric_limits<float>::infinity()
+                     : -std::numeric_limits<float>::infinity();
+  }
+  return static_cast<float>(value);
+}
 
 int longexpr(const char *s, int *pstatus) {
   return static_cast<int>(evaluate<long>(s, pstatus, num_str2long));

@@ -14,7 +14,8 @@
 #include "VexaError.h"
 
 double doubleexpr(const char *s, int *pstatus);
-// doubleexpr rounded to single precision.
+// doubleexpr rounded to single precision; a value beyond the float range
+// gives an infinity of its sign.
 float floatexpr(const char *s, int *pstatus);
 // The integer expression reader: 32-bit signed arithmetic.
 int longexpr(const char *s, int *pstatus);

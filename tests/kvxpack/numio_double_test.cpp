@@ -181,7 +181,7 @@ TEST(NumStr2Double, LeavesNoProgramBehind) {
   EXPECT_EQ(p, nullptr);
 }
 
-TEST(NumStr2Double, FailedProgramsAreListedOnTheErrorStream) {
+TEST(NumStr2Double, ProgramsAreListedOnlyForMachineErrorsOrWhenTracing) {
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
   int errval = -1;

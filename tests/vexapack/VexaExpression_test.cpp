@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 namespace {
@@ -74,6 +75,8 @@ TEST(FloatExprTest, RoundsToSinglePrecision) {
   EXPECT_EQ(floatexpr("0.1", &status), 0.1F);
   EXPECT_EQ(status, Success);
   EXPECT_EQ(floatexpr("1 5 , 3", &status), 15.0F);
+  EXPECT_EQ(status, Success);
+  EXPECT_EQ(floatexpr("-1e40", &status), -std::numeric_limits<float>::infinity());
   EXPECT_EQ(status, Success);
   EXPECT_EQ(floatexpr("4x", &status), 4.0F) << "the value read so far";
   EXPECT_EQ(status, Failed);

@@ -1,0 +1,96 @@
+// The worked example of a DLD header file, shared by the reader and the
+// writer tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using Lines = std::vector<std::string>;
+
+// The worked example of the format: version "2.2", channels 1 and 2, two
+// frames of 4 x 3 pixels of 2 bytes.
+inline const Lines kExample = {"DLD histogramming memory",
+                               "run 17",
+                               "2.2",
+                               "-1",
+                               "0",
+                               "0",
+                               "1",
+                               "2",
+                               "1",
+                               "2",
+                               "0",
+                               "0",
+                               "0",
+                               "0",
+                               "0",
+                               "0",
+                               "100",
+                               "110",
+                               "200",
+                               "210",
+                               "-1",
+                               "1",
+                               "5",
+                               "TIMING",
+                               "2012-01-01 10:00:00",
+                               "0.5",
+                               "0.5",
+                               "19",
+                               "SCALERCALIB",
+                               "24",
+                               "1",
+                               "2",
+                               "0",
+                               "0",
+                               "1",
+                               "2",
+                               "I0",
+                               "0",
+                               "1",
+                               "I1",
+                               "0",
+                               "1",
+                               "0",
+                               "0",
+                               "0",
+                               "0",
+                               "-1",
+                               "0",
+                               "0",
+                               "16",
+                               "4",
+                               "3",
+                               "2",
+                               "0",
+                               "0",
+                               "0",
+                               "0",
+                               "0",
+                               "0",
+                               "1",
+                               "1",
+                               "11",
+                               "EXPERIMENT",
+                               "2.0",
+                               "1.5",
+                               "0.0001",
+                               "0.0001",
+                               "1e-10",
+                               "5",
+                               "test run",
+                               "gas detector test",
+                               "5.1",
+                               "7",
+                               "INFO",
+                               "DLD",
+                               "machine",
+                               "optics",
+                               "station",
+                               "proposal"};
+
+inline std::string Join(const Lines &lines) {
+  std::string text;
+  for (const std::string &line : lines) text += line + "\n";
+  return text;
+}

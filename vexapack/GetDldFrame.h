@@ -28,9 +28,11 @@
 //
 // Streams are owned by the caller: open FILE streams in binary read mode.
 // The section readers leave the header stream's position unspecified.  The
-// header file is indexed once and the index is reused
-// while the file (device, inode, size, modification and change time) stays
-// the same, so reading every frame of a run costs time linear in the frames.
+// header file is indexed once and the index is reused while the file
+// (device, inode, size, modification and change time) stays the same, so
+// reading every frame of a run costs time linear in the frames.  A leading
+// integer outside the range of an int reads as 0, except for the channel and
+// frame ranges, which are then rejected (result 3).
 #pragma once
 
 #include <array>

@@ -210,7 +210,11 @@ TEST_F(DldWriterTest, BadSpecificationsAreRefusedBeforeWriting) {
     const char *what;
     DldDataSetSpec spec;
   };
-  std::vector<Case> cases(8);
+  std::vector<Case> cases(10);
+  cases[8] = {"frame range too long", {}};
+  cases[8].spec.lastFrame = kDldWriterMaxFrameRange + 1;
+  cases[9] = {"two-line frame time", {}};
+  cases[9].spec.frameTime = "0.5\n1";
   cases[7] = {"channel beyond int", {}};
   cases[7].spec.firstScalar = cases[7].spec.lastScalar = 3000000000;
   cases[0] = {"data length", {}};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -162,6 +163,9 @@ std::string DldSpecProblem(const DldDataSetSpec &spec) {
       spec.version.size() > 127 ||
       (spec.version != "0.0" && std::strtol(spec.version.c_str(), nullptr, 10) == -1)) {
     return "the version must be one line of at most 127 characters that does not read as -1";
+  }
+  for (long number : {spec.firstScalar, spec.lastScalar, spec.firstFrame, spec.lastFrame}) {
+    if (number < INT_MIN || number > INT_MAX) return "channel and frame numbers must fit an int";
   }
   const long channels = spec.lastScalar - spec.firstScalar + 1;
   if (channels < 0 || channels > kDldWriterMaxChannels) {

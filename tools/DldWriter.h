@@ -51,7 +51,7 @@ std::string DldHeaderText(const DldDataSetSpec &spec);
 // Pictures of one data set, frame by frame.
 class DldPictureGenerator {
  public:
-  explicit DldPictureGenerator(const DldDataSetSpec &spec);
+  explicit DldPictureGenerator(const DldDataSetSpec &spec);  // a valid specification
 
   std::size_t FrameBytes() const { return frameBytes_; }
   // Frame `index` (from 0) as stored in the HM file; `out` holds FrameBytes().

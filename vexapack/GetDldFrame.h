@@ -28,9 +28,11 @@
 //
 // Streams are owned by the caller: open FILE streams in binary read mode.
 // The section readers leave the header stream's position unspecified.  The
-// header file is indexed once and the index is reused
-// while the file (device, inode, size, modification and change time) stays
-// the same, so reading every frame of a run costs time linear in the frames.
+// header file is indexed once and the index is reused while the file
+// (device, inode, size, modification and change time) stays the same, so
+// reading every frame of a run costs time linear in the frames.  A leading
+// integer outside the range of an int reads as 0, except for the channel and
+// frame ranges, which are then rejected (result 3).
 #pragma once
 
 #include <array>
@@ -138,14 +140,13 @@ const char *GetDldFrameVersion();
                               std::optional<std::string> *ProposalInfo);
 
 // Reads frame `FrameNumber` (from 1; 1 or less reads the first frame) of the
-// HM file into *Start, resized to exactly DataLen() * Xsize() * Ysize()
-// bytes, with the geometry of the last parse.  Pixels are left as stored.
-// ReadDldData is for header versions "2.0" and later (frames from byte 0),
-// ReadDldDataV1 for earlier ones (frames after a 512-byte leading block).
-// Results: 1 no stream; 2 positioning failed, or the frame's end lies beyond
-// the largest file offset (checked before allocating); 3 a geometry factor below 1 or a size beyond
-// 64 bits (message "BAD SIZE : (Header <version>) DataLen * Xsize * Ysize<=0" on standard output,
-// *Start untouched); 4 no memory; 5 fewer bytes than a frame (the buffer is sized, its unread part
-// unspecified).
+// HM file into *Start (the stream's position afterwards is unspecified), resized to exactly
+// DataLen() * Xsize() * Ysize() bytes, with the geometry of the last parse.  Pixels are left as
+// stored. ReadDldData is for header versions "2.0" and later (frames from byte 0), ReadDldDataV1
+// for earlier ones (frames after a 512-byte leading block). Results: 1 no stream; 2 positioning
+// failed, or the frame's end lies beyond the largest file offset (checked before allocating); 3 a
+// geometry factor below 1 or a size beyond 64 bits (message "BAD SIZE : (Header <version>) DataLen
+// * Xsize * Ysize<=0" on standard output, *Start untouched); 4 no memory; 5 fewer bytes than a
+// frame (the buffer is sized, its unread part unspecified).
 [[nodiscard]] int ReadDldData(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);
 [[nodiscard]] int ReadDldDataV1(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);

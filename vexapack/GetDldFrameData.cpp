@@ -45,14 +45,14 @@ bool FrameOffset(std::int64_t dataStart, int frameNumber, std::uint64_t size,
          *offset <= kMaxOffset && size <= kMaxOffset - *offset;
 }
 
-// Reads up to `size` bytes at `offset`; returns the number of bytes read.
-// One positioned read, repeated only when the system hands out less.
-std::uint64_t ReadAt(FILE *stream, std::uint64_t offset, unsigned char *buffer,
-                     std::uint64_t size) {
+// Reads the frame at `offset` straight into `buffer`: one positioned read,
+// repeated only when the system hands out less.  Streams without a file
+// descriptor are positioned and read instead.
+int ReadAt(FILE *stream, std::uint64_t offset, unsigned char *buffer, std::uint64_t size) {
   const int fd = fileno(stream);
   if (fd < 0) {
-    if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
-    return std::fread(buffer, 1, size, stream);
+    if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return DldPositionFailed;
+    return std::fread(buffer, 1, size, stream) == size ? DldSuccess : DldShortRead;
   }
   std::uint64_t got = 0;
   while (got < size) {
@@ -61,9 +61,7 @@ std::uint64_t ReadAt(FILE *stream, std::uint64_t offset, unsigned char *buffer,
     if (n <= 0) break;
     got += static_cast<std::uint64_t>(n);
   }
-  // Leave the stream behind the bytes read, where a stream read would stand.
-  if (fseeko(stream, static_cast<off_t>(offset + got), SEEK_SET) != 0) std::clearerr(stream);
-  return got;
+  return got == size ? DldSuccess : DldShortRead;
 }
 
 int ReadFrame(FILE *stream, std::int64_t dataStart, int frameNumber,
@@ -85,7 +83,7 @@ int ReadFrame(FILE *stream, std::int64_t dataStart, int frameNumber,
   } catch (const std::length_error &) {
     return DldAllocationFailed;
   }
-  return ReadAt(stream, offset, start->data(), size) == size ? DldSuccess : DldShortRead;
+  return ReadAt(stream, offset, start->data(), size);
 }
 
 }  // namespace

@@ -210,7 +210,13 @@ TEST_F(DldWriterTest, BadSpecificationsAreRefusedBeforeWriting) {
     const char *what;
     DldDataSetSpec spec;
   };
-  std::vector<Case> cases(7);
+  std::vector<Case> cases(10);
+  cases[8] = {"frame range too long", {}};
+  cases[8].spec.lastFrame = kDldWriterMaxFrameRange + 1;
+  cases[9] = {"two-line frame time", {}};
+  cases[9].spec.frameTime = "0.5\n1";
+  cases[7] = {"channel beyond int", {}};
+  cases[7].spec.firstScalar = cases[7].spec.lastScalar = 3000000000;
   cases[0] = {"data length", {}};
   cases[0].spec.dataLength = 3;
   cases[1] = {"negative columns", {}};
@@ -238,6 +244,12 @@ TEST_F(DldWriterTest, BadSpecificationsAreRefusedBeforeWriting) {
   std::string error;
   EXPECT_FALSE(WriteDldDataSet(DldDataSetSpec{}, "/nonexistent-dir/x.dld", "x.hm", &error));
   EXPECT_EQ(error, "cannot create /nonexistent-dir/x.dld");
+  if (access("/dev/full", W_OK) == 0) {
+    EXPECT_FALSE(WriteDldDataSet(DldDataSetSpec{}, "/dev/full", TempPath("full.hm"), &error));
+    EXPECT_EQ(error, "cannot write /dev/full");
+    EXPECT_FALSE(WriteDldDataSet(DldDataSetSpec{}, TempPath("full.dld"), "/dev/full", &error));
+    EXPECT_EQ(error, "cannot write /dev/full");
+  }
 }
 
 // A run over 20,000 frames with 32 channels: re-reading the header for every

@@ -157,12 +157,30 @@ void kvx_reset_settings();
 
 // Opens `fname` in `mode` and returns its stream number 0 to 19, or -1.
 //   "new"  creates the file, emptying an existing one;
+//   "old"  opens an existing file for reading and writing;
+//   "any"  opens an existing file as "old", else creates it; an existing
+//          file is never emptied;
+//   "read" opens an existing file for reading only;
 //   "temp" opens no file at all: every block stays in memory.
+// An existing KVX file is scanned: its general block (if any) is read and
+// every block is located, so that new blocks go behind the last one and
+// continue its "HeaderID" sequence.  Opening never changes an existing file.
+// With "old" and "read", a file that does not begin with a header is opened
+// as a BSL data set (read only, see bslio.h).
 // Errors: NoMoreStreamsAvailable (20 files open), CouldNotOpenFile,
 // CouldNotMallocMemory / CouldNotSetBuffer (stream buffer),
-// ErrorCreatingGeneralBlock.
+// ErrorCreatingGeneralBlock, ErrorReadingGeneralBlock (not a KVX file, or
+// its first header is unreadable), ErrorLocatingBlocks (a damaged block
+// stops the scan; with "read" the blocks before it are kept and the open
+// succeeds), CouldNotFindHeader ("old" on a file without blocks),
+// CannotOpenAsBslFile.
 [[nodiscard]] int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue,
                                      int *pstatus);
+
+// The kind of a file: KvxType for an empty file or one that begins with a
+// header, BslType for any other file, InValidDFType (CouldNotOpenFile) when
+// it cannot be opened for reading.
+int data_file_type(const char *fname, int *pErrorValue, int *pstatus);
 
 // Writes the block still being filled, frees every block of the stream and
 // closes the file.  Stream numbers outside 0 to 19 are accepted and nothing
@@ -215,6 +233,25 @@ int kvx_write_header_long(int stream, long DataNumber, int DataChain, const char
 int kvx_write_data_raw(int stream, long DataNumber, int DataChain, const long *Dim,
                        const void *pData, int DataType, long DataValueOffset, int ByteOrder,
                        long RasterConfiguration, int *pErrorValue, int *pstatus);
+
+// Asks for the dimensions of image `DataNumber` of chain `DataChain`.
+// Returns 0 with CouldNotFindHeader when the image is not in the file (or
+// with InvalidStream, NoFileOpen, MissingKeyDefinition for a bad stream or
+// chain).  Returns 1 when the image exists; the call then succeeded unless
+// the status says otherwise: the block becomes the active block (the one
+// active before is written first), its header is read, and
+//   pDim: the caller's dimension array, whose element 0 gives its capacity;
+//         elements 1 to pDim[0] receive the sizes ("Dim_1", "Dim_2", ...),
+//         1 for sizes beyond the image's; may be null;
+//   pDataArraySize: bytes of the data array (elements times the size of
+//         "DataType", FloatIEEE32 without it); may be null.
+// Errors after the image was found: ReadDataError (header unreadable),
+// CouldNotReadDimension (no "Dim_1" or a size that is no integer
+// expression), NotNdData (a size beyond the capacity is not 1),
+// BadSizeDefinition (the size overflows), or the error of writing the block
+// active before.
+int kvx_read_data_dimension(int stream, long DataNumber, int DataChain, long *pDim,
+                            size_t *pDataArraySize, int *pErrorValue, int *pstatus);
 
 // ---------------------------------------------------------------------------
 // Data types, byte orders, compressions, machine types

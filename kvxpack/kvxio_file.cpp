@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "kvxio_internal.h"
+#include "kvxio_scan.h"
 
 namespace kvxio {
 namespace {
@@ -39,8 +40,14 @@ void open_channel(Data_File &file, OpenMode mode) {
       file.Flags.TemporaryFile = true;
       break;
     case OpenMode::Old:
-    case OpenMode::Any:
+      open_old_channel(file, false);
+      break;
     case OpenMode::Read:
+      open_old_channel(file, true);
+      break;
+    case OpenMode::Any:
+      open_any_channel(file);
+      break;
     case OpenMode::Unknown:
       break;
   }
@@ -81,7 +88,15 @@ int open_kvx_file(const char *fname, OpenMode mode, int &error) {
     error = ErrorCreatingGeneralBlock;
     return -1;
   }
-  if (!file.Flags.ExistingFile) file.GeneralBlock->Flags.HeaderChanged = true;
+  if (file.Flags.ExistingFile) {
+    error = read_existing_file(file, mode == OpenMode::Old);
+    if (error != RoutineSucceeded) {
+      if (!free_entry(file)) error = CouldNotCloseFile;
+      return -1;
+    }
+  } else {
+    file.GeneralBlock->Flags.HeaderChanged = true;
+  }
   error = RoutineSucceeded;
   return stream;
 }
@@ -93,7 +108,14 @@ int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue, in
   using namespace kvxio;
   if (debug_level()) std::printf("kvx_open_data_file BEGIN\n");
   int error = RoutineSucceeded;
-  int stream = open_kvx_file(fname, parse_mode(mode), error);
+  const OpenMode open_mode = parse_mode(mode);
+  int stream = -1;
+  // With "old" and "read", a file that is not a KVX file is a BSL data set.
+  const int type = open_mode == OpenMode::Old || open_mode == OpenMode::Read
+                       ? data_file_type(fname, &error, nullptr)
+                       : KvxType;
+  if (type == KvxType) stream = open_kvx_file(fname, open_mode, error);
+  if (type == BslType) stream = open_as_bsl_file(fname, error);
   set_result(pErrorValue, pstatus, error);
   if (debug_level())
     std::printf("kvx_open_data_file END (status=%d)\n", error == 0 ? Success : ExternalErrorReport);

@@ -1,0 +1,182 @@
+// Opening existing files: the streams of the modes "old", "any" and "read",
+// the file type test, the structure of an existing KVX file, and BSL data
+// sets seen as KVX files.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "bslio.h"
+#include "kvxio_scan.h"
+
+namespace kvxio {
+namespace {
+
+// The lowest free entry of the file table, or -1.
+int lowest_free_stream() {
+  for (int stream = 0; stream < MaxFiles; ++stream)
+    if (!file_entry(stream)->Used) return stream;
+  return -1;
+}
+
+bool is_directory(std::FILE *f) {
+  struct stat info {};
+  return fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Walks the blocks behind the first header.  A defect ends the walk; unless
+// the file is only read, the open then fails: the next block would be
+// written over the defect and over every block behind it.
+int locate_blocks(Data_File &file) {
+  const uint64_t length = file_length(file.Channel.get());
+  for (;;) {
+    const off_t pos = ftello(file.Channel.get());
+    switch (locate_block(file, length)) {
+      case Locate::Located:
+        continue;
+      case Locate::EndOfFile:
+        return RoutineSucceeded;
+      case Locate::Failed:
+        return ErrorLocatingBlocks;
+      case Locate::Defect:
+        if (file.Flags.ReadOnlyFile) return RoutineSucceeded;
+        print_file_error(file, pos < 0 ? 0 : static_cast<uint64_t>(pos),
+                         "The blocks from here on cannot be located; the file is left unchanged");
+        return ErrorLocatingBlocks;
+    }
+  }
+}
+
+// One block of a BSL frame: external data, header kept in memory.
+bool add_bsl_frame(Data_Chain &chain, long frame, const BslDataSpec &spec) {
+  Data_Block *block = insert_block(chain, std::to_string(frame));
+  if (block == nullptr) return false;
+  block->BinaryFileName = spec.BinaryFileName;
+  block->BinaryFilePos = spec.BinaryFilePos;
+  block->BinaryFileLen = spec.BinaryFileLen;
+  block->Flags.InternalHeader = true;
+  block->Flags.DataExternal = true;
+  for (size_t n = 1; n < spec.Dim.size(); ++n)
+    if (insert_symbol(*block, "Dim_" + std::to_string(n), std::to_string(spec.Dim[n])) == nullptr)
+      return false;
+  const int byte_order = settings().BslInputByteOrder != 0 ? settings().BslInputByteOrder
+                                                           : static_cast<int>(spec.ByteOrder);
+  return insert_symbol(*block, "DataType", kvx_datatype2string(static_cast<int>(spec.DataType))) &&
+         insert_symbol(*block, "ByteOrder", ByteOrder2String(byte_order)) &&
+         insert_symbol(*block, "DataRasterConfiguration",
+                       std::to_string(spec.RasterConfiguration)) &&
+         insert_symbol(*block, "Compression",
+                       kvx_compression2string(static_cast<int>(spec.Compression)));
+}
+
+// Chains and blocks of every memory and frame of an open BSL stream.
+bool add_bsl_memories(Data_File &file, int bsl) {
+  long first = 0, last = 0;
+  if (bsl_memory_range(bsl, &first, &last) != 0) return true;  // no memories
+  for (long memory = first; memory <= last; ++memory) {
+    long low = 0, high = 0;
+    if (bsl_frame_range(bsl, memory, &low, &high) != 0) continue;
+    if (memory < INT32_MIN || memory > INT32_MAX) return false;
+    Data_Chain *chain = insert_chain(file, chain_key(file, static_cast<int>(memory)));
+    if (chain == nullptr) return false;
+    for (long frame = low; frame <= high; ++frame) {
+      const BslDataSpec *spec = read_bsl_data_spec(bsl, memory, frame);
+      if (spec != nullptr && !add_bsl_frame(*chain, frame, *spec)) return false;
+    }
+  }
+  return true;
+}
+
+// Describes the BSL data set in the entry; the error value on failure.
+int read_bsl_into(Data_File &file) {
+  const int bsl = open_bsl_file(file.Name.c_str(), "read");
+  if (bsl < 0) return CannotOpenAsBslFile;
+  const char *title = nullptr, *subtitle = nullptr;
+  read_bsl_file_headers(bsl, &title, &subtitle);
+  Data_Block *general = create_general_block(file);
+  bool described = general != nullptr;
+  if (described) {
+    general->Flags.InternalHeader = true;
+    general->Flags.InternalData = true;
+    described = insert_string(*general, "Title", title) &&
+                insert_string(*general, "SubTitle", subtitle) && add_bsl_memories(file, bsl);
+  }
+  if (close_bsl_file(bsl) != 0 || !described) return CannotOpenAsBslFile;
+  file.Channel.reset(std::fopen(file.Name.c_str(), "rb"));
+  if (!file.Channel) return CouldNotOpenFile;
+  file.Buffer.reset(new (std::nothrow) char[BufferSize]);
+  if (!file.Buffer) return CouldNotMallocMemory;
+  if (std::setvbuf(file.Channel.get(), file.Buffer.get(), _IOFBF, BufferSize) != 0)
+    return CouldNotSetBuffer;
+  file.Flags.ExistingFile = true;
+  file.Flags.ReadOnlyFile = true;
+  return RoutineSucceeded;
+}
+
+}  // namespace
+
+void open_old_channel(Data_File &file, bool read_only) {
+  file.Channel.reset(std::fopen(file.Name.c_str(), read_only ? "rb" : "r+b"));
+  if (file.Channel && is_directory(file.Channel.get())) file.Channel.reset();
+  file.Flags.ExistingFile = true;
+  file.Flags.ReadOnlyFile = read_only;
+}
+
+void open_any_channel(Data_File &file) {
+  // Two rounds: a file that appears between the attempts is opened as it is.
+  for (int round = 0; round < 2; ++round) {
+    file.Channel.reset(std::fopen(file.Name.c_str(), "r+b"));
+    if (file.Channel) {
+      file.Flags.ExistingFile = true;
+      return;
+    }
+    if (errno != ENOENT) return;
+    file.Channel.reset(std::fopen(file.Name.c_str(), "w+bx"));
+    if (file.Channel || errno != EEXIST) return;
+  }
+}
+
+int read_existing_file(Data_File &file, bool must_hold_block) {
+  if (!read_general_block(file)) return ErrorReadingGeneralBlock;
+  if (file.LastBlockInFile != nullptr && !file.Flags.NoGeneralHeader) {
+    file.GeneralBlock->SequenceNumber = file.NextSequenceNumber++;
+  }
+  const int located = locate_blocks(file);
+  if (located != RoutineSucceeded) return located;
+  if (must_hold_block && file.LastBlockInFile == nullptr) return CouldNotFindHeader;
+  return RoutineSucceeded;
+}
+
+int open_as_bsl_file(const char *fname, int &error) {
+  const int stream = lowest_free_stream();
+  if (stream < 0) {
+    error = NoMoreStreamsAvailable;
+    return -1;
+  }
+  Data_File &file = *file_entry(stream);
+  reset_entry(file);
+  file.Used = true;
+  file.Name = fname;
+  error = read_bsl_into(file);
+  if (error == RoutineSucceeded) return stream;
+  free_entry(file);
+  return -1;
+}
+
+}  // namespace kvxio
+
+int data_file_type(const char *fname, int *pErrorValue, int *pstatus) {
+  using namespace kvxio;
+  std::FILE *f = fname != nullptr ? std::fopen(fname, "rb") : nullptr;
+  if (f == nullptr || is_directory(f)) {
+    if (f != nullptr) std::fclose(f);
+    set_result(pErrorValue, pstatus, CouldNotOpenFile);
+    return InValidDFType;
+  }
+  const int start = check_start(f);
+  std::fclose(f);
+  set_result(pErrorValue, pstatus, RoutineSucceeded);
+  return start == 0 || start == -1 ? KvxType : BslType;
+}

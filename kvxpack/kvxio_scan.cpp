@@ -1,0 +1,261 @@
+// The header tokenizer: header start and end, keys, values, value decoding.
+#include "kvxio_scan.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace kvxio {
+namespace {
+
+// The end marker of a header that lies on the block grid.
+constexpr std::array<unsigned char, 4> EndMarker = {'\r', '\n', '}', '\n'};
+
+bool is_space(int c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+uint64_t position(std::FILE *f) {
+  const off_t pos = ftello(f);
+  return pos < 0 ? 0 : static_cast<uint64_t>(pos);
+}
+
+// The character of a message about the byte `c` just read; end of file
+// shows as a space.
+char shown(int c) { return c == EOF ? ' ' : static_cast<char>(c); }
+
+// Skips white space, ";" and comment lines (a "#" directly after a line
+// feed runs to the end of its line).  Returns the first other character.
+int skip_separators(std::FILE *f, int previous) {
+  for (;;) {
+    const int c = std::getc(f);
+    if (c == '#' && previous == '\n') {
+      int d;
+      while ((d = std::getc(f)) != EOF && d != '\n') {
+      }
+      if (d == EOF) return EOF;
+      previous = '\n';
+      continue;
+    }
+    if (c == EOF || !(is_space(c) || c == ';')) return c;
+    previous = c;
+  }
+}
+
+char decoded_escape(char c) {
+  switch (c) {
+    case ':':
+      return ';';
+    case ')':
+      return '}';
+    case '(':
+      return '{';
+    case 's':
+      return ' ';
+    case 't':
+      return '\t';
+    case 'f':
+      return '\f';
+    case 'v':
+      return '\v';
+    case 'n':
+    case 'l':
+      return '\n';
+    case 'r':
+      return '\r';
+    default:
+      return c;
+  }
+}
+
+// Grid points looked at per read of the grid search: a default header of
+// 8192 bytes in one read instead of one seek per point.
+constexpr uint64_t GridPointsPerRead = 16;
+// At most this many grid points in the first read when the header's size is
+// known.
+constexpr uint64_t MaxGridPointsPerRead = 256;
+
+// The grid search of search_end.  The bytes from the first window to the
+// last window of a read are read at once; the first read ends at the
+// expected header end when that is a grid point, so that a header of known
+// size is read once and nothing behind it.
+int search_grid(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
+  const uint64_t marker = EndMarker.size();
+  uint64_t points = expected_size >= step && expected_size % step == 0
+                        ? std::min(expected_size / step, MaxGridPointsPerRead)
+                        : GridPointsPerRead;
+  std::vector<unsigned char> bytes;
+  for (uint64_t first_end = start + step;; points = GridPointsPerRead) {
+    const uint64_t from = first_end - marker;
+    uint64_t last_end = 0;
+    if (first_end <= start || __builtin_mul_overflow(points - 1, step, &last_end) ||
+        __builtin_add_overflow(last_end, first_end, &last_end))
+      return -1;
+    if (fseeko(f, static_cast<off_t>(from), SEEK_SET) != 0) {
+      print_system_error("search_end->fseek");
+      return -2;
+    }
+    bytes.resize(static_cast<size_t>(last_end - from));
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+    for (uint64_t at = 0; at < bytes.size(); at += step) {
+      if (at + marker > got) return -1;
+      const unsigned char *window = bytes.data() + at;
+      if (std::memchr(window, 0, marker) != nullptr) return -1;
+      if (std::equal(EndMarker.begin(), EndMarker.end(), window)) {
+        if (fseeko(f, static_cast<off_t>(from + at + marker), SEEK_SET) == 0) return 0;
+        print_system_error("search_end->fseek");
+        return -2;
+      }
+    }
+    first_end = last_end + step;
+  }
+}
+
+}  // namespace
+
+int check_start(std::FILE *f) {
+  int c = std::getc(f);
+  if (c == '\r') c = std::getc(f);
+  if (c == '\n') c = std::getc(f);
+  if (c == EOF) return -1;
+  if (c == 0) return -2;
+  return c == '{' ? 0 : 1;
+}
+
+int check_end(std::FILE *f) {
+  const int c = std::getc(f);
+  if (c == EOF || c == 0) return -1;
+  if (c != '}') return 1;
+  int next = std::getc(f);
+  if (next == '\r') next = std::getc(f);
+  if (next == '\n') return 0;
+  if (next == EOF) return 1;
+  return std::ungetc(next, f) == EOF ? -2 : 1;
+}
+
+int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
+  if (step >= EndMarker.size()) return search_grid(f, start, step, expected_size);
+  if (fseeko(f, static_cast<off_t>(start), SEEK_SET) != 0) {
+    print_system_error("search_end->fseek");
+    return -2;
+  }
+  for (;;) {
+    const int result = check_end(f);
+    if (result <= 0) return result;
+  }
+}
+
+int get_key(std::FILE *f, std::string &key, uint64_t &pos) {
+  int previous = 0;
+  for (;;) {
+    int c = skip_separators(f, previous);
+    if (c == '}') {
+      const uint64_t marker = position(f) - 1;
+      if (std::ungetc(c, f) != EOF && check_end(f) == 0) return 1;
+      std::fprintf(stderr, "\nERROR: position %ld, end marker \264%c\264 not followed by eol\n",
+                   static_cast<long>(marker), '}');
+      return -1;
+    }
+    pos = position(f) - (c == EOF ? 0 : 1);
+    std::string text;
+    while (c != '=' && c != ';' && c != '}' && c != '\r' && c != '\n' && c != 0 && c != EOF) {
+      if (text.size() < MaxKeyLen) text.push_back(is_space(c) ? ' ' : static_cast<char>(c));
+      c = std::getc(f);
+    }
+    if (c == ';' || c == '\r' || c == '\n') {
+      previous = c;  // text without "=" is not a key
+      continue;
+    }
+    if (c != '=') {
+      std::fprintf(stderr, "\nERROR: position %ld, '%c' read, separator '%c' not found\n",
+                   static_cast<long>(position(f)), shown(c), '=');
+      return -1;
+    }
+    if (!text.empty() && is_space(text.back())) text.pop_back();
+    key = std::move(text);
+    return 0;
+  }
+}
+
+int get_val(std::FILE *f, std::string &value, uint64_t &pos) {
+  int c = std::getc(f);
+  while (c != EOF && is_space(c)) c = std::getc(f);
+  pos = position(f) - (c == EOF ? 0 : 1);
+  std::string text;
+  while (c != ';' && c != EOF) {
+    if (text.size() < MaxValLen) text.push_back(static_cast<char>(c));
+    c = std::getc(f);
+  }
+  if (c == EOF) {
+    std::fprintf(stderr, "\nERROR: position %ld,'%c' read, terminator '%c' not found\n",
+                 static_cast<long>(position(f)), shown(c), ';');
+    return -1;
+  }
+  if (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) text.pop_back();
+  value = std::move(text);
+  return 0;
+}
+
+std::string decode_value(std::string_view stored) {
+  size_t i = 0;
+  while (i < stored.size() && is_space(static_cast<unsigned char>(stored[i]))) ++i;
+  if (i < stored.size() && stored[i] == '"') ++i;
+  std::string text;
+  for (; i < stored.size(); ++i) {
+    const char c = stored[i];
+    if (c == '\\') {
+      if (i + 1 == stored.size()) {
+        text.push_back(c);  // a lone trailing backslash stays
+        break;
+      }
+      const char next = stored[++i];
+      if (next != '\r' && next != '\n') text.push_back(decoded_escape(next));
+    } else if (c != '\r' && c != '\n') {
+      text.push_back(c);
+    }
+  }
+  while (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) text.pop_back();
+  if (!text.empty() && text.back() == '"') text.pop_back();
+  return text;
+}
+
+int get_symbol_list(std::FILE *f, Data_Block &block, bool all) {
+  for (;;) {
+    std::string key, value;
+    uint64_t key_pos = 0, value_pos = 0;
+    const int got = get_key(f, key, key_pos);
+    if (got == 1) return 0;
+    if (got < 0) return -1;
+    if (!all && !is_format_key(key))
+      return fseeko(f, static_cast<off_t>(key_pos), SEEK_SET) == 0 ? 1 : -1;
+    if (get_val(f, value, value_pos) != 0) return -1;
+    if (key.find_first_not_of(' ') == std::string::npos) continue;  // an empty key names nothing
+    Symbol_Element *symbol = insert_symbol(block, key, value);
+    if (symbol == nullptr) return -1;
+    symbol->KeyPos = key_pos;
+    symbol->ValPos = value_pos;
+  }
+}
+
+bool parse_unsigned(std::string_view text, uint64_t &value) {
+  size_t i = 0;
+  while (i < text.size() && is_space(static_cast<unsigned char>(text[i]))) ++i;
+  size_t end = text.size();
+  while (end > i && is_space(static_cast<unsigned char>(text[end - 1]))) --end;
+  if (i == end) return false;
+  uint64_t result = 0;
+  for (; i < end; ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return false;
+    if (__builtin_mul_overflow(result, uint64_t{10}, &result) ||
+        __builtin_add_overflow(result, static_cast<uint64_t>(c - '0'), &result))
+      return false;
+  }
+  value = result;
+  return true;
+}
+
+}  // namespace kvxio

@@ -1,0 +1,133 @@
+// Read side of the KVX data file library: the header tokenizer, the scans
+// of an existing file and the opening of existing files.  Internal to the
+// library, like kvxio_internal.h.
+//
+// Header text, as the tokenizer sees it: a header begins with "{" (maybe
+// after one CR and one LF) and ends with "}" followed by LF (maybe with one
+// CR between).  In between stand entries "key = value ;"; white space and
+// ";" between entries are skipped, text up to a line end or ";" without "="
+// is ignored, and a line that begins with "#" is a comment.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "kvxio_internal.h"
+
+namespace kvxio {
+
+// Largest block boundary a general block may state.  Headers are padded to
+// a multiple of it; a larger one can only come from a damaged file.
+constexpr uint64_t MaxBlockBoundary = 1024 * 1024;
+
+// ---------------------------------------------------------------------------
+// Tokenizer, on the stream's current position.
+
+// Header start: 0 for "{" (after an optional CR and LF), -1 at the end of the
+// file, -2 for a zero byte, 1 for anything else.
+int check_start(std::FILE *f);
+
+// Header end: 0 for "}" followed by LF (optionally CR LF), 1 for any other
+// byte (a byte read after "}" is pushed back), -1 at the end of the file or
+// for a zero byte, -2 when the push-back fails.
+int check_end(std::FILE *f);
+
+// Finds the end marker CR LF "}" LF of the header that begins at `start`.
+// With a step of 4 or more, only markers that end at start + k * step are
+// taken (the first one); with a smaller step the first "}" followed by a
+// line end.  `expected_size`, when it is a multiple of the step, is the
+// header size stated in the header: the search then reads the header in one
+// go.  0: found, the stream stands right after it; -1: end of file or zero
+// byte first; -2: positioning failed ("search_end->fseek").
+int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size = 0);
+
+// Reads the next key of a header.  0: key read (`key` holds at most 64
+// characters, `pos` its file position), the stream stands after "=";
+// 1: the header end was read; -1: broken header (message printed).
+int get_key(std::FILE *f, std::string &key, uint64_t &pos);
+
+// Reads a value up to its ";" (kept: at most 512 characters, one white-space
+// character before ";" dropped).  0: read, `pos` is its file position;
+// -1: no terminator before the end of the file (message printed).
+int get_val(std::FILE *f, std::string &value, uint64_t &pos);
+
+// The caller's text of a stored value: quotes, escapes and line
+// continuations undone.
+std::string decode_value(std::string_view stored);
+
+// Reads "key = value" pairs into the block's symbol list.  With `all` false
+// it stops at the first key that is not a "KVX_" key and leaves the stream at
+// that key.  0: the header end was read; 1: stopped before a key; -1: broken
+// header or a symbol that cannot be stored.
+int get_symbol_list(std::FILE *f, Data_Block &block, bool all);
+
+// Parses an unsigned decimal number of the format keys (sizes, positions),
+// surrounding white space allowed.  False for anything else, a sign, or a
+// value beyond 64 bits.
+bool parse_unsigned(std::string_view text, uint64_t &value);
+
+// ---------------------------------------------------------------------------
+// Diagnostics about damaged files, on the error stream.
+
+void print_file_warning(const Data_File &file, uint64_t pos, const char *text);
+void print_file_error(const Data_File &file, uint64_t pos, const char *text);
+
+// ---------------------------------------------------------------------------
+// Scans of an existing file.
+
+// Reads the first header: a general block, or learns that there is none
+// (then the file is rewound).  False when the file is not a KVX file or its
+// first header is unreadable (message printed).
+bool read_general_block(Data_File &file);
+
+// Outcome of locate_block.
+enum class Locate { Located, EndOfFile, Defect, Failed };
+
+// Locates the block at the stream's position and records it as the last
+// block in the file, which is `length` bytes long.  Defect: the walk cannot
+// go on (warning printed); Failed: the in-memory records could not be made.
+Locate locate_block(Data_File &file, uint64_t length);
+
+// The length of the file behind a stream; 0 when it cannot be had.
+uint64_t file_length(std::FILE *f);
+
+// Reads the header of a block known by its position only.  False when it
+// cannot be read.
+bool get_data_header(Data_Block &block);
+
+// The decoded value of `key` (with its continuation keys joined) in the
+// block, or, for keys that do not begin with "KVX_", in the general block;
+// null when absent.  The text is the symbol's String cache.
+const std::string *search_general(Data_Block &block, std::string_view key);
+
+// ---------------------------------------------------------------------------
+// Opening existing files.
+
+// Opens the stream of an existing file, for reading and writing ("old") or
+// for reading only ("read"), and marks the entry as an existing file.
+// Directories are not opened.
+void open_old_channel(Data_File &file, bool read_only);
+
+// Opens the stream for mode "any": an existing file for reading and
+// writing (marked as existing), else a new file.  An existing file is never
+// truncated: the new file is created exclusively, and a file that appears
+// meanwhile is opened as it is.
+void open_any_channel(Data_File &file);
+
+// Reads the structure of an existing file: its first header, then every
+// block up to the end of the file.  A defect that stops the walk fails the
+// open (ErrorLocatingBlocks) unless the file is opened for reading only.
+// ErrorReadingGeneralBlock when the file is not a KVX file or its first
+// header is unreadable; CouldNotFindHeader when `must_hold_block` and the
+// file holds no block.
+int read_existing_file(Data_File &file, bool must_hold_block);
+
+// Opens a BSL data set as a read-only file: the title lines go into the
+// general block ("Title", "SubTitle"), each memory becomes a chain and each
+// frame a block whose data lie in the memory's binary file.  Returns the
+// stream or -1 with the error value.
+int open_as_bsl_file(const char *fname, int &error);
+
+}  // namespace kvxio

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "GetDldFrame.h"
 #include "VexaError.h"
@@ -42,7 +43,19 @@ bool fitsInt(int64_t value) {
 }
 
 // Reports a failed step and gives the exit value.
-int fail(Status status) { return ReportVexaStatus(status, 0); }
+int fail(int status) { return ReportVexaStatus(status, 0); }
+
+// Names the step of the run that fails, for the status report.
+int failStep(int status, const char *routine, const std::string &message) {
+  SetVexaError("dld2vexa", routine, message.c_str());
+  return fail(status);
+}
+
+// The data file library's name of an error value, for messages.
+std::string errorName(int value) {
+  const char *name = kvx_error_name(value);
+  return name != nullptr ? name : "error value " + std::to_string(value);
+}
 
 }  // namespace
 
@@ -58,7 +71,7 @@ int dld2vexa_main(int argc, char *argv[]) {
     argc = 1;
     argv = namedArgv;
   }
-  Status status = Success;
+  int status = Success;
   int arg_no = 0;
   int ErrorValue = 0;
   CommandBlock cb;
@@ -79,25 +92,27 @@ int dld2vexa_main(int argc, char *argv[]) {
 
   trace("open header file");
   InputFile InFstream(std::fopen(InName, "rb"));
-  if (!InFstream) return fail(FileOpeningError);
+  if (!InFstream) return failStep(FileOpeningError, "main", InName);
   trace("open histogramming memory file");
   InputFile InHmstream(std::fopen(InHmName, "rb"));
-  if (!InHmstream) return fail(FileOpeningError);
+  if (!InHmstream) return failStep(FileOpeningError, "main", InHmName);
   trace("GetMaxDldNumber");
-  if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0) return fail(CannotFindHeader);
+  if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0)
+    return failStep(CannotFindHeader, "GetMaxDldNumber", InName);
 
   // Image numbers are 32-bit: a run whose last image would leave that range
   // is refused before the output file is touched.
   const int64_t loopmax = iterationCount(InFirst, InLast, InInc);
   if (!fitsInt(int64_t{OutFirst} + (loopmax - 1) * InInc)) {
-    SetVexaError("dld2vexa", "main", "output image number out of range");
-    return fail(OutOfRange);
+    return failStep(OutOfRange, "main", "output image numbers leave the range of 32-bit integers");
   }
 
   trace("open norv data file");
   int kvxStatus = Success;
   const int OutStream = kvx_open_data_file(OutName, "any", &ErrorValue, &kvxStatus);
-  if (ErrorValue != 0) return fail(FileOpeningError);
+  if (ErrorValue != 0)
+    return failStep(FileOpeningError, "kvx_open_data_file",
+                    std::string(OutName) + ": " + errorName(ErrorValue));
 
   int64_t In = InFirst, Out = OutFirst;
   for (int64_t loop = 1; loop <= loopmax; ++loop, In += InInc, Out += InInc) {
@@ -118,7 +133,9 @@ int dld2vexa_main(int argc, char *argv[]) {
 
   kvxStatus = Success;
   kvx_close_data_file(OutStream, &ErrorValue, &kvxStatus);
-  if (ErrorValue != 0) return fail(FileClosingError);
+  if (ErrorValue != 0)
+    return failStep(FileClosingError, "kvx_close_data_file",
+                    std::string(OutName) + ": " + errorName(ErrorValue));
   InFstream.reset();
   InHmstream.reset();
 

@@ -29,7 +29,7 @@ int dld2vexa_main(int argc, char *argv[]);
 // Text parameters are buffers of kD2VTextSize bytes.
 void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InName, int *InFirst,
              int *InLast, int *InInc, char *InHmName, char *OutName, int *OutFirst, float *Dummy,
-             int *DataLength, int *Dim_1, int *Dim_2, int *Off_1, int *Off_2, Status *pstatus);
+             int *DataLength, int *Dim_1, int *Dim_2, int *Off_1, int *Off_2, int *pstatus);
 
 // Converts frame In of the DLD data set into image Out of the output stream.
 // *pErrorValue is 0 on success, otherwise an error value of the data file

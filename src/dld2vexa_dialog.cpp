@@ -81,7 +81,7 @@ struct FileCloser {
 // One dialog: the argument index, prompt mode and the first failure.
 class Dialog {
  public:
-  Dialog(int argc, char *argv[], int *parg_no, Status *pstatus)
+  Dialog(int argc, char *argv[], int *parg_no, int *pstatus)
       : argc_(argc), argv_(argv), index_(parg_no), status_(pstatus) {}
 
   bool failed() const { return *status_ != Success; }
@@ -136,7 +136,7 @@ class Dialog {
   int argc_;
   char **argv_;
   int *index_;
-  Status *status_;
+  int *status_;
   bool prompt_ = false;
 };
 
@@ -182,7 +182,7 @@ void printUsage(const char *progfn) { std::printf("Usage: %s %s\n", progfn, kUsa
 
 void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InName, int *InFirst,
              int *InLast, int *InInc, char *InHmName, char *OutName, int *OutFirst, float *Dummy,
-             int *DataLength, int *Dim_1, int *Dim_2, int *Off_1, int *Off_2, Status *pstatus) {
+             int *DataLength, int *Dim_1, int *Dim_2, int *Off_1, int *Off_2, int *pstatus) {
   *pstatus = Success;
   SetVexaError("dld2vexa", "user_io", nullptr);
   trace("user_io BEGIN");

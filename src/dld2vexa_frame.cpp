@@ -263,6 +263,8 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   FrameValues f;
   const bool verbose = pcb->TestBit != 0;
   *pErrorValue = EndOfFileDetected;
+  const std::string frameText = "frame " + std::to_string(In) + " to image " + std::to_string(Out);
+  SetVexaError("dld2vexa", "Dld2Vexa", frameText.c_str());
   trace("Dld2Vexa BEGIN");
   trace("ReadDldScalars");
 
@@ -309,11 +311,20 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   if (verbose) echoInfo(f);
 
   if (ImageNumberExists(OutStream, Out, pErrorValue)) {
+    // An image that is there already is never overwritten.
+    const std::string message =
+        "image " + std::to_string(Out) + " exists already in the output file (or cannot be read)";
+    SetVexaErrorMessage(message.c_str());
     *pErrorValue = WriteDataError;
     return;
   }
   write_data_raw(OutStream, f, Out, InName, In, DataLength, Dim_1, Dim_2, Off_1, Off_2, Dummy,
                  pErrorValue);
-  if (*pErrorValue != 0) return;
+  if (*pErrorValue != 0) {
+    const char *name = kvx_error_name(*pErrorValue);
+    const std::string message = frameText + ": " + (name != nullptr ? name : "write failed");
+    SetVexaErrorMessage(message.c_str());
+    return;
+  }
   trace("Dld2Vexa END");
 }

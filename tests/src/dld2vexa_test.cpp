@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
+struct RunResult {
   int exit = -1;
   std::string out, err;
 };
@@ -59,13 +59,13 @@ class ConverterTest : public ::testing::Test {
         << error;
   }
 
-  Run convert(const std::vector<std::string> &args, const std::string &input = "") {
+  RunResult convert(const std::vector<std::string> &args, const std::string &input = "") {
     std::string command = "cd " + quote(dir_.string()) + " && " + quote(bin_);
     for (const auto &arg : args) command += " " + quote(arg);
     writeFile(dir_ / ".stdin", input);
     command += " <.stdin >.stdout 2>.stderr";
     const int raw = std::system(command.c_str());
-    Run run;
+    RunResult run;
     run.exit = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     run.out = readFile(dir_ / ".stdout");
     run.err = readFile(dir_ / ".stderr");
@@ -102,7 +102,7 @@ DldDataSetSpec frames(int count, const std::string &version = "2.2") {
 TEST_F(ConverterTest, WorkedExampleConvertsBothFrames) {
   const DldDataSetSpec spec;
   writeDataSet(spec);
-  const Run run = convert({"gasdet001", "="});
+  const RunResult run = convert({"gasdet001", "="});
   ASSERT_EQ(run.exit, 0) << run.out << run.err;
   EXPECT_EQ(run.err, "");
   EXPECT_NE(run.out.find(" Converting frame  1 to image  1\n Converting frame  2 to image  2\n"),
@@ -217,7 +217,7 @@ TEST_F(ConverterTest, EveryHeaderVersionConverts) {
     const DldDataSetSpec spec = frames(2, c.version);
     writeDataSet(spec);
     fs::remove(dir_ / "gasdet001.kvx");
-    const Run run = convert({"gasdet001", "="});
+    const RunResult run = convert({"gasdet001", "="});
     ASSERT_EQ(run.exit, 0) << run.out << run.err;
     const auto out = blocks();
     ASSERT_EQ(out.size(), 2U);
@@ -250,7 +250,7 @@ TEST_F(ConverterTest, FrameLoopArithmetic) {
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.first) + " " + c.last + " " + c.inc);
     fs::remove(dir_ / "gasdet001.kvx");
-    const Run run = convert({"gasdet001", "0", c.first, c.last, c.inc});
+    const RunResult run = convert({"gasdet001", "0", c.first, c.last, c.inc});
     ASSERT_EQ(run.exit, 0) << run.out << run.err;
     std::string expected;
     for (int frame : c.frames)
@@ -265,7 +265,7 @@ TEST_F(ConverterTest, FrameLoopArithmetic) {
 
 TEST_F(ConverterTest, OutputNumbersAdvanceByTheIncrementAlsoOverMissingFrames) {
   writeDataSet(frames(3));
-  const Run run = convert({"gasdet001", "0", "0", "4", "1", "out.kvx", "5"});
+  const RunResult run = convert({"gasdet001", "0", "0", "4", "1", "out.kvx", "5"});
   ASSERT_EQ(run.exit, 0) << run.out << run.err;
   EXPECT_NE(run.out.find(" Input frame  0 does not exist.\n Converting frame  1 to image  6\n"),
             std::string::npos)
@@ -283,13 +283,13 @@ TEST_F(ConverterTest, AppendsToAnExistingFileAndNeverOverwritesAnImage) {
   ASSERT_EQ(convert({"gasdet001", "="}).exit, 0);
   const std::string before = readFile(dir_ / "gasdet001.kvx");
 
-  const Run again = convert({"gasdet001", "="});
+  const RunResult again = convert({"gasdet001", "="});
   EXPECT_EQ(again.exit, 255) << "converting the same frames twice fails";
   EXPECT_NE(again.err.find("Status = -1 -- Failed: Routine failed"), std::string::npos)
       << again.err;
   EXPECT_EQ(readFile(dir_ / "gasdet001.kvx"), before) << "the existing file is unchanged";
 
-  const Run appended = convert({"gasdet001", "0", "1", "2", "1", "=", "3"});
+  const RunResult appended = convert({"gasdet001", "0", "1", "2", "1", "=", "3"});
   ASSERT_EQ(appended.exit, 0) << appended.out << appended.err;
   const std::string after = readFile(dir_ / "gasdet001.kvx");
   EXPECT_EQ(after.substr(0, before.size()), before) << "earlier images stay as they were";
@@ -318,7 +318,7 @@ TEST_F(ConverterTest, FailingFramesEndTheRunWithFailed) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove(dir_ / "gasdet001.kvx");
-    const Run run = convert(c.args);
+    const RunResult run = convert(c.args);
     EXPECT_EQ(run.exit, 255) << run.out << run.err;
     EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
     EXPECT_TRUE(blocks().empty()) << "no header without its data reaches the file";
@@ -330,7 +330,7 @@ TEST_F(ConverterTest, ShortHmFileFailsTheFrame) {
   writeDataSet(spec);
   const std::string hm = readFile(dir_ / "gasdet001hm");
   writeFile(dir_ / "gasdet001hm", hm.substr(0, hm.size() - 1));
-  const Run run = convert({"gasdet001", "="});
+  const RunResult run = convert({"gasdet001", "="});
   EXPECT_EQ(run.exit, 255);
   EXPECT_NE(run.out.find(" Converting frame  2 to image  2\nReadDldData return status =  5\n"),
             std::string::npos)
@@ -345,14 +345,14 @@ TEST_F(ConverterTest, WrongBlockTitleStopsWithScanError) {
   ASSERT_NE(at, std::string::npos);
   header.replace(at, 6, "TIMINX");
   writeFile(dir_ / "gasdet001", header);
-  const Run run = convert({"gasdet001", "="});
+  const RunResult run = convert({"gasdet001", "="});
   EXPECT_EQ(run.exit, 255);
-  EXPECT_NE(run.out.find("SCANERROR"), std::string::npos) << run.out;
+  EXPECT_NE((run.out + run.err).find("SCANERROR"), std::string::npos) << run.out << run.err;
 }
 
 TEST_F(ConverterTest, DialogWithoutArgumentsPromptsForEverything) {
   writeDataSet(frames(2));
-  const Run run = convert({}, "gasdet001\n\n\n\n\n\n\n\n\n\n\n");
+  const RunResult run = convert({}, "gasdet001\n\n\n\n\n\n\n\n\n\n\n");
   ASSERT_EQ(run.exit, 0) << run.out << run.err;
   EXPECT_EQ(run.out.rfind("Usage: dld2vexa \n<i/p file>", 0), 0U) << run.out;
   EXPECT_NE(run.out.find("\n   dld2vexa V4.20 2008-12-05, Ardeny\n\n"), std::string::npos);
@@ -391,7 +391,7 @@ TEST_F(ConverterTest, PositionalArgumentRules) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove(dir_ / "gasdet001.kvx");
-    const Run run = convert(c.args);
+    const RunResult run = convert(c.args);
     EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
     EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
   }
@@ -400,7 +400,7 @@ TEST_F(ConverterTest, PositionalArgumentRules) {
 
 TEST_F(ConverterTest, OverlongNamesAreRefused) {
   writeDataSet(frames(1));
-  const Run run = convert({"gasdet001", "=", "=", "=", "=", std::string(300, 'x')});
+  const RunResult run = convert({"gasdet001", "=", "=", "=", "=", std::string(300, 'x')});
   EXPECT_EQ(run.exit, 42) << run.out << run.err;
 }
 

@@ -103,7 +103,8 @@ const char *kvx_dataformat_version();
 
 // Sets the debug level (0 off); with a level above 0 the entry points print
 // "<function> BEGIN" / "<function> END" trace lines on standard output.  The
-// level is passed on to the compression module and the history record.
+// level is passed on to the compression module, the history record and the
+// numeric expression library.
 void kvxio_debug(int level);
 
 // Fixed limits of the library.

@@ -41,6 +41,9 @@ constexpr size_t BufferSize = 512;
 constexpr int MaxDimensions = 512;
 // Grid of header and binary sizes unless a general block states another.
 constexpr uint64_t DefaultBlockBoundary = 512;
+// Largest block boundary a general block may state: a larger one would pad
+// every header and binary section to absurd sizes.
+constexpr uint64_t MaxBlockBoundary = 1024 * 1024;
 // Smallest header size, so that headers can grow in place.
 constexpr unsigned long DefaultMinimumHeaderSize = 8192;
 // Characters of the identification texts handed out (block ids).
@@ -146,8 +149,10 @@ using ChannelPtr = std::unique_ptr<FILE, ChannelCloser>;
 struct Data_File {
   bool Used = false;
   std::string Name;
-  ChannelPtr Channel;              // none for a temporary file
-  std::unique_ptr<char[]> Buffer;  // the stream's buffer; must outlive Channel
+  // The stream's buffer, declared before Channel so that it is destroyed
+  // after the stream that uses it.
+  std::unique_ptr<char[]> Buffer;
+  ChannelPtr Channel;  // none for a temporary file
   Data_Format_Version Version;
   uint64_t BlockBoundary = DefaultBlockBoundary;
   Data_File_Flags Flags;

@@ -8,6 +8,7 @@
 
 #include "cmpr.h"
 #include "kvxio_internal.h"
+#include "numio.h"
 
 namespace kvxio {
 namespace {
@@ -368,6 +369,7 @@ void kvxio_debug(int level) {
   kvxio::gDebug = level;
   cmpr_debug(level);
   kvx_history_debug(level);
+  numio_debug(level);
 }
 
 int kvx_maxfiles() { return kvxio::MaxFiles; }

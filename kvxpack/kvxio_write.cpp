@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <string>
@@ -124,9 +125,17 @@ bool sync_data_block(Data_Block &block) {
   if (is_general(block)) {
     if (settings().HeaderSize) insert_root_symbol(block, "KVX_HeaderSize", Undetermined);
     if (Symbol_Element *boundary = search_symbol(block, "KVX_BlockBoundary")) {
-      // The general block states the boundary of the whole file.
-      unsigned long long stated = std::strtoull(boundary->Value.c_str(), nullptr, 10);
-      if (stated > 0) file.BlockBoundary = stated;
+      // The general block states the boundary of the whole file; a value
+      // that is no usable boundary is replaced by the file's.
+      const char *text = boundary->Value.c_str();
+      char *end = nullptr;
+      errno = 0;
+      unsigned long long stated = std::strtoull(text, &end, 10);
+      if (end != text && *end == '\0' && errno == 0 && text[0] != '-' && stated > 0 &&
+          stated <= MaxBlockBoundary)
+        file.BlockBoundary = stated;
+      else
+        boundary->Value = std::to_string(file.BlockBoundary);
     } else {
       insert_root_symbol(block, "KVX_BlockBoundary", std::to_string(file.BlockBoundary));
     }

@@ -567,4 +567,71 @@ TEST_F(KvxWrite, WrittenBlocksKeepNoHeaderOrDataInMemory) {
   EXPECT_EQ(file.ActiveBlock, nullptr);
 }
 
+TEST_F(KvxWrite, GeneralBlockTakesValuesOnlyBeforeTheFirstImage) {
+  kvx_general_block(1);
+  int stream = open_new("chain0.kvx");
+  int error = -99;
+  ASSERT_EQ(kvx_write_header_line(stream, 0, 0, "Title", "whole file", &error, nullptr), 1);
+  const long dim[] = {1, 2};
+  const uint16_t data[2] = {1, 2};
+  ASSERT_EQ(kvx_write_data_raw(stream, 1, 1, dim, data, Unsigned16, 0, HighByteFirst, 1, nullptr,
+                               nullptr),
+            1);
+  EXPECT_EQ(kvx_write_header_line(stream, 0, 0, "Late", "x", &error, nullptr), 0);
+  EXPECT_EQ(error, GeneralBlockNotFirst);
+  close();
+  std::string file = contents("chain0.kvx");
+  EXPECT_EQ(header_entries(file, 0)["Title"], "whole file");
+  EXPECT_EQ(header_entries(file, 0).count("Late"), 0u);
+  EXPECT_EQ(header_entries(file, 8192)["KVX_DataBlockID"], "1.Image.Psd");
+}
+
+TEST_F(KvxWrite, DebugSwitchTracesTheCalls) {
+  int stream = open_new("trace.kvx");
+  const long dim[] = {1, 2};
+  const uint16_t data[2] = {1, 2};
+  kvxio_debug(1);
+  ::testing::internal::CaptureStdout();
+  bool written = kvx_write_data_raw(stream, 1, 1, dim, data, Unsigned16, 0, HighByteFirst, 1,
+                                    nullptr, nullptr) == 1;
+  bool failed = kvx_write_data_raw(-1, 1, 1, dim, data, Unsigned16, 0, HighByteFirst, 1, nullptr,
+                                   nullptr) == 0;
+  std::string trace = ::testing::internal::GetCapturedStdout();
+  kvxio_debug(0);
+  EXPECT_TRUE(written);
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(trace,
+            "kvx_write_data_raw BEGIN\nkvx_write_data_raw END\n"
+            "kvx_write_data_raw BEGIN\nkvx_write_data_raw: \nInvalidStream\n"
+            "kvx_write_data_raw END (status=100)\n");
+}
+
+TEST_F(KvxWrite, GeneralBlockBoundaryMustBeUsable) {
+  kvx_general_block(1);
+  struct Case {
+    const char *stated;
+    const char *kept;
+    size_t first_image;
+  };
+  for (const Case &c :
+       {Case{"1024", "1024", 8192}, Case{"0", "512", 8192}, Case{"-512", "512", 8192},
+        Case{"2000000", "512", 8192}, Case{"12x", "512", 8192}}) {
+    SCOPED_TRACE(c.stated);
+    int stream = open_new("boundary.kvx");
+    ASSERT_EQ(kvx_write_header_line(stream, 0, 0, "KVX_BlockBoundary", c.stated, nullptr, nullptr),
+              1);
+    const long dim[] = {1, 10};
+    const uint16_t data[10] = {};
+    ASSERT_EQ(kvx_write_data_raw(stream, 1, 1, dim, data, Unsigned16, 0, HighByteFirst, 1, nullptr,
+                                 nullptr),
+              1);
+    close();
+    std::string file = contents("boundary.kvx");
+    EXPECT_EQ(header_entries(file, 0)["KVX_BlockBoundary"], c.kept);
+    auto image = header_entries(file, c.first_image);
+    EXPECT_EQ(image["KVX_DataBlockID"], "1.Image.Psd");
+    EXPECT_EQ(image["KVX_BinarySize"], c.kept) << "20 bytes of data fill one boundary";
+  }
+}
+
 }  // namespace

@@ -264,7 +264,8 @@ const char *VexaOptionVersion();
 // Reads the options at the start of argv (a null-terminated word list whose
 // word 0 is the program name) into the command block and the image blocks ib
 // (the pcb->ImgBlkLen blocks, may be null) and stops at the first word that
-// is not an option.  *parg_no (0 before) is left at the last word consumed.
+// is not an option.  *parg_no (0 before) is left at the last word consumed;
+// an index outside the word list reads nothing.
 // Status: Success; StoppedAfterHelp after "-h"/"+h" printed the help;
 // NoOption for an unknown option; ScanEmpty when a value is missing at the
 // end; ScanError or an expression status for a rejected value.  On failure
@@ -272,7 +273,7 @@ const char *VexaOptionVersion();
 // tables are released; on success only the image option table is.  The
 // consumed words are appended to the history record "i0" of the data file
 // library.  ScanSys and ScanMode lower-case their value word inside argv.
-void ReadOptions(char *argv[], int *parg_no, CommandBlock *pcb, ImageBlock *ib, Status *pstatus);
+void ReadOptions(char *argv[], int *parg_no, CommandBlock *pcb, ImageBlock *ib, int *pstatus);
 
 // 1 if word *parg_no + 1 is an option word ("-" or "+" followed by a code,
 // "-o<code>" for the output block, "-i<digit><code>" for input block
@@ -281,35 +282,35 @@ void ReadOptions(char *argv[], int *parg_no, CommandBlock *pcb, ImageBlock *ib, 
 // 0 if the word is absent, does not start with a sign, or is a number while
 // RejectNum is set.
 int FindOption(char *argv[], int *parg_no, const CommandBlock *pcb, int *pblk_no, int *popt_no,
-               int *popt_onoff, Status *pstatus);
+               int *popt_onoff, int *pstatus);
 // Looks code ps up among entries 1 to npar - 1 of table dsc (exact match):
 // *popt_no is the index and Success, or 0 and NoOption.
 void GetOption(std::string_view ps, std::span<const OptionDescriptor> dsc, int *popt_no,
-               Status *pstatus);
+               int *pstatus);
 // Runs option opt_no of block blk_no (-1 command block, 0 <= blk_no < ib_len
 // an image block; anything else is NoOption), consuming its values.
 void DoOption(char *argv[], int *parg_no, int blk_no, int opt_no, int opt_onoff, CommandBlock *pcb,
-              ImageBlock *ib, int ib_len, Status *pstatus);
+              ImageBlock *ib, int ib_len, int *pstatus);
 void DoCmdOption(char *argv[], int *parg_no, int opt_no, int opt_onoff, CommandBlock *pcb,
-                 Status *pstatus);
+                 int *pstatus);
 void DoImgOption(char *argv[], int *parg_no, int opt_no, int opt_onoff, ImageBlock *pib,
-                 Status *pstatus);
+                 int *pstatus);
 
 // Value scanners.  Each returns 1 when it stored a new value.  A null text
 // (no word left) gives ScanEmpty; the word "=" gives Success and keeps the
 // value; a rejected word gives ScanError (or the expression's status) and
 // keeps the value.
-int ScanLong(const char *text, int32_t *result, Status *pstatus);   // integer expression
-int ScanFloat(const char *text, float *result, Status *pstatus);    // float expression
-int ScanFlExp(const char *text, IO_text *result, Status *pstatus);  // non-empty text
-int ScanLvExp(const char *text, IO_text *result, Status *pstatus);  // non-empty text
-int ScanLine(const char *text, IO_text *result, Status *pstatus);   // any text
+int ScanLong(const char *text, int32_t *result, int *pstatus);   // integer expression
+int ScanFloat(const char *text, float *result, int *pstatus);    // float expression
+int ScanFlExp(const char *text, IO_text *result, int *pstatus);  // non-empty text
+int ScanLvExp(const char *text, IO_text *result, int *pstatus);  // non-empty text
+int ScanLine(const char *text, IO_text *result, int *pstatus);   // any text
 // Names, compared without regard to case; a rejected name also prints the
 // accepted ones.  ScanSys and ScanMode lower-case text in place.
-int ScanSys(char *text, int32_t *result, Status *pstatus);
-int ScanMode(char *text, int32_t *result, Status *pstatus);
-int ScanPro(const char *text, int32_t *result, Status *pstatus);
-int ScanAxis(const char *text, int32_t *result, Status *pstatus);
+int ScanSys(char *text, int32_t *result, int *pstatus);
+int ScanMode(char *text, int32_t *result, int *pstatus);
+int ScanPro(const char *text, int32_t *result, int *pstatus);
+int ScanAxis(const char *text, int32_t *result, int *pstatus);
 // Projection ("Vexa" 1, "Waxs" 2) and axis type ("Distance" 1, "Angle" 2,
 // "Numerator" 3) codes of a name in any case; 0 for another name.
 int strtopro(const char *text);
@@ -318,11 +319,14 @@ int strtoaxis(const char *text);
 // After the option "nam": reads the first, last and increment numbers that
 // follow the name as comma-separated expressions ("file.kvx,3,10,2") into
 // FFirst/FLast/FInc when the name holds a "%" file-number pattern, else into
-// First/Last/Inc.  Empty fields keep their values.
-void extract_filenumbers(ImageBlock *pib, const IO_line *pName, int opt_onoff, Status *pstatus);
-// Sets *pNumber from field parno of fname when that field is not empty.
+// First/Last/Inc.  Empty fields keep their values; the first failing field
+// ends the scan with its expression status.
+void extract_filenumbers(ImageBlock *pib, const IO_line *pName, int opt_onoff, int *pstatus);
+// Sets *pNumber from field parno of fname when that field is not empty: the
+// expression's value rounded to the nearest integer; IntegerOverflow (value
+// unchanged) when that does not fit 32 bits.
 void scan_for_filenumber(IO_long *pNumber, const char *fname, int parno, int opt_onoff,
-                         Status *pstatus);
+                         int *pstatus);
 
 // ---- Help and listings (standard output) --------------------------------
 

@@ -32,7 +32,7 @@ void option_define(int ptyp, const char *option, const char *defval, CommandBloc
 // Null with NoOption when no parameter has that name, with OutOfRange when
 // the name is a built-in option, with Failed for a null block.  Names the
 // parameter in the error record.
-[[nodiscard]] void *option_parameter_search(const char *option, CommandBlock *pcb, Status *pstatus);
+[[nodiscard]] void *option_parameter_search(const char *option, CommandBlock *pcb, int *pstatus);
 
 // Slot of the command option whose code equals the first four characters of
 // option (lower-cased); 0 for none, an empty option or one beginning "#".

@@ -224,6 +224,11 @@ std::string cut_key(std::string_view key);
 
 // True when `key` matches `pattern` of the key order table ("Dim_*").
 bool keyorder_match(std::string_view pattern, std::string_view key);
+// The text a key or pattern is matched by (its comparison text in upper
+// case), and keyorder_match on such texts: the output order of a block
+// makes each text once instead of once per pattern.
+std::string keyorder_text(std::string_view key);
+bool keyorder_match_texts(std::string_view pattern_text, std::string_view key_text);
 
 // ---------------------------------------------------------------------------
 // Lists

@@ -1,6 +1,6 @@
 // The in-memory model: file table, settings, key comparison and the sorted
 // lists of chains, blocks and symbols.
-#include <cctype>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,47 +18,92 @@ int gDebug = 0;
 std::array<Data_File, MaxFiles> gFileTable;
 char gIdBuffer[IdBufferSize];
 
-bool is_kept_char(char c) { return std::isgraph(static_cast<unsigned char>(c)) != 0; }
+// Keys are ASCII text of the file format: they are classified as the POSIX
+// locale does, whatever locale the calling program has set.
+bool is_kept_char(char c) { return c > ' ' && c < 0x7f; }
 
-// The text that keys are compared by (step 2 of compare_keys).
-std::string comparison_text(std::string_view key, bool cut_at_tilde, int mode) {
-  std::string text;
-  size_t n = std::min(key.size(), MaxKeyLen);
-  for (size_t i = 0; i < n; ++i) {
-    char c = key[i];
-    if (cut_at_tilde && c == '~') break;
-    if (!is_kept_char(c)) continue;
-    if (mode != CaseSensitiveSort)
-      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    text.push_back(c);
+char upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The text that keys are compared by (step 2 of compare_keys), in a fixed
+// buffer: keys count up to 64 characters, and comparing must not allocate,
+// as it runs for every key of every block written.
+class ComparisonText {
+ public:
+  ComparisonText(std::string_view key, bool cut_at_tilde, int mode) {
+    const size_t n = std::min(key.size(), MaxKeyLen);
+    for (size_t i = 0; i < n; ++i) {
+      char c = key[i];
+      if (cut_at_tilde && c == '~') break;
+      if (!is_kept_char(c)) continue;
+      chars_[size_++] = mode != CaseSensitiveSort ? upper_ascii(c) : c;
+    }
   }
-  return text;
-}
+  std::string_view view() const { return {chars_.data(), size_}; }
+
+ private:
+  std::array<char, MaxKeyLen> chars_;
+  size_t size_ = 0;
+};
 
 int sign_of(int value) { return (value > 0) - (value < 0); }
 
+// Takes the sign off a number text and drops its leading zeros (all zeros
+// leave "0"); returns the sign.
+int take_sign(std::string_view &text) {
+  int sign = 1;
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+    if (text[0] == '-') sign = -1;
+    text.remove_prefix(1);
+  }
+  const size_t zeros = text.find_first_not_of('0');
+  if (zeros == std::string_view::npos)
+    text = text.substr(text.empty() ? 0 : text.size() - 1);
+  else
+    text.remove_prefix(zeros);
+  return sign;
+}
+
 // Compares two comparison texts as signed numbers: sign first, then the
-// digits right-aligned after leading zeros are dropped.
-int compare_numbers(std::string a, std::string b) {
-  auto take_sign = [](std::string &text) {
-    int sign = 1;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-      if (text[0] == '-') sign = -1;
-      text.erase(0, 1);
-    }
-    size_t zeros = text.find_first_not_of('0');
-    if (zeros == std::string::npos)
-      text = text.empty() ? text : "0";
-    else
-      text.erase(0, zeros);
-    return sign;
-  };
-  int sign_a = take_sign(a);
-  int sign_b = take_sign(b);
+// digits right-aligned, the shorter text read as padded with leading zeros.
+int compare_numbers(std::string_view a, std::string_view b) {
+  const int sign_a = take_sign(a);
+  const int sign_b = take_sign(b);
   if (sign_a != sign_b) return sign_a < sign_b ? -1 : 1;
-  if (a.size() < b.size()) a.insert(0, b.size() - a.size(), '0');
-  if (b.size() < a.size()) b.insert(0, a.size() - b.size(), '0');
-  return sign_a * sign_of(a.compare(b));
+  const size_t width = std::max(a.size(), b.size());
+  const size_t pad_a = width - a.size();
+  const size_t pad_b = width - b.size();
+  for (size_t i = 0; i < width; ++i) {
+    const auto digit_a = static_cast<unsigned char>(i < pad_a ? '0' : a[i - pad_a]);
+    const auto digit_b = static_cast<unsigned char>(i < pad_b ? '0' : b[i - pad_b]);
+    if (digit_a != digit_b) return digit_a < digit_b ? -sign_a : sign_a;
+  }
+  return 0;
+}
+
+// A key as compare_keys orders it.  A list search makes the one of the
+// sought key once, not once per element it passes.
+struct SortKey {
+  SortKey(std::string_view key, int mode)
+      : format(is_format_key(key)),
+        depth(continuation_depth(key)),
+        text(key, depth > 0, mode),
+        number(mode == NumberSort) {}
+
+  bool format;
+  long depth;
+  ComparisonText text;
+  bool number;
+};
+
+int compare_sort_keys(const SortKey &key1, const SortKey &key2) {
+  if (key1.format != key2.format) return key1.format ? -1 : 1;
+  int result = key1.number ? compare_numbers(key1.text.view(), key2.text.view())
+                           : sign_of(key1.text.view().compare(key2.text.view()));
+  if (result != 0) return result;
+  if (key1.depth == key2.depth) return 0;
+  if (key1.depth < 0) return 1;
+  if (key2.depth < 0) return -1;
+  return key1.depth < key2.depth ? -1 : 1;
 }
 
 std::string_view trim(std::string_view text) {
@@ -139,15 +184,15 @@ Data_Block *create_general_block(Data_File &file) {
 
 bool is_format_key(std::string_view key) {
   if (key.size() < 4) return false;
-  return std::toupper(static_cast<unsigned char>(key[0])) == 'K' &&
-         std::toupper(static_cast<unsigned char>(key[1])) == 'V' &&
-         std::toupper(static_cast<unsigned char>(key[2])) == 'X' && key[3] == '_';
+  return upper_ascii(key[0]) == 'K' && upper_ascii(key[1]) == 'V' && upper_ascii(key[2]) == 'X' &&
+         key[3] == '_';
 }
 
 long continuation_depth(std::string_view key) {
+  // Most keys have no tilde: they need no trimming.
+  if (key.find('~') == std::string_view::npos) return 0;
   key = trim(key);
   size_t tilde = key.find('~');
-  if (tilde == std::string_view::npos) return 0;
   std::string_view digits = key.substr(tilde + 1);
   // At most 9 digits, so that the number fits a long on every host.
   if (digits.empty() || digits.size() > 9) return -1;
@@ -164,20 +209,7 @@ int compare_keys(std::string_view key1, std::string_view key2, int mode) {
     std::printf("ERROR: Unknown sortmode\n");
     std::exit(-1);
   }
-  bool format1 = is_format_key(key1);
-  bool format2 = is_format_key(key2);
-  if (format1 != format2) return format1 ? -1 : 1;
-  long depth1 = continuation_depth(key1);
-  long depth2 = continuation_depth(key2);
-  std::string text1 = comparison_text(key1, depth1 > 0, mode);
-  std::string text2 = comparison_text(key2, depth2 > 0, mode);
-  int result = mode == NumberSort ? compare_numbers(std::move(text1), std::move(text2))
-                                  : sign_of(text1.compare(text2));
-  if (result != 0) return result;
-  if (depth1 == depth2) return 0;
-  if (depth1 < 0) return 1;
-  if (depth2 < 0) return -1;
-  return depth1 < depth2 ? -1 : 1;
+  return compare_sort_keys(SortKey(key1, mode), SortKey(key2, mode));
 }
 
 std::string cut_key(std::string_view key) {
@@ -188,9 +220,11 @@ std::string cut_key(std::string_view key) {
   return text.substr(0, MaxKeyLen);
 }
 
-bool keyorder_match(std::string_view pattern, std::string_view key) {
-  std::string p = comparison_text(pattern, false, UpperCaseSort);
-  std::string k = comparison_text(key, false, UpperCaseSort);
+std::string keyorder_text(std::string_view key) {
+  return std::string(ComparisonText(key, false, UpperCaseSort).view());
+}
+
+bool keyorder_match_texts(std::string_view p, std::string_view k) {
   size_t pi = 0;
   size_t ki = 0;
   while (pi < p.size()) {
@@ -200,7 +234,7 @@ bool keyorder_match(std::string_view pattern, std::string_view key) {
       // Advance the key to the next occurrence of the character after the
       // star; later occurrences are not tried.
       size_t next = k.find(p[pi], ki);
-      if (next == std::string::npos) return false;
+      if (next == std::string_view::npos) return false;
       ki = next;
       continue;
     }
@@ -209,6 +243,11 @@ bool keyorder_match(std::string_view pattern, std::string_view key) {
     ++ki;
   }
   return ki == k.size();
+}
+
+bool keyorder_match(std::string_view pattern, std::string_view key) {
+  return keyorder_match_texts(ComparisonText(pattern, false, UpperCaseSort).view(),
+                              ComparisonText(key, false, UpperCaseSort).view());
 }
 
 // ---------------------------------------------------------------------------
@@ -224,10 +263,11 @@ template <typename List, typename KeyOf>
 typename List::iterator find_place(List &list, std::string_view key, int mode, KeyOf key_of,
                                    bool &equal) {
   equal = false;
+  const SortKey sought(key, mode);
   auto it = list.end();
   while (it != list.begin()) {
     auto previous = std::prev(it);
-    int order = compare_keys(key_of(*previous), key, mode);
+    int order = compare_sort_keys(SortKey(key_of(*previous), mode), sought);
     if (order == 0) {
       equal = true;
       return previous;
@@ -318,14 +358,16 @@ Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key,
 }
 
 Symbol_Element *search_symbol(Data_Block &block, std::string_view key) {
+  const SortKey sought(key, UpperCaseSort);
   for (Symbol_Element &symbol : block.SymbolList)
-    if (compare_keys(symbol.Key, key, UpperCaseSort) == 0) return &symbol;
+    if (compare_sort_keys(SortKey(symbol.Key, UpperCaseSort), sought) == 0) return &symbol;
   return nullptr;
 }
 
 void remove_symbol(Data_Block &block, std::string_view key) {
-  block.SymbolList.remove_if([key](const Symbol_Element &symbol) {
-    return compare_keys(symbol.Key, key, UpperCaseSort) == 0;
+  const SortKey sought(key, UpperCaseSort);
+  block.SymbolList.remove_if([&sought](const Symbol_Element &symbol) {
+    return compare_sort_keys(SortKey(symbol.Key, UpperCaseSort), sought) == 0;
   });
 }
 

@@ -382,9 +382,19 @@ void drop_written(Data_Block &block) {
 }  // namespace
 
 std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block) {
+  static const std::vector<std::string> pattern_texts = [] {
+    std::vector<std::string> texts;
+    for (std::string_view pattern : kKeyOrder) texts.push_back(keyorder_text(pattern));
+    return texts;
+  }();
   std::vector<Symbol_Element *> order;
+  std::vector<std::string> key_texts;
   order.reserve(block.SymbolList.size());
-  for (Symbol_Element &symbol : block.SymbolList) symbol.Read = false;
+  key_texts.reserve(block.SymbolList.size());
+  for (Symbol_Element &symbol : block.SymbolList) {
+    symbol.Read = false;
+    key_texts.push_back(keyorder_text(symbol.Key));
+  }
   auto take = [&order](Symbol_Element &symbol) {
     symbol.Read = true;
     order.push_back(&symbol);
@@ -393,9 +403,13 @@ std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block) {
     if (symbol.Key.compare(0, 4, "KVX_") != 0) break;
     take(symbol);
   }
-  for (std::string_view pattern : kKeyOrder)
-    for (Symbol_Element &symbol : block.SymbolList)
-      if (!symbol.Read && keyorder_match(pattern, symbol.Key)) take(symbol);
+  for (const std::string &pattern : pattern_texts) {
+    auto text = key_texts.begin();
+    for (Symbol_Element &symbol : block.SymbolList) {
+      if (!symbol.Read && keyorder_match_texts(pattern, *text)) take(symbol);
+      ++text;
+    }
+  }
   for (Symbol_Element &symbol : block.SymbolList)
     if (!symbol.Read) take(symbol);
   return order;

@@ -41,6 +41,12 @@ TEST(KvxCompareKeys, OrdersKeysInEveryMode) {
       {"000", "0", NumberSort, 0},
       {"+3", "10", NumberSort, -1},
       {"All", "1", NumberSort, 1},
+      // The shorter number counts as padded with "0", which sorts after "!".
+      {"5", "!!", NumberSort, 1},
+      {"-5", "-!!", NumberSort, -1},
+      // Bytes outside printable ASCII do not count, in any locale.
+      {"Dim\xe9_1", "DIM_1", UpperCaseSort, 0},
+      {"\xe4x", "X", UpperCaseSort, 0},
       // Only the first 64 characters count.
       {std::string(64, 'a') + "x", std::string(64, 'a') + "y", UpperCaseSort, 0},
   };

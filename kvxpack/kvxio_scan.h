@@ -18,10 +18,6 @@
 
 namespace kvxio {
 
-// Largest block boundary a general block may state.  Headers are padded to
-// a multiple of it; a larger one can only come from a damaged file.
-constexpr uint64_t MaxBlockBoundary = 1024 * 1024;
-
 // ---------------------------------------------------------------------------
 // Tokenizer, on the stream's current position.
 

@@ -117,8 +117,10 @@ int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue, in
   if (type == KvxType) stream = open_kvx_file(fname, open_mode, error);
   if (type == BslType) stream = open_as_bsl_file(fname, error);
   set_result(pErrorValue, pstatus, error);
-  if (debug_level())
+  if (debug_level()) {
     std::printf("kvx_open_data_file END (status=%d)\n", error == 0 ? Success : ExternalErrorReport);
+    print_file_table(stdout);
+  }
   return stream;
 }
 

@@ -165,6 +165,26 @@ int open_as_bsl_file(const char *fname, int &error) {
   return -1;
 }
 
+void print_file_table(std::FILE *out) {
+  for (int stream = 0; stream < MaxFiles; ++stream) {
+    const Data_File &file = *file_entry(stream);
+    if (!file.Used) continue;
+    std::fprintf(out, " Stream %d: \"%s\"\n", stream, file.Name.c_str());
+    std::fprintf(out, "   Version %u.%02u, BlockBoundary %lu, NextSequenceNumber %lu\n",
+                 file.Version.Major, file.Version.Minor,
+                 static_cast<unsigned long>(file.BlockBoundary),
+                 static_cast<unsigned long>(file.NextSequenceNumber));
+    std::fprintf(out, "   ExistingFile %d, ReadOnlyFile %d, TemporaryFile %d, NoGeneralHeader %d\n",
+                 file.Flags.ExistingFile, file.Flags.ReadOnlyFile, file.Flags.TemporaryFile,
+                 file.Flags.NoGeneralHeader);
+    std::fprintf(out, "   LastBlockInFile %s\n",
+                 file.LastBlockInFile != nullptr ? block_id(*file.LastBlockInFile) : "(none)");
+    for (const Data_Chain &chain : file.ChainList)
+      std::fprintf(out, "   Chain %s: %zu blocks\n", chain.ChainKey.c_str(),
+                   chain.BlockList.size());
+  }
+}
+
 }  // namespace kvxio
 
 int data_file_type(const char *fname, int *pErrorValue, int *pstatus) {

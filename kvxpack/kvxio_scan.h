@@ -126,4 +126,7 @@ int read_existing_file(Data_File &file, bool must_hold_block);
 // stream or -1 with the error value.
 int open_as_bsl_file(const char *fname, int &error);
 
+// Lists the entries in use of the file table (debug output).
+void print_file_table(std::FILE *out);
+
 }  // namespace kvxio

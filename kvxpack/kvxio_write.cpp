@@ -512,6 +512,9 @@ int write_data_raw(int stream, long DataNumber, int DataChain, const long *Dim, 
   int error = RoutineSucceeded;
   Data_Block *block = open_write_block(stream, DataNumber, DataChain, error);
   if (block == nullptr) return error;
+  // A block whose writing failed is never written again: say so rather
+  // than report data as written that never reach the file.
+  if (block->Flags.BadBlock) return WriteDataError;
 
   block->Data = pData;
   block->Flags.ExternalDataAlloc = true;

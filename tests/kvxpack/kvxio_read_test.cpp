@@ -380,11 +380,12 @@ TEST_F(KvxRead, DamagedFilesAreRefusedAndLeftAlone) {
                 "\n   File position: 0 (0)\n   Last block ID: (no block read)\n\n");
 }
 
-TEST_F(KvxRead, LongKeysAndValuesAreCut) {
+TEST_F(KvxRead, LongKeysAndValuesAreCutEmptyKeysIgnored) {
   const std::string name = dir_.file("long.kvx");
   const std::string bytes =
       header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\nDim_1 = 3 ;\r\n" +
-                 std::string(100, 'k') + " = 1 ;\r\nTitle = " + std::string(600, 'v') + " ;",
+                 std::string(100, 'k') + " = 1 ;\r\nTitle = " + std::string(600, 'v') +
+                 " ;\r\n = orphan ;\r\n \t = orphan ;",
              1024);
   write_file(name, bytes);
   int error = 0;
@@ -395,8 +396,65 @@ TEST_F(KvxRead, LongKeysAndValuesAreCut) {
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(*kvxio::search_general(*block, "Title"), std::string(512, 'v'));
   EXPECT_NE(kvxio::search_general(*block, std::string(64, 'k')), nullptr);
+  EXPECT_EQ(block->SymbolList.size(), 5u) << "entries without key are dropped";
   EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
   EXPECT_EQ(read_file(name), bytes);
+}
+
+TEST_F(KvxRead, BlocksBeyondFourGibibytes) {
+  // A sparse file: block 1 holds 5 GiB of data, block 2 lies behind it.
+  const std::string name = dir_.file("big.kvx");
+  const uint64_t big = 5ULL << 30;
+  const std::string second = header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = 0 ;", 512);
+  {
+    std::ofstream out(name, std::ios::binary);
+    out << header(
+        "KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = " + std::to_string(big) + " ;", 512);
+    out.seekp(static_cast<std::streamoff>(512 + big));
+    out << second;
+  }
+  int error = 0;
+  const int stream = open(name, "any", &error);
+  ASSERT_GE(stream, 0) << error;
+  const kvxio::Data_Block *block = block_of(stream, "Image.Psd", 2);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block->TextPos, 512 + big);
+  EXPECT_EQ(block_of(stream, "Image.Psd", 1)->BinaryLen, big);
+  EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
+  std::filesystem::remove(name);
+}
+
+TEST_F(KvxRead, GeneralBlockOfAFileWrittenWithoutThem) {
+  // Block boundary 1024 from the general block; general-block writing is
+  // off, so the general block takes no sequence number and stays as it is.
+  const std::string general = header(
+      "KVX_DataFormatVersion = 2.40 ;\r\nKVX_DataBlocks = 1           ;\r\n"
+      "KVX_BlockBoundary = 1024 ;\r\nKVX_DataKey-1 = Frames ;",
+      1024);
+  const std::string block =
+      header("KVX_DataBlockID = 4.Frames ;\r\nKVX_BinarySize = 1024 ;", 1024) +
+      std::string(1024, 'd');
+  const std::string name = dir_.file("gb.kvx");
+  write_file(name, general + block);
+  int error = 0;
+  const int stream = open(name, "any", &error);
+  ASSERT_GE(stream, 0) << error;
+  EXPECT_EQ(kvxio::file_entry(stream)->BlockBoundary, 1024u);
+  EXPECT_EQ(kvxio::file_entry(stream)->NextSequenceNumber, 2u);
+  long dim[] = {1, 0};
+  EXPECT_EQ(kvx_read_data_dimension(stream, 4, 1, dim, nullptr, &error, nullptr), 1)
+      << "chain 1 is called Frames in this file";
+  const long size[] = {1, 4};
+  const uint16_t data[4] = {};
+  EXPECT_EQ(kvx_write_data_raw(stream, 5, 1, size, data, Unsigned16, 0, HighByteFirst, 1, &error,
+                               nullptr),
+            1);
+  EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
+  const std::string after = read_file(name);
+  EXPECT_EQ(after.substr(0, general.size() + block.size()), general + block);
+  auto entries = header_entries(after, general.size() + block.size());
+  EXPECT_EQ(entries["KVX_DataBlockID"], "5.Frames");
+  EXPECT_EQ(entries["HeaderID"], "EH:000002:000000:000000");
 }
 
 TEST_F(KvxRead, ValuesAreFoundInTheBlockOrTheGeneralBlock) {
@@ -436,6 +494,27 @@ TEST_F(KvxRead, ValuesAreFoundInTheBlockOrTheGeneralBlock) {
   auto entries = header_entries(after, before.size());
   EXPECT_EQ(entries["HeaderID"], "EH:000003:000000:000000");
   EXPECT_EQ(header_entries(after, 0)["KVX_DataBlocks"], "2           ");
+}
+
+TEST_F(KvxRead, DebugTraces) {
+  const std::string name = write_images("a.kvx", "new", {1, 2});
+  kvxio_debug(1);
+  int error = 0;
+  ::testing::internal::CaptureStdout();
+  const int stream = open(name, "old", &error);
+  (void)kvx_read_data_dimension(stream, 3, 1, nullptr, nullptr, &error, nullptr);
+  (void)kvx_read_data_dimension(stream, 2, 1, nullptr, nullptr, &error, nullptr);
+  const std::string trace = ::testing::internal::GetCapturedStdout();
+  kvxio_debug(0);
+  for (const std::string &line : std::vector<std::string>{
+           "kvx_open_data_file BEGIN\n", "kvx_open_data_file END (status=0)\n",
+           " Stream 0: \"" + name + "\"\n", "   LastBlockInFile 2.Image.Psd\n",
+           "   Chain Image.Psd: 2 blocks\n",
+           "kvx_read_data_dimension: \nCouldNotFindHeader\nkvx_read_data_dimension END "
+           "(status=100)\n",
+           "kvx_read_data_dimension BEGIN\nkvx_read_data_dimension END\n"}) {
+    EXPECT_NE(trace.find(line), std::string::npos) << line << " in:\n" << trace;
+  }
 }
 
 TEST_F(KvxRead, ModesAndTheFileTable) {

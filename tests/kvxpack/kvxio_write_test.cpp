@@ -339,8 +339,13 @@ TEST_F(KvxWrite, RewriteInPlaceOnlyWhenItFits) {
   EXPECT_EQ(error, WriteDataError);
   EXPECT_EQ(status, ExternalErrorReport);
   EXPECT_EQ(contents("rewrite.kvx"), file);
-  // The bad block is never tried again; the file closes and the next image
-  // still goes to the end.
+  // The bad block is never tried again: writing it fails at once, the
+  // file closes, and the next image still goes to the end.
+  EXPECT_EQ(kvx_write_data_raw(stream, 3, 1, small, other.data(), Unsigned16, 0, HighByteFirst, 1,
+                               &error, nullptr),
+            0);
+  EXPECT_EQ(error, WriteDataError);
+  EXPECT_EQ(contents("rewrite.kvx"), file);
   ASSERT_EQ(kvx_write_data_raw(stream, 5, 1, big, data.data(), Unsigned16, 0, HighByteFirst, 1,
                                &error, nullptr),
             1)
@@ -632,6 +637,31 @@ TEST_F(KvxWrite, GeneralBlockBoundaryMustBeUsable) {
     EXPECT_EQ(image["KVX_DataBlockID"], "1.Image.Psd");
     EXPECT_EQ(image["KVX_BinarySize"], c.kept) << "20 bytes of data fill one boundary";
   }
+}
+
+TEST_F(KvxWrite, FailedWritesAreReportedAndNotRetried) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
+  int error = -99, status = -99;
+  int stream = kvx_open_data_file("/dev/full", "new", &error, nullptr);
+  ASSERT_GE(stream, 0) << error;
+  std::vector<uint16_t> data = image(100 * 100);
+  const long dim[] = {2, 100, 100};
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(kvx_write_data_raw(stream, 1, 1, dim, data.data(), Unsigned16, 0, HighByteFirst, 1,
+                               &error, &status),
+            0);
+  EXPECT_EQ(error, WriteDataError);
+  EXPECT_EQ(status, ExternalErrorReport);
+  // A header waiting for close fails there; the stream stays open until a
+  // close succeeds.
+  ASSERT_EQ(kvx_write_header_line(stream, 2, 1, "Title", "t", nullptr, nullptr), 1);
+  EXPECT_EQ(kvx_close_data_file(stream, &error, &status), 0);
+  EXPECT_EQ(error, WriteDataError);
+  EXPECT_EQ(status, ExternalErrorReport);
+  std::string messages = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(messages.find("flush_data_block->"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("No space left on device"), std::string::npos) << messages;
+  EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1) << "bad blocks are not retried";
 }
 
 }  // namespace

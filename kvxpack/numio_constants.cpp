@@ -20,6 +20,7 @@ namespace {
 using Table = std::map<std::string, DPConstant, std::greater<>>;
 Table table;
 bool table_built = false;  // DPConstantInit
+bool table_building = false;  // while dpconstant_init inserts the base entries
 size_t longest_key = 0;
 
 struct Prefix {
@@ -293,6 +294,8 @@ int dpconstant_insert_unit3(const char *Quantity, const char *Unit, const char *
 }
 
 int dpconstant_search(const char *Key, DPConstant **pdpconstant, int mode) {
+  // The table is built on first use, whichever entry point comes first.
+  if (!table_built && !table_building) dpconstant_init();
   DPConstant *found = nullptr;
   if (Key) found = mode == 0 ? find_exact(Key) : find_longest_prefix(Key);
   if (found && numio_internal::trace_level() > 0) trace_found(*found);
@@ -309,9 +312,14 @@ void dpconstant_print(FILE *out, int level, int verbose) {
 }
 
 int dpconstant_init() {
+  table_building = true;
   for (const BaseEntry &e : BaseEntries) {
-    if (insert_base_entry(e) != 0) return -1;
+    if (insert_base_entry(e) != 0) {
+      table_building = false;
+      return -1;
+    }
   }
+  table_building = false;
   table_built = true;
   if (numio_internal::trace_level() > 1) dpconstant_print(stdout, 1, 0);
   return 0;

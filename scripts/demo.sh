@@ -6,10 +6,17 @@ cd "$(dirname "$0")/.."
 
 bash scripts/ensure-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j"${JOBS:-2}" >/dev/null
-if [ ! -x build/release/tools/dldgen ]; then
-  echo "The DLD data set writer is not built yet; no sample data to convert." >&2
-  exit 1
-fi
-echo "The converter is not finished yet." >&2
-exit 1
+cmake --build build/release -j"${JOBS:-2}" --target dld2vexa dldgen >/dev/null
+bin=$PWD/build/release/src/dld2vexa
+gen=$PWD/build/release/tools/dldgen
+
+rm -rf demo && mkdir demo && cd demo
+"$gen" --header gasdet001 --hm gasdet001hm --version 2.2 --channels 1:4 \
+  --frame-range 1:20 --frames 20 --columns 256 --rows 256 --data-length 4 --seed 7
+echo "Sample data set in demo/: gasdet001 (DLD header file), gasdet001hm (HM file)"
+echo
+echo "\$ dld2vexa gasdet001 ="
+"$bin" gasdet001 =
+echo
+echo "First lines of the first image's header in demo/gasdet001.kvx:"
+head -c 8192 gasdet001.kvx | tr -d '\r' | grep -v '^ *$' | head -24

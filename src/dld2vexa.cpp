@@ -1,10 +1,147 @@
 #include "dld2vexa.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <limits>
+#include <memory>
+#include <string>
 
+#include "GetDldFrame.h"
 #include "VexaError.h"
+#include "VexaOption.h"
+#include "VexaParameter.h"
+#include "kvxio.h"
 
-int dld2vexa_main(int /*argc*/, char* /*argv*/[]) {
-  SetVexaError("dld2vexa", "main", "the converter is not built yet");
-  return ReportVexaStatus(Failed, 0);
+namespace {
+
+int D2V_debug = 0;
+
+constexpr const char *kUsage =
+    "\n<i/p file> <dummy> <first> <last> <inc> <o/p file> <o/p first> <i/p hm>";
+constexpr const char *kVersion = "V4.20 2008-12-05, Ardeny";
+
+struct FileCloser {
+  void operator()(FILE *file) const { std::fclose(file); }
+};
+using InputFile = std::unique_ptr<FILE, FileCloser>;
+
+void trace(const char *step) {
+  if (D2V_debug) std::printf("%s\n", step);
+}
+
+// The frame loop's plan: how many iterations, computed without overflow.
+// An increment of 0, or one that points away from the last frame, gives one
+// iteration for the first frame.
+int64_t iterationCount(int first, int last, int increment) {
+  if (increment == 0) return 1;
+  const int64_t count = (int64_t{last} - first) / increment + 1;
+  return count < 1 ? 1 : count;
+}
+
+bool fitsInt(int64_t value) {
+  return value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
+}
+
+// Reports a failed step and gives the exit value.
+int fail(int status) { return ReportVexaStatus(status, 0); }
+
+// Names the step of the run that fails, for the status report.
+int failStep(int status, const char *routine, const std::string &message) {
+  SetVexaError("dld2vexa", routine, message.c_str());
+  return fail(status);
+}
+
+// The data file library's name of an error value, for messages.
+std::string errorName(int value) {
+  const char *name = kvx_error_name(value);
+  return name != nullptr ? name : "error value " + std::to_string(value);
+}
+
+}  // namespace
+
+int D2V_debug_level() { return D2V_debug; }
+void D2V_set_debug(int level) { D2V_debug = level; }
+
+int dld2vexa_main(int argc, char *argv[]) {
+  // Started without any argument, not even its own name: behave as if
+  // called by name, so that no step ever reads a null argument vector.
+  static char defaultName[] = "dld2vexa";
+  char *namedArgv[] = {defaultName, nullptr};
+  if (argc < 1 || argv == nullptr || argv[0] == nullptr) {
+    argc = 1;
+    argv = namedArgv;
+  }
+  int status = Success;
+  int arg_no = 0;
+  int ErrorValue = 0;
+  CommandBlock cb;
+  char InName[kD2VTextSize] = "", InHmName[kD2VTextSize] = "", OutName[kD2VTextSize] = "";
+  int InFirst = 1, InLast = 1, InInc = 1, MaxFrame = 0, OutFirst = 1;
+  float Dummy = -1.0F;
+  int DataLength = 0, Dim_1 = 0, Dim_2 = 0, Off_1 = 0, Off_2 = 0;
+
+  InitOptions(kUsage, kVersion, nullptr, 1, &cb, nullptr, 0);
+  option_define(IO_tpline, "ext", ".kvx", &cb);
+  ReadOptions(argv, &arg_no, &cb, nullptr, &status);
+  if (status != Success) return fail(status);
+  D2V_debug = cb.TestBit;
+
+  user_io(argc, argv, &arg_no, &cb, InName, &InFirst, &InLast, &InInc, InHmName, OutName, &OutFirst,
+          &Dummy, &DataLength, &Dim_1, &Dim_2, &Off_1, &Off_2, &status);
+  if (status != Success) return fail(status);
+
+  trace("open header file");
+  InputFile InFstream(std::fopen(InName, "rb"));
+  if (!InFstream) return failStep(FileOpeningError, "main", InName);
+  trace("open histogramming memory file");
+  InputFile InHmstream(std::fopen(InHmName, "rb"));
+  if (!InHmstream) return failStep(FileOpeningError, "main", InHmName);
+  trace("GetMaxDldNumber");
+  if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0)
+    return failStep(CannotFindHeader, "GetMaxDldNumber", InName);
+
+  // Image numbers are 32-bit: a run whose last image would leave that range
+  // is refused before the output file is touched.
+  const int64_t loopmax = iterationCount(InFirst, InLast, InInc);
+  if (!fitsInt(int64_t{OutFirst} + (loopmax - 1) * InInc)) {
+    return failStep(OutOfRange, "main", "output image numbers leave the range of 32-bit integers");
+  }
+
+  trace("open norv data file");
+  int kvxStatus = Success;
+  const int OutStream = kvx_open_data_file(OutName, "any", &ErrorValue, &kvxStatus);
+  if (ErrorValue != 0)
+    return failStep(FileOpeningError, "kvx_open_data_file",
+                    std::string(OutName) + ": " + errorName(ErrorValue));
+
+  int64_t In = InFirst, Out = OutFirst;
+  for (int64_t loop = 1; loop <= loopmax; ++loop, In += InInc, Out += InInc) {
+    if (In >= 1 && In <= MaxFrame) {
+      std::printf(" Converting frame % d to image % d\n", static_cast<int>(In),
+                  static_cast<int>(Out));
+      Dld2Vexa(&cb, InFstream.get(), static_cast<int>(In), DataLength, Dim_1, Dim_2, Off_1, Off_2,
+               InHmstream.get(), OutStream, static_cast<int>(Out), InName, Dummy, &ErrorValue);
+      // The output is left open: closing it would write the failed image's
+      // pending header without its data.
+      if (ErrorValue != 0) return fail(Failed);
+    } else {
+      // Frames outside 1..MaxFrame only appear while In has stayed a valid
+      // int, because In runs between InFirst and InLast.
+      std::printf(" Input frame % d does not exist.\n", static_cast<int>(In));
+    }
+  }
+
+  kvxStatus = Success;
+  kvx_close_data_file(OutStream, &ErrorValue, &kvxStatus);
+  if (ErrorValue != 0)
+    return failStep(FileClosingError, "kvx_close_data_file",
+                    std::string(OutName) + ": " + errorName(ErrorValue));
+  InFstream.reset();
+  InHmstream.reset();
+
+  std::printf("\nInput header file : %s\n", InName);
+  std::printf("Input memory file : %s\n", InHmName);
+  std::printf("Output file       : %s\n", OutName);
+  std::printf("\nEnd of %s\n", argv[0]);
+  return 0;
 }

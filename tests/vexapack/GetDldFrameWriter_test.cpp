@@ -73,17 +73,8 @@ int ReadInfo(FILE *stream) {
   return ReadDldInfo(stream, &a, &b, &c, &d, &e);
 }
 
-// The tool from DLDGEN_BIN, else beside the test program in the build tree.
-std::string DldgenPath() {
-  const char *tool = std::getenv("DLDGEN_BIN");
-  if (tool != nullptr && *tool != '\0') return tool;
-  std::array<char, 4096> self{};
-  const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
-  if (length <= 0) return "";
-  std::string path(self.data(), static_cast<std::size_t>(length));
-  path.erase(path.rfind('/'));
-  return path + "/../tools/dldgen";
-}
+// The tool as the build placed it.
+std::string DldgenPath() { return DLDGEN_BIN_PATH; }
 
 class DldWriterTest : public ::testing::Test {
  protected:

@@ -1,0 +1,407 @@
+// End-to-end tests: the built dld2vexa converts data sets written by the
+// project's DLD writer; output bytes, both streams and exit statuses are
+// checked.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DldWriter.h"
+#include "KvxTestReader.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunResult {
+  int exit = -1;
+  std::string out, err;
+};
+
+std::string readFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeFile(const fs::path &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string quote(const std::string &word) {
+  std::string out = "'";
+  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+class ConverterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bin_ = DLD2VEXA_BIN_PATH;
+    std::string pattern = (fs::temp_directory_path() / "d2v-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Writes header file `name` and its HM file under the default HM name.
+  void writeDataSet(const DldDataSetSpec &spec, const std::string &name = "gasdet001") {
+    std::string error;
+    ASSERT_TRUE(
+        WriteDldDataSet(spec, (dir_ / name).string(), (dir_ / (name + "hm")).string(), &error))
+        << error;
+  }
+
+  RunResult convert(const std::vector<std::string> &args, const std::string &input = "") {
+    std::string command = "cd " + quote(dir_.string()) + " && " + quote(bin_);
+    for (const auto &arg : args) command += " " + quote(arg);
+    writeFile(dir_ / ".stdin", input);
+    command += " <.stdin >.stdout 2>.stderr";
+    const int raw = std::system(command.c_str());
+    RunResult run;
+    run.exit = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = readFile(dir_ / ".stdout");
+    run.err = readFile(dir_ / ".stderr");
+    return run;
+  }
+
+  std::vector<KvxTestBlock> blocks(const std::string &file = "gasdet001.kvx") {
+    std::string error;
+    auto result = ReadKvxBlocks(readFile(dir_ / file), &error);
+    EXPECT_EQ(error, "") << "the output file has a sound block layout";
+    return result;
+  }
+
+  // Bytes of frame `frame` (from 1) as the HM file holds them.
+  std::string hmFrame(const DldDataSetSpec &spec, int frame) {
+    const std::string hm = readFile(dir_ / "gasdet001hm");
+    const size_t size = static_cast<size_t>(spec.columns) * spec.rows * spec.dataLength;
+    const size_t lead = spec.version < std::string("2.0") ? 512 : 0;
+    return hm.substr(lead + (frame - 1) * size, size);
+  }
+
+  std::string bin_;
+  fs::path dir_;
+};
+
+DldDataSetSpec frames(int count, const std::string &version = "2.2") {
+  DldDataSetSpec spec;
+  spec.version = version;
+  spec.frames = count;
+  spec.lastFrame = count;
+  return spec;
+}
+
+TEST_F(ConverterTest, WorkedExampleConvertsBothFrames) {
+  const DldDataSetSpec spec;
+  writeDataSet(spec);
+  const RunResult run = convert({"gasdet001", "="});
+  ASSERT_EQ(run.exit, 0) << run.out << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find(" Converting frame  1 to image  1\n Converting frame  2 to image  2\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("Output file       : " + (dir_ / "gasdet001.kvx").string() + "\n"),
+            std::string::npos)
+      << "the default output name is the stem plus .kvx in the working directory";
+
+  const auto out = blocks();
+  ASSERT_EQ(out.size(), 2U);
+  EXPECT_EQ(out[0].position, 0U);
+  EXPECT_EQ(out[1].position, 8192U + 512U) << "8192-byte header, 24 data bytes padded to 512";
+  const KvxTestBlock &second = out[1];
+  const std::pair<const char *, const char *> expected[] = {
+      {"KVX_DataBlockID", "2.Image.Psd"},
+      {"HMFrame", "2"},
+      {"HS32C01", "110"},
+      {"HS32C02", "210"},
+      {"HS32C03", "0"},
+      {"HS32N01", "I0"},
+      {"HS32N02", "I1"},
+      {"HS32N03", "none"},
+      {"HS32F03", "1"},
+      {"HS32Len", "32"},
+      {"HMDeltaTime", "0.5"},
+      {"Dummy", "-1"},
+      {"Dim_1", "4"},
+      {"Dim_2", "3"},
+      {"DataType", "UnsignedShort"},
+      {"ByteOrder", "HighByteFirst"},
+      {"Title", "test run"},
+      {"WaveLength", "1e-10"},
+      {"DetectorPosition", "5.1"},
+      {"DetectorName", "DLD"},
+      {"VexaDataVersion", "2.0"},
+      {"HMFile", (dir_ / "gasdet001").string().c_str()},
+  };
+  for (const auto &[key, value] : expected) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(second.value(key).value_or("(absent)"), value);
+  }
+  EXPECT_FALSE(second.value("ProposalInfo")) << "the proposal is read but not written";
+  EXPECT_EQ(second.data.substr(0, 24), hmFrame(spec, 2)) << "pixels are copied unchanged";
+  EXPECT_EQ(second.data.substr(24), std::string(512 - 24, ' ')) << "binary padding is spaces";
+}
+
+std::vector<std::string> fullKeyOrder() {
+  std::vector<std::string> keys = {"KVX_DataBlockID",
+                                   "KVX_BinarySize",
+                                   "KVX_HeaderSize",
+                                   "ByteOrder",
+                                   "DataType",
+                                   "Dim_1",
+                                   "Dim_2",
+                                   "Title",
+                                   "Dummy",
+                                   "Offset_1",
+                                   "Offset_2",
+                                   "Center_1",
+                                   "Center_2",
+                                   "PSize_1",
+                                   "PSize_2",
+                                   "SampleDistance",
+                                   "WaveLength",
+                                   "DetectorName",
+                                   "DetectorPosition",
+                                   "ExperimentInfo",
+                                   "MachineInfo",
+                                   "OpticsInfo",
+                                   "StationInfo"};
+  auto channels = [&keys](const char *kind) {
+    for (int n = 1; n <= 32; ++n) {
+      char key[16];
+      std::snprintf(key, sizeof key, "HS32%s%02d", kind, n);
+      keys.emplace_back(key);
+    }
+  };
+  channels("C");
+  keys.emplace_back("HS32Depth");
+  channels("F");
+  keys.emplace_back("HS32Len");
+  channels("N");
+  channels("Z");
+  for (const char *key : {"HeaderID", "HMDeltaTime", "HMFile", "HMFrame", "HMStartTime", "HSAnode",
+                          "HSAnodeS", "HSI0", "HSI0S", "HSI1", "HSI1S", "HSTime", "HSTimeS",
+                          "Compression", "Image", "Size", "VexaDataVersion"})
+    keys.emplace_back(key);
+  return keys;
+}
+
+TEST_F(ConverterTest, HeaderKeysStandInTheOutputKeyOrder) {
+  writeDataSet(DldDataSetSpec{});
+  ASSERT_EQ(convert({"gasdet001", "="}).exit, 0);
+  const auto out = blocks();
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out[0].keys(), fullKeyOrder());
+}
+
+TEST_F(ConverterTest, EveryHeaderVersionConverts) {
+  struct Case {
+    const char *version;
+    bool named, depth, experiment, position;
+  };
+  const Case cases[] = {
+      {"0.0", false, false, false, false}, {"1.0", true, false, true, false},
+      {"1.1", true, true, true, false},    {"2.0", true, true, true, false},
+      {"2.1", true, true, true, false},    {"2.2", true, true, true, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.version);
+    const DldDataSetSpec spec = frames(2, c.version);
+    writeDataSet(spec);
+    fs::remove(dir_ / "gasdet001.kvx");
+    const RunResult run = convert({"gasdet001", "="});
+    ASSERT_EQ(run.exit, 0) << run.out << run.err;
+    const auto out = blocks();
+    ASSERT_EQ(out.size(), 2U);
+    const KvxTestBlock &b = out[1];
+    EXPECT_EQ(b.value("HS32N01").has_value(), c.named);
+    EXPECT_EQ(b.value("HSI0").has_value(), c.named);
+    EXPECT_EQ(b.value("HS32Depth").has_value(), c.depth);
+    EXPECT_EQ(b.value("HSTimeS").has_value(), c.depth);
+    EXPECT_EQ(b.value("Title").has_value(), c.experiment);
+    EXPECT_EQ(b.value("HMStartTime").has_value(), c.experiment);
+    EXPECT_EQ(b.value("DetectorPosition").has_value(), c.position);
+    EXPECT_EQ(b.value("HS32C02").value_or(""), "210");
+    EXPECT_EQ(b.data.substr(0, 24), hmFrame(spec, 2));
+  }
+}
+
+TEST_F(ConverterTest, FrameLoopArithmetic) {
+  struct Case {
+    const char *first, *last, *inc;
+    std::vector<int> frames;
+  };
+  const Case cases[] = {
+      {"1", "10", "3", {1, 4, 7, 10}},
+      {"10", "1", "-3", {10, 7, 4, 1}},
+      {"1", "10", "-1", {1}},
+      {"2", "9", "3", {2, 5, 8}},
+      {"3", "7", "0", {3}},
+  };
+  writeDataSet(frames(10));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.first) + " " + c.last + " " + c.inc);
+    fs::remove(dir_ / "gasdet001.kvx");
+    const RunResult run = convert({"gasdet001", "0", c.first, c.last, c.inc});
+    ASSERT_EQ(run.exit, 0) << run.out << run.err;
+    std::string expected;
+    for (int frame : c.frames)
+      expected += " Converting frame  " + std::to_string(frame) + " to image  " +
+                  std::to_string(frame) + "\n";
+    const auto from = run.out.find(" Converting");
+    ASSERT_NE(from, std::string::npos);
+    EXPECT_EQ(run.out.substr(from, expected.size()), expected);
+    EXPECT_EQ(blocks().size(), c.frames.size());
+  }
+}
+
+TEST_F(ConverterTest, OutputNumbersAdvanceByTheIncrementAlsoOverMissingFrames) {
+  writeDataSet(frames(3));
+  const RunResult run = convert({"gasdet001", "0", "0", "4", "1", "out.kvx", "5"});
+  ASSERT_EQ(run.exit, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find(" Input frame  0 does not exist.\n Converting frame  1 to image  6\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(" Converting frame  3 to image  8\n Input frame  4 does not exist.\n"),
+            std::string::npos)
+      << run.out;
+  const auto out = blocks("out.kvx");
+  ASSERT_EQ(out.size(), 3U);
+  EXPECT_EQ(out[2].value("KVX_DataBlockID").value_or(""), "8.Image.Psd");
+}
+
+TEST_F(ConverterTest, AppendsToAnExistingFileAndNeverOverwritesAnImage) {
+  writeDataSet(frames(2));
+  ASSERT_EQ(convert({"gasdet001", "="}).exit, 0);
+  const std::string before = readFile(dir_ / "gasdet001.kvx");
+
+  const RunResult again = convert({"gasdet001", "="});
+  EXPECT_EQ(again.exit, 255) << "converting the same frames twice fails";
+  EXPECT_NE(again.err.find("Status = -1 -- Failed: Routine failed"), std::string::npos)
+      << again.err;
+  EXPECT_EQ(readFile(dir_ / "gasdet001.kvx"), before) << "the existing file is unchanged";
+
+  const RunResult appended = convert({"gasdet001", "0", "1", "2", "1", "=", "3"});
+  ASSERT_EQ(appended.exit, 0) << appended.out << appended.err;
+  const std::string after = readFile(dir_ / "gasdet001.kvx");
+  EXPECT_EQ(after.substr(0, before.size()), before) << "earlier images stay as they were";
+  const auto out = blocks();
+  ASSERT_EQ(out.size(), 4U);
+  EXPECT_EQ(out[3].value("KVX_DataBlockID").value_or(""), "4.Image.Psd");
+  EXPECT_EQ(out[3].value("HMFrame").value_or(""), "2");
+}
+
+TEST_F(ConverterTest, FailingFramesEndTheRunWithFailed) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    const char *message;
+  };
+  // Arguments: header, dummy, first, last, inc, output, first output,
+  // data length, columns, rows.
+  const Case cases[] = {
+      {"data length 1", {"gasdet001", "0", "1", "1", "1", "=", "=", "1"}, ""},
+      {"zero columns", {"gasdet001", "0", "1", "1", "1", "=", "=", "=", "0"}, ""},
+      {"more pixels than the frame",
+       {"gasdet001", "0", "1", "1", "1", "=", "=", "=", "4", "4"},
+       "smaller than"},
+  };
+  writeDataSet(frames(2));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_ / "gasdet001.kvx");
+    const RunResult run = convert(c.args);
+    EXPECT_EQ(run.exit, 255) << run.out << run.err;
+    EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+    EXPECT_TRUE(blocks().empty()) << "no header without its data reaches the file";
+  }
+}
+
+TEST_F(ConverterTest, ShortHmFileFailsTheFrame) {
+  const DldDataSetSpec spec = frames(2);
+  writeDataSet(spec);
+  const std::string hm = readFile(dir_ / "gasdet001hm");
+  writeFile(dir_ / "gasdet001hm", hm.substr(0, hm.size() - 1));
+  const RunResult run = convert({"gasdet001", "="});
+  EXPECT_EQ(run.exit, 255);
+  EXPECT_NE(run.out.find(" Converting frame  2 to image  2\nReadDldData return status =  5\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(blocks().size(), 1U) << "the frame before the failure stays whole";
+}
+
+TEST_F(ConverterTest, WrongBlockTitleStopsWithScanError) {
+  writeDataSet(frames(2));
+  std::string header = readFile(dir_ / "gasdet001");
+  const auto at = header.find("TIMING");
+  ASSERT_NE(at, std::string::npos);
+  header.replace(at, 6, "TIMINX");
+  writeFile(dir_ / "gasdet001", header);
+  const RunResult run = convert({"gasdet001", "="});
+  EXPECT_EQ(run.exit, 255);
+  EXPECT_NE((run.out + run.err).find("SCANERROR"), std::string::npos) << run.out << run.err;
+}
+
+TEST_F(ConverterTest, DialogWithoutArgumentsPromptsForEverything) {
+  writeDataSet(frames(2));
+  const RunResult run = convert({}, "gasdet001\n\n\n\n\n\n\n\n\n\n\n");
+  ASSERT_EQ(run.exit, 0) << run.out << run.err;
+  EXPECT_EQ(run.out.rfind("Usage: dld2vexa \n<i/p file>", 0), 0U) << run.out;
+  EXPECT_NE(run.out.find("\n   dld2vexa V4.20 2008-12-05, Ardeny\n\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Input file name [gasdet001] : "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Last image [2] : "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Number of columns [4] : "), std::string::npos) << run.out;
+  EXPECT_EQ(blocks().size(), 2U);
+}
+
+TEST_F(ConverterTest, PositionalArgumentRules) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    int exit;
+    const char *expected;
+  };
+  const Case cases[] = {
+      {"three arguments end the frame list",
+       {"gasdet001", "0", "3"},
+       0,
+       "last image         : 3\n"},
+      {"a trailing = keeps the frame count",
+       {"gasdet001", "0", "3", "="},
+       0,
+       "last image         : 5\n"},
+      {"dummy of letters", {"gasdet001", "abc"}, 3, ""},
+      {"int out of range", {"gasdet001", "0", "99999999999"}, 3, ""},
+      {"float out of range", {"gasdet001", "1e60"}, 3, ""},
+      {"too many arguments",
+       {"gasdet001", "0", "1", "1", "1", "=", "=", "=", "=", "=", "=", "extra"},
+       40,
+       "dld2vexa : Too many arguments\nUsage: dld2vexa"},
+      {"image number out of range", {"gasdet001", "0", "1", "5", "1", "=", "2147483647"}, 38, ""},
+  };
+  writeDataSet(frames(5));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_ / "gasdet001.kvx");
+    const RunResult run = convert(c.args);
+    EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+    EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "gasdet001.kvx")) << "an out-of-range image number writes nothing";
+}
+
+TEST_F(ConverterTest, OverlongNamesAreRefused) {
+  writeDataSet(frames(1));
+  const RunResult run = convert({"gasdet001", "=", "=", "=", "=", std::string(300, 'x')});
+  EXPECT_EQ(run.exit, 42) << run.out << run.err;
+}
+
+}  // namespace

@@ -543,6 +543,7 @@ TEST_F(KvxRead, ModesAndTheFileTable) {
     }
   }
   EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ(read_file(empty), "") << "the empty file stays empty";
 
   int error = 0;
   const int created = open(missing, "any", &error);

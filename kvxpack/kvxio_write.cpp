@@ -418,6 +418,10 @@ int disk_write_block(Data_Block *block) {
 Data_Block *open_write_block(int stream, long DataNumber, int DataChain, int &error) {
   Data_File *file = used_file(stream, error);
   if (file == nullptr) return nullptr;
+  if (file->Flags.ReadOnlyFile) {
+    error = FileIsNotWritable;
+    return nullptr;
+  }
   if (DataChain == 0 && file->ActiveBlock != file->GeneralBlock) {
     error = GeneralBlockNotFirst;
     return nullptr;

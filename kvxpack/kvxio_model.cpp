@@ -162,7 +162,7 @@ long continuation_depth(std::string_view key) {
 
 int compare_keys(std::string_view key1, std::string_view key2, int mode) {
   if (mode != CaseSensitiveSort && mode != UpperCaseSort && mode != NumberSort) {
-    std::printf("ERROR: Unknown sortmode\n");
+    std::fprintf(stderr, "ERROR: Unknown sortmode\n");
     std::exit(-1);
   }
   bool format1 = is_format_key(key1);

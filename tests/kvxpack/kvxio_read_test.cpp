@@ -99,6 +99,16 @@ TEST_F(KvxRead, WrittenFilesAreFoundOnTheGridInEveryMode) {
       EXPECT_TRUE(block->SymbolList.empty()) << "a located block keeps no values";
     }
     EXPECT_EQ(file.LastBlockInFile, block_of(stream, "Image.Psd", 3));
+    if (std::string(mode) == "read") {
+      const long dim[] = {1, 1};
+      const uint16_t value = 1;
+      ::testing::internal::CaptureStderr();
+      EXPECT_EQ(kvx_write_data_raw(stream, 4, 1, dim, &value, Unsigned16, 0, HighByteFirst, 1,
+                                   &error, nullptr),
+                0)
+          << "a file opened for reading is not written";
+      ::testing::internal::GetCapturedStderr();
+    }
     EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
     EXPECT_EQ(read_file(name), before) << "opening and closing changes nothing";
   }

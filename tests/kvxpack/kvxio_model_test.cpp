@@ -53,7 +53,8 @@ TEST(KvxCompareKeys, OrdersKeysInEveryMode) {
 }
 
 TEST(KvxCompareKeysDeathTest, UnknownModeEndsTheProcess) {
-  EXPECT_EXIT((void)compare_keys("a", "b", 3), ::testing::ExitedWithCode(255), "");
+  EXPECT_EXIT((void)compare_keys("a", "b", 3), ::testing::ExitedWithCode(255),
+              "ERROR: Unknown sortmode");
 }
 
 TEST(KvxContinuationDepth, ReadsTheNumberAfterTheTilde) {

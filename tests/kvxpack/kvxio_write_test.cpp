@@ -688,4 +688,18 @@ TEST_F(KvxWrite, FilesOpenedForReadingRefuseWrites) {
   EXPECT_EQ(contents("readonly.kvx"), before);
 }
 
+TEST_F(KvxWrite, AbsurdMinimumHeaderSizeFailsTheWrite) {
+  kvx_set_minimumheadersize(1UL << 40);
+  int stream = open_new("huge.kvx");
+  const long dim[] = {1, 4};
+  const uint16_t data[4] = {};
+  int error = -99;
+  EXPECT_EQ(
+      kvx_write_data_raw(stream, 1, 1, dim, data, Unsigned16, 0, HighByteFirst, 1, &error, nullptr),
+      0);
+  EXPECT_EQ(error, WriteDataError);
+  close();
+  EXPECT_EQ(contents("huge.kvx").size(), 0u);
+}
+
 }  // namespace

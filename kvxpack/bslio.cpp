@@ -24,7 +24,8 @@ constexpr size_t kMaxLineLength = 511;    // one line read with a 512-byte buffe
 constexpr size_t kMaxNameLength = 511;    // header file names, as in the line buffer
 constexpr size_t kMaxCompareLength = 80;  // characters of a key that are compared
 constexpr int kMinIndicatorValues = 10;   // a valid indicator holds at least this many
-// Every frame costs a record in memory; real data sets hold a few hundred.
+// Frames of one data set: every frame costs a record in memory (and a block
+// when the set is opened as a data file); real data sets hold a few hundred.
 constexpr std::uint64_t kMaxFrames = 100000;
 constexpr std::uint64_t kFloatBytes = 4;  // the frames hold 32-bit floats
 

@@ -30,10 +30,12 @@ struct BslDataSpec {
   std::uint64_t BinaryFilePos = 0;
   std::uint64_t BinaryFileLen = 0;
   std::vector<long> Dim;  // {2, W, H}
-  long DataType = 0;      // FloatIEEE32
-  long ByteOrder = 0;     // the host's byte order
+  // The reader sets FloatIEEE32, the host's byte order, raster
+  // configuration 1 and UnCompressed for every frame.
+  long DataType = 0;
+  long ByteOrder = 0;
   long RasterConfiguration = 1;
-  long Compression = 0;  // UnCompressed
+  long Compression = 0;
 };
 
 // Compare modes of the memory and frame lists.

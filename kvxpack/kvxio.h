@@ -197,9 +197,10 @@ int kvx_close_data_file(int stream, int *pErrorValue, int *pstatus);
 // close.  Values longer than one header line (255 stored characters) continue
 // under "key~1", "key~2", ...; keys are cut to 64 characters with a warning.
 // Return 1 on success, 0 on failure (InvalidStream, NoFileOpen,
-// GeneralBlockNotFirst, MissingKeyDefinition, CouldNotInsertChain,
-// CouldNotInsertBlock, CouldNotInsertSymbol, the error of writing the block
-// addressed before, or NumberConversionFailed for a float).
+// FileIsNotWritable (opened with "read"), GeneralBlockNotFirst,
+// MissingKeyDefinition, CouldNotInsertChain, CouldNotInsertBlock,
+// CouldNotInsertSymbol (also for a null or empty key), the error of writing
+// the block addressed before, or NumberConversionFailed for a float).
 
 int kvx_write_header_line(int stream, long DataNumber, int DataChain, const char *keyword,
                           const char *Value, int *pErrorValue, int *pstatus);

@@ -44,6 +44,9 @@ constexpr uint64_t DefaultBlockBoundary = 512;
 // Largest block boundary a general block may state: a larger one would pad
 // every header and binary section to absurd sizes.
 constexpr uint64_t MaxBlockBoundary = 1024 * 1024;
+// Largest header size: a header is made whole in memory before it is
+// written, and no real header comes near this.
+constexpr uint64_t MaxHeaderSize = 64 * 1024 * 1024;
 // Smallest header size, so that headers can grow in place.
 constexpr unsigned long DefaultMinimumHeaderSize = 8192;
 // Characters of the identification texts handed out (block ids).
@@ -232,6 +235,8 @@ bool keyorder_match_texts(std::string_view pattern_text, std::string_view key_te
 
 // ---------------------------------------------------------------------------
 // Lists
+
+// The insert functions return null when memory runs out.
 
 // Finds or creates the chain of `key` (cut to 64 characters).
 Data_Chain *insert_chain(Data_File &file, std::string_view key);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "cmpr.h"
 #include "kvxio_internal.h"
@@ -206,7 +207,7 @@ long continuation_depth(std::string_view key) {
 
 int compare_keys(std::string_view key1, std::string_view key2, int mode) {
   if (mode != CaseSensitiveSort && mode != UpperCaseSort && mode != NumberSort) {
-    std::printf("ERROR: Unknown sortmode\n");
+    std::fprintf(stderr, "ERROR: Unknown sortmode\n");
     std::exit(-1);
   }
   return compare_sort_keys(SortKey(key1, mode), SortKey(key2, mode));
@@ -278,6 +279,24 @@ typename List::iterator find_place(List &list, std::string_view key, int mode, K
   return it;
 }
 
+// Runs an insertion; null when memory runs out (the list is then as it was).
+template <typename Insert>
+auto or_null(Insert insert) -> decltype(insert()) {
+  try {
+    return insert();
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}
+
+Symbol_Element make_symbol(Data_Block &block, std::string_view key, std::string_view value) {
+  Symbol_Element symbol;
+  symbol.Key = cut_key(key);
+  symbol.Value = value;
+  symbol.Block = &block;
+  return symbol;
+}
+
 const std::string &chain_key_of(const Data_Chain &chain) { return chain.ChainKey; }
 const std::string &block_key_of(const Data_Block &block) { return block.BlockKey; }
 const std::string &symbol_key_of(const Symbol_Element &symbol) { return symbol.Key; }
@@ -285,14 +304,14 @@ const std::string &symbol_key_of(const Symbol_Element &symbol) { return symbol.K
 }  // namespace
 
 Data_Chain *insert_chain(Data_File &file, std::string_view key) {
-  std::string cut = cut_key(key);
-  bool equal = false;
-  auto place = find_place(file.ChainList, cut, UpperCaseSort, chain_key_of, equal);
-  if (equal) return &*place;
-  auto chain = file.ChainList.emplace(place);
-  chain->ChainKey = std::move(cut);
-  chain->File = &file;
-  return &*chain;
+  return or_null([&] {
+    Data_Chain chain;
+    chain.ChainKey = cut_key(key);
+    chain.File = &file;
+    bool equal = false;
+    auto place = find_place(file.ChainList, chain.ChainKey, UpperCaseSort, chain_key_of, equal);
+    return equal ? &*place : &*file.ChainList.emplace(place, std::move(chain));
+  });
 }
 
 Data_Chain *search_chain(Data_File &file, std::string_view key) {
@@ -315,14 +334,14 @@ void remove_chain(Data_File &file, Data_Chain &chain) {
 }
 
 Data_Block *insert_block(Data_Chain &chain, std::string_view key) {
-  std::string cut = cut_key(key);
-  bool equal = false;
-  auto place = find_place(chain.BlockList, cut, NumberSort, block_key_of, equal);
-  if (equal) return &*place;
-  auto block = chain.BlockList.emplace(place);
-  block->BlockKey = std::move(cut);
-  block->Chain = &chain;
-  return &*block;
+  return or_null([&] {
+    Data_Block block;
+    block.BlockKey = cut_key(key);
+    block.Chain = &chain;
+    bool equal = false;
+    auto place = find_place(chain.BlockList, block.BlockKey, NumberSort, block_key_of, equal);
+    return equal ? &*place : &*chain.BlockList.emplace(place, std::move(block));
+  });
 }
 
 Data_Block *search_block(Data_Chain &chain, std::string_view key) {
@@ -332,29 +351,23 @@ Data_Block *search_block(Data_Chain &chain, std::string_view key) {
 }
 
 Symbol_Element *insert_symbol(Data_Block &block, std::string_view key, std::string_view value) {
-  std::string cut = cut_key(key);
-  bool equal = false;
-  auto place = find_place(block.SymbolList, cut, UpperCaseSort, symbol_key_of, equal);
-  if (equal) {
-    place->Value.assign(value);
+  return or_null([&] {
+    Symbol_Element symbol = make_symbol(block, key, value);
+    bool equal = false;
+    auto place = find_place(block.SymbolList, symbol.Key, UpperCaseSort, symbol_key_of, equal);
+    if (!equal) return &*block.SymbolList.emplace(place, std::move(symbol));
+    place->Value = std::move(symbol.Value);
     return &*place;
-  }
-  auto symbol = block.SymbolList.emplace(place);
-  symbol->Key = std::move(cut);
-  symbol->Value.assign(value);
-  symbol->Block = &block;
-  return &*symbol;
+  });
 }
 
 Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key,
                                    std::string_view value) {
-  std::string cut = cut_key(key);
-  remove_symbol(block, cut);
-  Symbol_Element &symbol = block.SymbolList.emplace_front();
-  symbol.Key = std::move(cut);
-  symbol.Value.assign(value);
-  symbol.Block = &block;
-  return &symbol;
+  return or_null([&] {
+    Symbol_Element symbol = make_symbol(block, key, value);
+    remove_symbol(block, symbol.Key);
+    return &block.SymbolList.emplace_front(std::move(symbol));
+  });
 }
 
 Symbol_Element *search_symbol(Data_Block &block, std::string_view key) {

@@ -3,8 +3,13 @@
 // and the dimension query.
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "kvxio_scan.h"
 #include "numio.h"

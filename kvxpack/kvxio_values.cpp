@@ -172,7 +172,9 @@ int write_header_string(int stream, long DataNumber, int DataChain, const char *
   int error = RoutineSucceeded;
   Data_Block *block = open_write_block(stream, DataNumber, DataChain, error);
   if (block == nullptr) return error;
-  if (keyword == nullptr || !insert_string(*block, keyword, value)) return CouldNotInsertSymbol;
+  // A line without a key could not be found again.
+  if (keyword == nullptr || *keyword == '\0' || !insert_string(*block, keyword, value))
+    return CouldNotInsertSymbol;
   block->Flags.HeaderChanged = true;
   return RoutineSucceeded;
 }

@@ -107,6 +107,43 @@ std::string header_id(uint64_t sequence_number) {
   return text;
 }
 
+// Puts the "KVX_" keys, the image key, "HeaderID" and "Size" into the
+// header of a block.  False when one cannot be stored.
+bool put_format_keys(Data_Block &block, const std::string &binary_text) {
+  Data_File &file = file_of(block);
+  bool stored = true;
+  auto keep = [&stored](const Symbol_Element *symbol) { stored = stored && symbol != nullptr; };
+  if (is_general(block)) {
+    if (settings().HeaderSize) keep(insert_root_symbol(block, "KVX_HeaderSize", Undetermined));
+    if (Symbol_Element *boundary = search_symbol(block, "KVX_BlockBoundary")) {
+      // The general block states the boundary of the whole file; a value
+      // that is no usable boundary is replaced by the file's.
+      const char *text = boundary->Value.c_str();
+      char *end = nullptr;
+      errno = 0;
+      unsigned long long stated = std::strtoull(text, &end, 10);
+      if (end != text && *end == '\0' && errno == 0 && text[0] != '-' && stated > 0 &&
+          stated <= MaxBlockBoundary)
+        file.BlockBoundary = stated;
+      else
+        boundary->Value = std::to_string(file.BlockBoundary);
+    } else {
+      keep(insert_root_symbol(block, "KVX_BlockBoundary", std::to_string(file.BlockBoundary)));
+    }
+    keep(insert_root_symbol(block, "KVX_DataBlocks", Undetermined));
+    keep(insert_root_symbol(block, "KVX_DataFormatVersion", kvx_dataformat_version()));
+  } else {
+    if (settings().HeaderSize) keep(insert_root_symbol(block, "KVX_HeaderSize", Undetermined));
+    keep(insert_root_symbol(block, "KVX_BinarySize", binary_text));
+    keep(
+        insert_root_symbol(block, "KVX_DataBlockID", block.BlockKey + "." + block.Chain->ChainKey));
+    keep(insert_symbol(block, image_key(block.Chain->ChainKey), block.BlockKey));
+  }
+  keep(insert_symbol(block, "HeaderID", header_id(block.SequenceNumber)));
+  keep(insert_symbol(block, "Size", binary_text));
+  return stored;
+}
+
 // Works out the binary size, header size and padding of a block and puts
 // the format keys into its header.  False when the sizes do not fit into
 // the place the block already has in the file.
@@ -122,40 +159,15 @@ bool sync_data_block(Data_Block &block) {
   }
   const std::string binary_text = std::to_string(binary_size);
 
-  if (is_general(block)) {
-    if (settings().HeaderSize) insert_root_symbol(block, "KVX_HeaderSize", Undetermined);
-    if (Symbol_Element *boundary = search_symbol(block, "KVX_BlockBoundary")) {
-      // The general block states the boundary of the whole file; a value
-      // that is no usable boundary is replaced by the file's.
-      const char *text = boundary->Value.c_str();
-      char *end = nullptr;
-      errno = 0;
-      unsigned long long stated = std::strtoull(text, &end, 10);
-      if (end != text && *end == '\0' && errno == 0 && text[0] != '-' && stated > 0 &&
-          stated <= MaxBlockBoundary)
-        file.BlockBoundary = stated;
-      else
-        boundary->Value = std::to_string(file.BlockBoundary);
-    } else {
-      insert_root_symbol(block, "KVX_BlockBoundary", std::to_string(file.BlockBoundary));
-    }
-    insert_root_symbol(block, "KVX_DataBlocks", Undetermined);
-    insert_root_symbol(block, "KVX_DataFormatVersion", kvx_dataformat_version());
-  } else {
-    if (settings().HeaderSize) insert_root_symbol(block, "KVX_HeaderSize", Undetermined);
-    insert_root_symbol(block, "KVX_BinarySize", binary_text);
-    insert_root_symbol(block, "KVX_DataBlockID", block.BlockKey + "." + block.Chain->ChainKey);
-    insert_symbol(block, image_key(block.Chain->ChainKey), block.BlockKey);
-  }
   if (!fixed) block.SequenceNumber = file.NextSequenceNumber;
-  insert_symbol(block, "HeaderID", header_id(block.SequenceNumber));
-  insert_symbol(block, "Size", binary_text);
+  if (!put_format_keys(block, binary_text)) return false;
 
   const uint64_t text_length = header_text_length(block);
   uint64_t header_size = 0;
   if (!round_up(std::max<uint64_t>(settings().MinimumHeaderSize, text_length), file.BlockBoundary,
                 header_size))
     return false;
+  if (header_size > MaxHeaderSize) return false;
   if (fixed) {
     if (header_size > block.TextLen) return false;
     header_size = block.TextLen;
@@ -322,8 +334,13 @@ bool put_data_block(Data_Block &block) {
   if (!block.Flags.HeaderChanged && !block.Flags.DataChanged) return true;
   Data_File &file = file_of(block);
   if (is_general(block) && file.Flags.NoGeneralHeader) return true;
-  bool written = sync_data_block(block) && flush_data_block(block) &&
-                 (file.Flags.NoGeneralHeader || update_general(file));
+  bool written = false;
+  try {
+    written = sync_data_block(block) && flush_data_block(block) &&
+              (file.Flags.NoGeneralHeader || update_general(file));
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "ERROR: put_data_block: out of memory\n");
+  }
   if (!written) block.Flags.BadBlock = true;
   return written;
 }
@@ -432,6 +449,10 @@ int disk_write_block(Data_Block *block) {
 Data_Block *open_write_block(int stream, long DataNumber, int DataChain, int &error) {
   Data_File *file = used_file(stream, error);
   if (file == nullptr) return nullptr;
+  if (file->Flags.ReadOnlyFile) {
+    error = FileIsNotWritable;
+    return nullptr;
+  }
   if (DataChain == 0 && file->ActiveBlock != file->GeneralBlock) {
     error = GeneralBlockNotFirst;
     return nullptr;
@@ -539,10 +560,14 @@ int write_data_raw(int stream, long DataNumber, int DataChain, const long *Dim, 
   block->DataRasterConfiguration = RasterConfiguration;
   block->DataCompression =
       settings().DataCompression != 0 ? settings().DataCompression : UnCompressed;
-  if (Dim != nullptr && Dim[0] > 0)
-    block->DataDim.assign(Dim, Dim + Dim[0] + 1);
-  else
-    block->DataDim.clear();
+  try {
+    if (Dim != nullptr && Dim[0] > 0)
+      block->DataDim.assign(Dim, Dim + Dim[0] + 1);
+    else
+      block->DataDim.clear();
+  } catch (const std::bad_alloc &) {
+    return CouldNotMallocMemory;
+  }
   if (int keys = insert_data_keys(*block, Dim); keys != RoutineSucceeded) return keys;
 
   block->Flags.HeaderChanged = true;

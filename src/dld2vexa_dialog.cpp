@@ -198,6 +198,7 @@ void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InNa
   const auto *ext = static_cast<const IO_line *>(option_parameter_search("ext", pcb, pstatus));
   if (dialog.failed()) return;
   if (ext == nullptr) return dialog.fail(Failed, "ext");
+  SetVexaError("dld2vexa", "user_io", nullptr);  // the lookup named itself
 
   // 1: the DLD header file, and the names derived from it.
   dialog.advance();

@@ -17,7 +17,6 @@ using vexa_option::SetText;
 namespace {
 
 constexpr const char *kVersion = "VexaOption V6.72 Ardeny 2011-07-24";
-constexpr const char *kHeaderCode = "Cmd";
 constexpr const char *kNoMemory = "ERROR: Cannot allocate memory";
 
 // The minimum interpolation weight of the image library.
@@ -27,8 +26,6 @@ constexpr float kIPMinDefault = 0.5F;
 // image-block options.
 constexpr char kOutputBlockLetter = 'o';
 constexpr char kInputBlockLetter = 'i';
-// Option names are distinguished by this many characters.
-constexpr size_t kCodeChars = IO_CodeLen - 1;
 
 struct Entry {
   int index;
@@ -107,7 +104,7 @@ constexpr Entry kImageEntries[] = {
 // Stores code in lower case, cut to the four characters of an option code.
 void SetCode(OptionDescriptor &dsc, std::string_view code) {
   dsc.code = {};
-  for (size_t i = 0; i < code.size() && i < kCodeChars; ++i) dsc.code[i] = LowerChar(code[i]);
+  vexa_option::CodeKey(code).copy(dsc.code.data(), dsc.code.size() - 1);
 }
 
 void SetEntry(OptionDescriptor &dsc, const char *code, int32_t ptyp, int32_t npar) {
@@ -120,9 +117,7 @@ void SetEntry(OptionDescriptor &dsc, const char *code, int32_t ptyp, int32_t npa
 // entries, and empty entries everywhere else.
 void FillTable(std::span<OptionDescriptor> table, int last, std::span<const Entry> entries) {
   for (OptionDescriptor &dsc : table) dsc = OptionDescriptor{};
-  table[0].code = {'C', 'm', 'd', '\0', '\0'};
-  table[0].ptyp = IO_tpflag;
-  table[0].npar = last;
+  table[0] = OptionDescriptor{{'C', 'm', 'd'}, IO_tpflag, last};
   for (const Entry &e : entries) SetEntry(table[e.index], e.code, e.ptyp, e.npar);
 }
 
@@ -276,8 +271,7 @@ int CheckOptionDuplication(const CommandBlock *pcb, const char *name) {
   if (pcb == nullptr || name == nullptr) return 1;
   const char first = LowerChar(name[0]);
   if (first == kOutputBlockLetter || first == kInputBlockLetter) return 1;
-  const std::string key = vexa_option::LowerText(
-      std::string_view(name).substr(0, std::min(std::strlen(name), kCodeChars)));
+  const std::string key = vexa_option::CodeKey(name);
   const int last = LastSearchIndex(pcb->co);
   for (int i = 1; i < last; ++i) {
     if (CodeOf(pcb->co[i]) == key) return 1;

@@ -33,6 +33,12 @@ inline std::string LowerText(std::string_view text) {
   return lower;
 }
 
+// The code an option name stands for: its first four characters in lower
+// case (option names are told apart by these alone).
+inline std::string CodeKey(std::string_view name) {
+  return LowerText(name.substr(0, std::min<size_t>(name.size(), IO_CodeLen - 1)));
+}
+
 // Entries 1 to npar - 1 of a table, bounded by its real size: the range that
 // every search runs over.  An empty (released) table has no entries.
 inline int LastSearchIndex(std::span<const OptionDescriptor> dsc) {

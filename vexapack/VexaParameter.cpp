@@ -9,7 +9,6 @@
 
 using vexa_option::CodeOf;
 using vexa_option::LastSearchIndex;
-using vexa_option::LowerText;
 using vexa_option::SetText;
 
 namespace {
@@ -18,9 +17,6 @@ constexpr const char *SPName = "VexaParameter";
 
 constexpr const char *kDuplicated = "ERROR: Option duplicated or reserved: ";
 constexpr const char *kDefinitionFailed = "ERROR: Option definition failed: ";
-
-// Parameters are told apart by the first four letters of their names.
-constexpr size_t kNameChars = IO_CodeLen - 1;
 
 struct SlotRange {
   int first, last;
@@ -58,11 +54,6 @@ void *HolderOfSlot(CommandBlock &cb, int slot) {
   if (InRange(slot, RangeOfType(IO_tpline))) return &cb.Lin[slot - NLinFst];
   if (InRange(slot, RangeOfType(IO_tpflag))) return &cb.Flg[slot - NFlgFst];
   return nullptr;
-}
-
-std::string NameKey(const char *option) {
-  const std::string_view name(option);
-  return LowerText(name.substr(0, std::min(name.size(), kNameChars)));
 }
 
 // Definition errors are programming errors of the calling program.
@@ -118,7 +109,7 @@ const char *option_type2string(int ptyp) {
 
 int search_command_option(const CommandBlock *pcb, const char *option) {
   if (pcb == nullptr || option == nullptr || option[0] == '\0' || option[0] == '#') return 0;
-  const std::string key = NameKey(option);
+  const std::string key = vexa_option::CodeKey(option);
   const int last = LastSearchIndex(pcb->co);
   for (int slot = 1; slot < last; ++slot) {
     if (CodeOf(pcb->co[slot]) == key) return slot;
@@ -129,13 +120,13 @@ int search_command_option(const CommandBlock *pcb, const char *option) {
 int new_command_option(CommandBlock *pcb, int ptyp, const char *option) {
   if (pcb == nullptr || option == nullptr) return 0;
   const SlotRange range = RangeOfType(ptyp);
-  const std::string key = NameKey(option);
+  const std::string key = vexa_option::CodeKey(option);
   for (int slot = range.first; slot <= range.last && slot < static_cast<int>(pcb->co.size());
        ++slot) {
     OptionDescriptor &dsc = pcb->co[slot];
     if (dsc.code[0] != '\0') continue;
     dsc.code = {};
-    key.copy(dsc.code.data(), kNameChars);
+    key.copy(dsc.code.data(), dsc.code.size() - 1);
     dsc.ptyp = ptyp;
     return slot;
   }

@@ -8,11 +8,14 @@
 
 namespace {
 
-// Clears the error record before and after each test.
+// Empties the error record before and after each test.  Naming nothing
+// releases the stored texts (VexaError_init only forgets them).
+void clearRecord() { SetVexaError(nullptr, nullptr, nullptr); }
+
 class VexaErrorTest : public ::testing::Test {
  protected:
-  void SetUp() override { VexaError_init(); }
-  void TearDown() override { VexaError_init(); }
+  void SetUp() override { clearRecord(); }
+  void TearDown() override { clearRecord(); }
 
   static std::string report(int status) {
     ::testing::internal::CaptureStderr();

@@ -59,7 +59,8 @@ TEST(KvxCompareKeys, OrdersKeysInEveryMode) {
 }
 
 TEST(KvxCompareKeysDeathTest, UnknownModeEndsTheProcess) {
-  EXPECT_EXIT((void)compare_keys("a", "b", 3), ::testing::ExitedWithCode(255), "");
+  EXPECT_EXIT((void)compare_keys("a", "b", 3), ::testing::ExitedWithCode(255),
+              "ERROR: Unknown sortmode");
 }
 
 TEST(KvxContinuationDepth, ReadsTheNumberAfterTheTilde) {

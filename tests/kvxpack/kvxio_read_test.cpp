@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <random>
@@ -99,6 +98,16 @@ TEST_F(KvxRead, WrittenFilesAreFoundOnTheGridInEveryMode) {
       EXPECT_TRUE(block->SymbolList.empty()) << "a located block keeps no values";
     }
     EXPECT_EQ(file.LastBlockInFile, block_of(stream, "Image.Psd", 3));
+    if (std::string(mode) == "read") {
+      const long dim[] = {1, 1};
+      const uint16_t value = 1;
+      ::testing::internal::CaptureStderr();
+      EXPECT_EQ(kvx_write_data_raw(stream, 4, 1, dim, &value, Unsigned16, 0, HighByteFirst, 1,
+                                   &error, nullptr),
+                0)
+          << "a file opened for reading is not written";
+      ::testing::internal::GetCapturedStderr();
+    }
     EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
     EXPECT_EQ(read_file(name), before) << "opening and closing changes nothing";
   }
@@ -543,6 +552,7 @@ TEST_F(KvxRead, ModesAndTheFileTable) {
     }
   }
   EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ(read_file(empty), "") << "the empty file stays empty";
 
   int error = 0;
   const int created = open(missing, "any", &error);
@@ -643,25 +653,17 @@ TEST_F(KvxRead, BslDataSetsOpenAsReadOnlyFiles) {
   EXPECT_EQ(error, CannotOpenAsBslFile);
 }
 
-// Instrumented builds run several times slower.
-#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
-constexpr auto kOpenTimeLimit = std::chrono::seconds(10);
-#else
-constexpr auto kOpenTimeLimit = std::chrono::seconds(1);
-#endif
-
-TEST_F(KvxRead, TenThousandBlocksOpenQuickly) {
+// Appending to a long file continues its numbering and still finds every
+// image (the time of the walk is measured by the benchmarks).
+TEST_F(KvxRead, TenThousandBlocksOpenForAppending) {
   kvx_set_minimumheadersize(512);
   std::vector<long> numbers(10000);
   for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<long>(i + 1);
   const std::string name = write_images("many.kvx", "new", numbers, 16, 16);
   int error = 0;
-  const auto start = std::chrono::steady_clock::now();
   const int stream = open(name, "any", &error);
-  const auto elapsed = std::chrono::steady_clock::now() - start;
   ASSERT_GE(stream, 0);
   EXPECT_EQ(kvxio::file_entry(stream)->NextSequenceNumber, 10001u);
-  EXPECT_LT(elapsed, kOpenTimeLimit);
   long dim[] = {2, 0, 0};
   EXPECT_EQ(kvx_read_data_dimension(stream, 9999, 1, dim, nullptr, &error, nullptr), 1);
   EXPECT_EQ(dim[1], 16);

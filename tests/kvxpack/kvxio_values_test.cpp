@@ -241,9 +241,11 @@ TEST_F(KvxValues, BadStreamsAndChainsAreRejected) {
     EXPECT_EQ(status, ExternalErrorReport);
     EXPECT_EQ(kvx_write_header_long(c.stream, 1, c.chain, "Key", 1, nullptr, nullptr), 0);
   }
-  int error = -99;
-  EXPECT_EQ(kvx_write_header_line(stream_, 1, 1, nullptr, "v", &error, nullptr), 0);
-  EXPECT_EQ(error, CouldNotInsertSymbol);
+  for (const char *key : {static_cast<const char *>(nullptr), ""}) {
+    int error = -99;
+    EXPECT_EQ(kvx_write_header_line(stream_, 1, 1, key, "v", &error, nullptr), 0);
+    EXPECT_EQ(error, CouldNotInsertSymbol);
+  }
 }
 
 TEST(KvxHistory, ArgumentsAreQuotedAndCut) {

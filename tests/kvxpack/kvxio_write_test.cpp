@@ -664,4 +664,42 @@ TEST_F(KvxWrite, FailedWritesAreReportedAndNotRetried) {
   EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1) << "bad blocks are not retried";
 }
 
+TEST_F(KvxWrite, FilesOpenedForReadingRefuseWrites) {
+  int stream = open_new("readonly.kvx");
+  const long dim[] = {1, 4};
+  const uint16_t data[4] = {1, 2, 3, 4};
+  ASSERT_EQ(kvx_write_data_raw(stream, 1, 1, dim, data, Unsigned16, 0, HighByteFirst, 1, nullptr,
+                               nullptr),
+            1);
+  close();
+  const std::string before = contents("readonly.kvx");
+  int error = -99;
+  stream_ = kvx_open_data_file(dir_.file("readonly.kvx").c_str(), "read", &error, nullptr);
+  ASSERT_GE(stream_, 0) << error;
+  int status = -99;
+  EXPECT_EQ(kvx_write_header_line(stream_, 1, 1, "Title", "t", &error, &status), 0);
+  EXPECT_EQ(error, FileIsNotWritable);
+  EXPECT_EQ(status, ExternalErrorReport);
+  EXPECT_EQ(kvx_write_data_raw(stream_, 2, 1, dim, data, Unsigned16, 0, HighByteFirst, 1, &error,
+                               nullptr),
+            0);
+  EXPECT_EQ(error, FileIsNotWritable);
+  close();
+  EXPECT_EQ(contents("readonly.kvx"), before);
+}
+
+TEST_F(KvxWrite, AbsurdMinimumHeaderSizeFailsTheWrite) {
+  kvx_set_minimumheadersize(1UL << 40);
+  int stream = open_new("huge.kvx");
+  const long dim[] = {1, 4};
+  const uint16_t data[4] = {};
+  int error = -99;
+  EXPECT_EQ(
+      kvx_write_data_raw(stream, 1, 1, dim, data, Unsigned16, 0, HighByteFirst, 1, &error, nullptr),
+      0);
+  EXPECT_EQ(error, WriteDataError);
+  close();
+  EXPECT_EQ(contents("huge.kvx").size(), 0u);
+}
+
 }  // namespace

@@ -405,3 +405,31 @@ TEST_F(ConverterTest, OverlongNamesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ConverterTest, ReportNamesTheFailingStep) {
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    const char *report;
+  };
+  const Case cases[] = {
+      {{"gasdet001", "abc"},
+       3,
+       "\nMODULE   : dld2vexa\nROUTINE  : user_io\nabc\nStatus = 3 -- ScanError: Input "
+       "conversion error\n"},
+      {{"missing", "="}, 25, "Status = 25 -- FileOpeningError\n"},
+      {{"-foo"}, 6, "-foo ... \nStatus = 6 -- NoOption: Unknown option\n"},
+      {{"-h"}, 40, "\nStatus = 40 -- StoppedAfterHelp\n"},
+  };
+  writeDataSet(frames(1));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const RunResult run = convert(c.args);
+    EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+    EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
+  }
+}
+
+}  // namespace

@@ -288,6 +288,13 @@ TEST_F(ReadOptionsTest, RejectedOptions) {
   }
 }
 
+TEST_F(ReadOptionsTest, NumbersAreOptionWordsWithoutRejectNum) {
+  cb.RejectNum = 0;
+  Args args(Prog({"-5"}));
+  EXPECT_EQ(Read(args), NoOption);
+  EXPECT_EQ(arg_no, 1);
+}
+
 TEST_F(ReadOptionsTest, UnknownOptionReport) {
   Args args(Prog({"-foo"}));
   ASSERT_EQ(Read(args), NoOption);

@@ -180,6 +180,12 @@ TEST_F(ParameterDeathTest, DefinitionErrorsEndTheProcess) {
   }
 }
 
+TEST(ParameterDeath, DefinitionBeforeInitialisation) {
+  CommandBlock fresh;
+  EXPECT_EXIT(option_define(IO_tpline, "ext", ".kvx", &fresh), ::testing::ExitedWithCode(255),
+              "^ERROR: Option definition failed: ext\n$");
+}
+
 TEST_F(ParameterDeathTest, EleventhLineParameter) {
   for (char c = '0'; c <= '9'; ++c)
     option_define(IO_tpline, (std::string("l") + c).c_str(), "", &cb);

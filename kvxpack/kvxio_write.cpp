@@ -375,7 +375,8 @@ void release_compressed(Data_Block &block) {
   block.RawLen = 0;
 }
 
-// Drops the header symbols and the data of a written block from memory.
+// Drops the header symbols and the data of a written block from memory:
+// what stays of a block is its place in the file, a few hundred bytes.
 void drop_written(Data_Block &block) {
   if (!block.Flags.InternalHeader) {
     block.SymbolList.clear();
@@ -390,7 +391,7 @@ void drop_written(Data_Block &block) {
     block.DataByteOrder = 0;
     block.DataRasterConfiguration = 0;
     block.DataCompression = 0;
-    block.DataDim.clear();
+    std::vector<long>().swap(block.DataDim);
     block.Flags.DataExternal = true;
     block.Flags.ExternalDataAlloc = false;
   }

@@ -117,7 +117,8 @@ TEST_F(ConverterTest, WorkedExampleConvertsBothFrames) {
   EXPECT_EQ(out[0].position, 0U);
   EXPECT_EQ(out[1].position, 8192U + 512U) << "8192-byte header, 24 data bytes padded to 512";
   const KvxTestBlock &second = out[1];
-  const std::pair<const char *, const char *> expected[] = {
+  const std::string headerName = (dir_ / "gasdet001").string();
+  const std::pair<const char *, std::string> expected[] = {
       {"KVX_DataBlockID", "2.Image.Psd"},
       {"HMFrame", "2"},
       {"HS32C01", "110"},
@@ -139,7 +140,7 @@ TEST_F(ConverterTest, WorkedExampleConvertsBothFrames) {
       {"DetectorPosition", "5.1"},
       {"DetectorName", "DLD"},
       {"VexaDataVersion", "2.0"},
-      {"HMFile", (dir_ / "gasdet001").string().c_str()},
+      {"HMFile", headerName},
   };
   for (const auto &[key, value] : expected) {
     SCOPED_TRACE(key);

@@ -162,15 +162,15 @@ bool build_frames(BslMemory &memory, const std::string &path, std::uint64_t *fra
   for (std::uint64_t k = 1; k <= frames; ++k) {
     BslFrame frame;
     frame.FrameKey = std::to_string(k);
-    BslDataSpec &spec = frame.DataSpec;
-    spec.BinaryFileName = path + memory.FileName;
-    spec.BinaryFilePos = frame_len * (k - 1);
-    spec.BinaryFileLen = frame_len;
-    spec.Dim = {2, w, h};
-    spec.DataType = FloatIEEE32;
-    spec.ByteOrder = kvx_byteorder();
-    spec.RasterConfiguration = 1;
-    spec.Compression = UnCompressed;
+    BslDataSpec &desc = frame.DataSpec;
+    desc.BinaryFileName = path + memory.FileName;
+    desc.BinaryFilePos = frame_len * (k - 1);
+    desc.BinaryFileLen = frame_len;
+    desc.Dim = {2, w, h};
+    desc.DataType = FloatIEEE32;
+    desc.ByteOrder = kvx_byteorder();
+    desc.RasterConfiguration = 1;
+    desc.Compression = UnCompressed;
     auto at = find_position(memory.FrameList, frame.FrameKey);
     if (at == memory.FrameList.end() || bsl_compare_keys(at->FrameKey, frame.FrameKey, BslNumber))
       memory.FrameList.insert(at, std::move(frame));
@@ -256,25 +256,25 @@ void print_field(std::FILE *out, int indent, int width, const char *name) {
   std::fprintf(out, "%*s%-*s= ", indent, "", width - indent, name);
 }
 
-void print_spec(std::FILE *out, const BslDataSpec &spec) {
+void print_desc(std::FILE *out, const BslDataSpec &desc) {
   constexpr int kIndent = 4, kWidth = 24;
   print_field(out, kIndent, kWidth, "BinaryFileName");
-  std::fprintf(out, "\"%s\"\n", spec.BinaryFileName.c_str());
+  std::fprintf(out, "\"%s\"\n", desc.BinaryFileName.c_str());
   print_field(out, kIndent, kWidth, "BinaryFilePos");
-  std::fprintf(out, "%llu\n", static_cast<unsigned long long>(spec.BinaryFilePos));
+  std::fprintf(out, "%llu\n", static_cast<unsigned long long>(desc.BinaryFilePos));
   print_field(out, kIndent, kWidth, "BinaryFileLen");
-  std::fprintf(out, "%llu\n", static_cast<unsigned long long>(spec.BinaryFileLen));
+  std::fprintf(out, "%llu\n", static_cast<unsigned long long>(desc.BinaryFileLen));
   print_field(out, kIndent, kWidth, "Dim");
-  for (size_t i = 0; i < spec.Dim.size(); ++i) std::fprintf(out, i ? ", %ld" : "%ld", spec.Dim[i]);
+  for (size_t i = 0; i < desc.Dim.size(); ++i) std::fprintf(out, i ? ", %ld" : "%ld", desc.Dim[i]);
   std::fprintf(out, "\n");
   print_field(out, kIndent, kWidth, "DataType");
-  std::fprintf(out, "%ld\n", spec.DataType);
+  std::fprintf(out, "%ld\n", desc.DataType);
   print_field(out, kIndent, kWidth, "ByteOrder");
-  std::fprintf(out, "%ld\n", spec.ByteOrder);
+  std::fprintf(out, "%ld\n", desc.ByteOrder);
   print_field(out, kIndent, kWidth, "RasterConfiguration");
-  std::fprintf(out, "%ld\n", spec.RasterConfiguration);
+  std::fprintf(out, "%ld\n", desc.RasterConfiguration);
   print_field(out, kIndent, kWidth, "Compression");
-  std::fprintf(out, "%ld\n", spec.Compression);
+  std::fprintf(out, "%ld\n", desc.Compression);
 }
 
 void print_memory(std::FILE *out, const BslMemory &memory, int level, int verbose) {
@@ -291,7 +291,7 @@ void print_memory(std::FILE *out, const BslMemory &memory, int level, int verbos
   for (const BslFrame &frame : memory.FrameList) {
     print_field(out, 2, kWidth, "FrameKey");
     std::fprintf(out, "%s\n", frame.FrameKey.c_str());
-    if (verbose) print_spec(out, frame.DataSpec);
+    if (verbose) print_desc(out, frame.DataSpec);
   }
 }
 

@@ -14,7 +14,7 @@
 // memories and frames; it never reads binary data.
 //
 // Streams are slots 0 to 19 of a process-wide table.  Every text and data
-// specification handed out belongs to the table and stays valid until the
+// description handed out belongs to the table and stays valid until the
 // stream is closed.  Failures are reported by -1 or a null result; nothing is
 // printed except the table listing.
 #pragma once

@@ -50,25 +50,25 @@ int locate_blocks(Data_File &file) {
 }
 
 // One block of a BSL frame: external data, header kept in memory.
-bool add_bsl_frame(Data_Chain &chain, long frame, const BslDataSpec &spec) {
+bool add_bsl_frame(Data_Chain &chain, long frame, const BslDataSpec &desc) {
   Data_Block *block = insert_block(chain, std::to_string(frame));
   if (block == nullptr) return false;
-  block->BinaryFileName = spec.BinaryFileName;
-  block->BinaryFilePos = spec.BinaryFilePos;
-  block->BinaryFileLen = spec.BinaryFileLen;
+  block->BinaryFileName = desc.BinaryFileName;
+  block->BinaryFilePos = desc.BinaryFilePos;
+  block->BinaryFileLen = desc.BinaryFileLen;
   block->Flags.InternalHeader = true;
   block->Flags.DataExternal = true;
-  for (size_t n = 1; n < spec.Dim.size(); ++n)
-    if (insert_symbol(*block, "Dim_" + std::to_string(n), std::to_string(spec.Dim[n])) == nullptr)
+  for (size_t n = 1; n < desc.Dim.size(); ++n)
+    if (insert_symbol(*block, "Dim_" + std::to_string(n), std::to_string(desc.Dim[n])) == nullptr)
       return false;
   const int byte_order = settings().BslInputByteOrder != 0 ? settings().BslInputByteOrder
-                                                           : static_cast<int>(spec.ByteOrder);
-  return insert_symbol(*block, "DataType", kvx_datatype2string(static_cast<int>(spec.DataType))) &&
+                                                           : static_cast<int>(desc.ByteOrder);
+  return insert_symbol(*block, "DataType", kvx_datatype2string(static_cast<int>(desc.DataType))) &&
          insert_symbol(*block, "ByteOrder", ByteOrder2String(byte_order)) &&
          insert_symbol(*block, "DataRasterConfiguration",
-                       std::to_string(spec.RasterConfiguration)) &&
+                       std::to_string(desc.RasterConfiguration)) &&
          insert_symbol(*block, "Compression",
-                       kvx_compression2string(static_cast<int>(spec.Compression)));
+                       kvx_compression2string(static_cast<int>(desc.Compression)));
 }
 
 // Chains and blocks of every memory and frame of an open BSL stream.
@@ -82,8 +82,8 @@ bool add_bsl_memories(Data_File &file, int bsl) {
     Data_Chain *chain = insert_chain(file, chain_key(file, static_cast<int>(memory)));
     if (chain == nullptr) return false;
     for (long frame = low; frame <= high; ++frame) {
-      const BslDataSpec *spec = read_bsl_data_spec(bsl, memory, frame);
-      if (spec != nullptr && !add_bsl_frame(*chain, frame, *spec)) return false;
+      const BslDataSpec *desc = read_bsl_data_spec(bsl, memory, frame);
+      if (desc != nullptr && !add_bsl_frame(*chain, frame, *desc)) return false;
     }
   }
   return true;

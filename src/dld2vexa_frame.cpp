@@ -26,9 +26,9 @@ void trace(const char *text) {
 
 // "HS32C01" ... for the counter (C), name (N), zero (Z) and factor (F) keys.
 std::string channelKey(char kind, int channel) {
-  char key[16];
-  std::snprintf(key, sizeof key, "HS32%c%02d", kind, channel + 1);
-  return key;
+  const int number = channel + 1;  // 1 to 32
+  return std::string("HS32") + kind + static_cast<char>('0' + number / 10) +
+         static_cast<char>('0' + number % 10);
 }
 
 bool versionAtLeast(const char *version, const char *least) {

@@ -23,8 +23,8 @@ bool AtLeast(const std::string &version, const char *literal) {
 }
 
 // More than 32 channels in a version "1.0" file: its writer added lines.
-bool WideVersion10(const DldDataSetSpec &spec) {
-  return spec.version == "1.0" && spec.lastScalar - spec.firstScalar + 1 > 32;
+bool WideVersion10(const DldDataSetLayout &layout) {
+  return layout.version == "1.0" && layout.lastScalar - layout.firstScalar + 1 > 32;
 }
 
 // Appends lines to the header text with little overhead: a header of
@@ -55,67 +55,67 @@ std::string ChannelName(long channel, long index) {
   return "C" + std::to_string(channel);
 }
 
-void WriteScalerSection(const DldDataSetSpec &spec, LineWriter &out) {
+void WriteScalerSection(const DldDataSetLayout &layout, LineWriter &out) {
   out.Zeros(2);
-  for (long value : {spec.firstScalar, spec.lastScalar, spec.firstFrame, spec.lastFrame}) {
+  for (long value : {layout.firstScalar, layout.lastScalar, layout.firstFrame, layout.lastFrame}) {
     out.Number(value);
   }
   out.Zeros(4);
-  if (WideVersion10(spec)) out.Zeros(1);
-  if (AtLeast(spec.version, "2.1")) out.Zeros(2);
-  for (long c = spec.firstScalar; c <= spec.lastScalar; ++c) {
-    for (long f = spec.firstFrame; f <= spec.lastFrame; ++f) {
-      out.Number(100 * c + 10 * (f - spec.firstFrame));
+  if (WideVersion10(layout)) out.Zeros(1);
+  if (AtLeast(layout.version, "2.1")) out.Zeros(2);
+  for (long c = layout.firstScalar; c <= layout.lastScalar; ++c) {
+    for (long f = layout.firstFrame; f <= layout.lastFrame; ++f) {
+      out.Number(100 * c + 10 * (f - layout.firstFrame));
     }
   }
   out.Number(-1);
 }
 
-void WriteCalibrationSection(const DldDataSetSpec &spec, LineWriter &out) {
-  if (AtLeast(spec.version, "1.0")) {
-    const long frames = std::max(0L, spec.lastFrame - spec.firstFrame + 1);
-    const long channels = std::max(0L, spec.lastScalar - spec.firstScalar + 1);
+void WriteCalibrationSection(const DldDataSetLayout &layout, LineWriter &out) {
+  if (AtLeast(layout.version, "1.0")) {
+    const long frames = std::max(0L, layout.lastFrame - layout.firstFrame + 1);
+    const long channels = std::max(0L, layout.lastScalar - layout.firstScalar + 1);
     out.Number(1);  // a block no reader interprets
     out.Number(3 + frames);
     out.Text("TIMING");
     out.Text("2012-01-01 10:00:00");
-    for (long f = 0; f < frames; ++f) out.Text(spec.frameTime);
-    out.Number(9 + 3 * channels + (AtLeast(spec.version, "1.1") ? 4 : 0));
+    for (long f = 0; f < frames; ++f) out.Text(layout.frameTime);
+    out.Number(9 + 3 * channels + (AtLeast(layout.version, "1.1") ? 4 : 0));
     out.Text("SCALERCALIB");
     out.Number(24);
-    const long i0 = channels > 0 ? spec.firstScalar : 0;
-    const long i1 = channels > 1 ? spec.firstScalar + 1 : 0;
-    for (long value : {i0, i1, 0L, 0L, spec.firstScalar, spec.lastScalar}) out.Number(value);
-    if (WideVersion10(spec)) out.Zeros(3);
+    const long i0 = channels > 0 ? layout.firstScalar : 0;
+    const long i1 = channels > 1 ? layout.firstScalar + 1 : 0;
+    for (long value : {i0, i1, 0L, 0L, layout.firstScalar, layout.lastScalar}) out.Number(value);
+    if (WideVersion10(layout)) out.Zeros(3);
     for (long k = 0; k < channels; ++k) {
-      out.Text(ChannelName(spec.firstScalar + k, k));
+      out.Text(ChannelName(layout.firstScalar + k, k));
       out.Number(0);
       out.Number(1);
     }
-    if (AtLeast(spec.version, "1.1")) out.Zeros(4);
+    if (AtLeast(layout.version, "1.1")) out.Zeros(4);
   }
   out.Number(-1);
 }
 
-void WriteGeometry(const DldDataSetSpec &spec, LineWriter &out) {
+void WriteGeometry(const DldDataSetLayout &layout, LineWriter &out) {
   out.Zeros(2);
   for (long value :
-       {8L * spec.dataLength, long{spec.columns}, long{spec.rows}, long{spec.frames}}) {
+       {8L * layout.dataLength, long{layout.columns}, long{layout.rows}, long{layout.frames}}) {
     out.Number(value);
   }
   out.Zeros(3);
-  if (AtLeast(spec.version, "1.0")) {
-    out.Number(spec.xOffset);
-    out.Number(spec.yOffset);
+  if (AtLeast(layout.version, "1.0")) {
+    out.Number(layout.xOffset);
+    out.Number(layout.yOffset);
   }
   out.Zeros(1);
 }
 
-void WriteExperimentAndInfo(const DldDataSetSpec &spec, LineWriter &out) {
-  if (!AtLeast(spec.version, "1.0")) return;
+void WriteExperimentAndInfo(const DldDataSetLayout &layout, LineWriter &out) {
+  if (!AtLeast(layout.version, "1.0")) return;
   out.Number(1);
   out.Number(1);
-  const bool position = AtLeast(spec.version, "2.2");
+  const bool position = AtLeast(layout.version, "2.2");
   out.Number(position ? 11 : 10);
   out.Text("EXPERIMENT");
   for (const char *line :
@@ -158,62 +158,64 @@ bool Finish(File file, const std::string &path, std::string *error) {
 
 }  // namespace
 
-std::string DldSpecProblem(const DldDataSetSpec &spec) {
-  if (spec.version.empty() || spec.version.find('\n') != std::string::npos ||
-      spec.version.size() > 127 ||
-      (spec.version != "0.0" && std::strtol(spec.version.c_str(), nullptr, 10) == -1)) {
+std::string DldLayoutProblem(const DldDataSetLayout &layout) {
+  if (layout.version.empty() || layout.version.find('\n') != std::string::npos ||
+      layout.version.size() > 127 ||
+      (layout.version != "0.0" && std::strtol(layout.version.c_str(), nullptr, 10) == -1)) {
     return "the version must be one line of at most 127 characters that does not read as -1";
   }
-  for (long number : {spec.firstScalar, spec.lastScalar, spec.firstFrame, spec.lastFrame}) {
+  for (long number : {layout.firstScalar, layout.lastScalar, layout.firstFrame, layout.lastFrame}) {
     if (number < INT_MIN || number > INT_MAX) return "channel and frame numbers must fit an int";
   }
-  const long channels = spec.lastScalar - spec.firstScalar + 1;
+  const long channels = layout.lastScalar - layout.firstScalar + 1;
   if (channels < 0 || channels > kDldWriterMaxChannels) {
     return "the channel range must hold 0 to " + std::to_string(kDldWriterMaxChannels) +
            " channels";
   }
-  const long frames = spec.lastFrame - spec.firstFrame + 1;
+  const long frames = layout.lastFrame - layout.firstFrame + 1;
   if (frames < 0 || frames > kDldWriterMaxFrameRange) {
     return "the frame range must hold 0 to " + std::to_string(kDldWriterMaxFrameRange) + " frames";
   }
-  if (spec.dataLength != 2 && spec.dataLength != 4) return "the data length must be 2 or 4 bytes";
-  if (spec.columns < 0 || spec.rows < 0 || spec.frames < 0) {
+  if (layout.dataLength != 2 && layout.dataLength != 4)
+    return "the data length must be 2 or 4 bytes";
+  if (layout.columns < 0 || layout.rows < 0 || layout.frames < 0) {
     return "columns, rows and frames must not be negative";
   }
-  if (static_cast<std::uint64_t>(spec.columns) * static_cast<std::uint64_t>(spec.rows) >
+  if (static_cast<std::uint64_t>(layout.columns) * static_cast<std::uint64_t>(layout.rows) >
       kMaxFramePixels) {
     return "a frame may hold at most " + std::to_string(kMaxFramePixels) + " pixels";
   }
-  if (spec.frameTime.find('\n') != std::string::npos) return "the frame time must be one line";
+  if (layout.frameTime.find('\n') != std::string::npos) return "the frame time must be one line";
   return "";
 }
 
-std::string DldHeaderText(const DldDataSetSpec &spec) {
+std::string DldHeaderText(const DldDataSetLayout &layout) {
   LineWriter out;
   out.Text("DLD histogramming memory");
   out.Text("run 17");
-  if (spec.version == "0.0") {
+  if (layout.version == "0.0") {
     out.Number(-1);
   } else {
-    out.Text(spec.version);
+    out.Text(layout.version);
     out.Number(-1);
   }
-  WriteScalerSection(spec, out);
-  WriteCalibrationSection(spec, out);
-  WriteGeometry(spec, out);
-  WriteExperimentAndInfo(spec, out);
+  WriteScalerSection(layout, out);
+  WriteCalibrationSection(layout, out);
+  WriteGeometry(layout, out);
+  WriteExperimentAndInfo(layout, out);
   return out.Take();
 }
 
-DldPictureGenerator::DldPictureGenerator(const DldDataSetSpec &spec) : spec_(spec) {
-  const auto pixels = static_cast<std::size_t>(spec.columns) * static_cast<std::size_t>(spec.rows);
-  frameBytes_ = pixels * static_cast<std::size_t>(spec.dataLength);
+DldPictureGenerator::DldPictureGenerator(const DldDataSetLayout &layout) : layout_(layout) {
+  const auto pixels =
+      static_cast<std::size_t>(layout.columns) * static_cast<std::size_t>(layout.rows);
+  frameBytes_ = pixels * static_cast<std::size_t>(layout.dataLength);
 
   // The beam centre, the rings and their heights follow from the seed.
-  std::uint64_t state = spec.seed;
-  const double size = std::max(1, std::max(spec.columns, spec.rows));
-  const double centreX = spec.columns * (0.4 + 0.2 * RandomUnit(state));
-  const double centreY = spec.rows * (0.4 + 0.2 * RandomUnit(state));
+  std::uint64_t state = layout.seed;
+  const double size = std::max(1, std::max(layout.columns, layout.rows));
+  const double centreX = layout.columns * (0.4 + 0.2 * RandomUnit(state));
+  const double centreY = layout.rows * (0.4 + 0.2 * RandomUnit(state));
   for (int k = 0; k < kRings; ++k) {
     ringRadius_.push_back(size * (0.08 + 0.17 * k + 0.05 * RandomUnit(state)));
     ringHeight_.push_back(400.0 + 1600.0 * RandomUnit(state));
@@ -221,17 +223,17 @@ DldPictureGenerator::DldPictureGenerator(const DldDataSetSpec &spec) : spec_(spe
   width_ = std::max(0.7, size * 0.006);
   beamStop_ = size * 0.03;
 
-  const double maxRadius =
-      std::hypot(std::max(centreX, spec.columns - centreX), std::max(centreY, spec.rows - centreY));
+  const double maxRadius = std::hypot(std::max(centreX, layout.columns - centreX),
+                                      std::max(centreY, layout.rows - centreY));
   const double binsPerPixel =
       std::min(kBinsPerPixel, static_cast<double>(kMaxBins - 1) / std::max(1.0, maxRadius));
   radiusBin_.resize(pixels);
   std::size_t bins = 1;
-  for (int y = 0; y < spec.rows; ++y) {
-    for (int x = 0; x < spec.columns; ++x) {
+  for (int y = 0; y < layout.rows; ++y) {
+    for (int x = 0; x < layout.columns; ++x) {
       const double r = std::hypot(x + 0.5 - centreX, y + 0.5 - centreY);
       const auto bin = static_cast<std::uint16_t>(r * binsPerPixel);
-      radiusBin_[static_cast<std::size_t>(y) * spec.columns + x] = bin;
+      radiusBin_[static_cast<std::size_t>(y) * layout.columns + x] = bin;
       bins = std::max<std::size_t>(bins, bin + 1u);
     }
   }
@@ -249,8 +251,8 @@ void DldPictureGenerator::BuildProfile(int index) {
   const double frame = index;
   const double intensity = 1.0 + 0.25 * std::sin(0.21 * frame);
   const double drift = 1.0 + 0.01 * std::sin(0.13 * frame);
-  const double maxCount = spec_.dataLength == 2 ? 60000.0 : 4.0e6;
-  const double scale = spec_.dataLength == 2 ? 1.0 : 20.0;
+  const double maxCount = layout_.dataLength == 2 ? 60000.0 : 4.0e6;
+  const double scale = layout_.dataLength == 2 ? 1.0 : 20.0;
   for (std::size_t bin = 0; bin < mean_.size(); ++bin) {
     const double r = static_cast<double>(bin);
     double counts = 50.0 + 300.0 * std::exp(-r / (4.0 * beamStop_ + 1.0));
@@ -269,15 +271,15 @@ void DldPictureGenerator::BuildProfile(int index) {
 void DldPictureGenerator::Frame(int index, unsigned char *out) {
   BuildProfile(index);
   std::uint64_t state =
-      spec_.seed ^ (0xD1B54A32D192ED03ULL * (static_cast<std::uint64_t>(index) + 1));
-  const std::int64_t maxValue = spec_.dataLength == 2 ? 0xFFFF : 0xFFFFFFFFLL;
+      layout_.seed ^ (0xD1B54A32D192ED03ULL * (static_cast<std::uint64_t>(index) + 1));
+  const std::int64_t maxValue = layout_.dataLength == 2 ? 0xFFFF : 0xFFFFFFFFLL;
   const std::size_t pixels = radiusBin_.size();
   for (std::size_t i = 0; i < pixels; ++i) {
     const std::uint16_t bin = radiusBin_[i];
     const auto noise = static_cast<std::int64_t>((NextRandom(state) >> 32) * spread_[bin] >> 32);
     const std::int64_t value =
         std::clamp<std::int64_t>(mean_[bin] + noise - spread_[bin] / 2, 0, maxValue);
-    if (spec_.dataLength == 2) {
+    if (layout_.dataLength == 2) {
       out[2 * i] = static_cast<unsigned char>(value >> 8);
       out[2 * i + 1] = static_cast<unsigned char>(value);
     } else {
@@ -289,9 +291,9 @@ void DldPictureGenerator::Frame(int index, unsigned char *out) {
   }
 }
 
-bool WriteDldDataSet(const DldDataSetSpec &spec, const std::string &headerPath,
+bool WriteDldDataSet(const DldDataSetLayout &layout, const std::string &headerPath,
                      const std::string &hmPath, std::string *error) {
-  if (const std::string problem = DldSpecProblem(spec); !problem.empty()) {
+  if (const std::string problem = DldLayoutProblem(layout); !problem.empty()) {
     *error = problem;
     return false;
   }
@@ -300,7 +302,7 @@ bool WriteDldDataSet(const DldDataSetSpec &spec, const std::string &headerPath,
     *error = "cannot create " + headerPath;
     return false;
   }
-  const std::string text = DldHeaderText(spec);
+  const std::string text = DldHeaderText(layout);
   if (!WriteAll(header.get(), text.data(), text.size())) {
     *error = "cannot write " + headerPath;
     return false;
@@ -313,13 +315,13 @@ bool WriteDldDataSet(const DldDataSetSpec &spec, const std::string &headerPath,
     return false;
   }
   bool ok = true;
-  if (!AtLeast(spec.version, "2.0")) {
+  if (!AtLeast(layout.version, "2.0")) {
     const std::array<unsigned char, kLeadingBlockBeforeV2> leading{};
     ok = WriteAll(hm.get(), leading.data(), leading.size());
   }
-  DldPictureGenerator pictures(spec);
+  DldPictureGenerator pictures(layout);
   std::vector<unsigned char> frame(pictures.FrameBytes());
-  for (int index = 0; ok && index < spec.frames; ++index) {
+  for (int index = 0; ok && index < layout.frames; ++index) {
     pictures.Frame(index, frame.data());
     ok = WriteAll(hm.get(), frame.data(), frame.size());
   }

@@ -10,11 +10,11 @@
 // The frames show rings around a beam centre behind a beam stop, on a
 // falling background, with counting noise; the rings drift and the intensity
 // changes from frame to frame.  Everything follows from the seed: the same
-// specification always gives the same bytes.  Pixels are unsigned integers of
+// layout always gives the same bytes.  Pixels are unsigned integers of
 // `dataLength` bytes, high byte first; frames of versions before "2.0" come
 // after a 512-byte leading block of zeros.
 //
-// The default specification is the documented worked example: version
+// The default layout is the documented worked example: version
 // "2.2", channels 1 and 2, two frames of 4 x 3 pixels of 2 bytes.
 #pragma once
 
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-struct DldDataSetSpec {
+struct DldDataSetLayout {
   std::string version = "2.2";  // "0.0": the file has no version line
   long firstScalar = 1;         // scaler channel range
   long lastScalar = 2;
@@ -38,20 +38,20 @@ struct DldDataSetSpec {
   std::uint64_t seed = 1;
 };
 
-// Limits of the writer, against specifications that would make absurd files.
+// Limits of the writer, against layouts that would make absurd files.
 inline constexpr long kDldWriterMaxChannels = 1024;
 inline constexpr long kDldWriterMaxFrameRange = 100'000'000;
 
-// An empty text when the specification can be written, else the reason.
-std::string DldSpecProblem(const DldDataSetSpec &spec);
+// An empty text when the layout can be written, else the reason.
+std::string DldLayoutProblem(const DldDataSetLayout &layout);
 
-// The whole header file.  The specification must be valid.
-std::string DldHeaderText(const DldDataSetSpec &spec);
+// The whole header file.  The layout must be valid.
+std::string DldHeaderText(const DldDataSetLayout &layout);
 
 // Pictures of one data set, frame by frame.
 class DldPictureGenerator {
  public:
-  explicit DldPictureGenerator(const DldDataSetSpec &spec);  // a valid specification
+  explicit DldPictureGenerator(const DldDataSetLayout &layout);  // a valid layout
 
   std::size_t FrameBytes() const { return frameBytes_; }
   // Frame `index` (from 0) as stored in the HM file; `out` holds FrameBytes().
@@ -60,7 +60,7 @@ class DldPictureGenerator {
  private:
   void BuildProfile(int index);
 
-  DldDataSetSpec spec_;
+  DldDataSetLayout layout_;
   std::size_t frameBytes_ = 0;
   std::vector<std::uint16_t> radiusBin_;  // per pixel: distance from the centre in bins
   std::vector<std::int32_t> mean_;        // per bin: expected counts in this frame
@@ -73,5 +73,5 @@ class DldPictureGenerator {
 
 // Writes both files.  On failure returns false with the reason in *error;
 // a file may then be incomplete.
-[[nodiscard]] bool WriteDldDataSet(const DldDataSetSpec &spec, const std::string &headerPath,
+[[nodiscard]] bool WriteDldDataSet(const DldDataSetLayout &layout, const std::string &headerPath,
                                    const std::string &hmPath, std::string *error);

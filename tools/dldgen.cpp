@@ -51,7 +51,7 @@ bool ParsePair(std::string_view text, Number *first, Number *second) {
 }
 
 struct Options {
-  DldDataSetSpec spec;
+  DldDataSetLayout layout;
   std::string headerPath = "example.dld";
   std::string hmPath;
   bool frameRangeGiven = false;
@@ -59,32 +59,32 @@ struct Options {
 
 // Applies one option with its value; false when the value does not fit.
 bool Apply(std::string_view name, std::string_view value, Options &options) {
-  DldDataSetSpec &spec = options.spec;
+  DldDataSetLayout &layout = options.layout;
   if (name == "--header") {
     options.headerPath = value;
   } else if (name == "--hm") {
     options.hmPath = value;
   } else if (name == "--version") {
-    spec.version = value;
+    layout.version = value;
   } else if (name == "--channels") {
-    return ParsePair(value, &spec.firstScalar, &spec.lastScalar);
+    return ParsePair(value, &layout.firstScalar, &layout.lastScalar);
   } else if (name == "--frame-range") {
     options.frameRangeGiven = true;
-    return ParsePair(value, &spec.firstFrame, &spec.lastFrame);
+    return ParsePair(value, &layout.firstFrame, &layout.lastFrame);
   } else if (name == "--columns") {
-    return ParseNumber(value, &spec.columns);
+    return ParseNumber(value, &layout.columns);
   } else if (name == "--rows") {
-    return ParseNumber(value, &spec.rows);
+    return ParseNumber(value, &layout.rows);
   } else if (name == "--data-length") {
-    return ParseNumber(value, &spec.dataLength);
+    return ParseNumber(value, &layout.dataLength);
   } else if (name == "--frames") {
-    return ParseNumber(value, &spec.frames);
+    return ParseNumber(value, &layout.frames);
   } else if (name == "--offsets") {
-    return ParsePair(value, &spec.xOffset, &spec.yOffset);
+    return ParsePair(value, &layout.xOffset, &layout.yOffset);
   } else if (name == "--frame-time") {
-    spec.frameTime = value;
+    layout.frameTime = value;
   } else if (name == "--seed") {
-    return ParseNumber(value, &spec.seed);
+    return ParseNumber(value, &layout.seed);
   } else {
     return false;
   }
@@ -115,14 +115,14 @@ int main(int argc, char *argv[]) {
     }
     ++i;
   }
-  DldDataSetSpec &spec = options.spec;
+  DldDataSetLayout &layout = options.layout;
   if (!options.frameRangeGiven) {
-    spec.firstFrame = 1;
-    spec.lastFrame = spec.frames;
+    layout.firstFrame = 1;
+    layout.lastFrame = layout.frames;
   }
   if (options.hmPath.empty()) options.hmPath = DefaultHmPath(options.headerPath);
   std::string error;
-  if (!WriteDldDataSet(spec, options.headerPath, options.hmPath, &error)) {
+  if (!WriteDldDataSet(layout, options.headerPath, options.hmPath, &error)) {
     std::fprintf(stderr, "dldgen: %s\n", error.c_str());
     return 1;
   }

@@ -68,16 +68,16 @@ TEST_F(BslioTest, DescribesTheFramesOfTheExample) {
   EXPECT_EQ(low, 1);
   EXPECT_EQ(high, 3);
 
-  const BslDataSpec *spec = read_bsl_data_spec(stream, 1, 3);
-  ASSERT_NE(spec, nullptr);
-  EXPECT_EQ(spec->BinaryFileName, (dir_ / "data.bin").string());
-  EXPECT_EQ(spec->BinaryFilePos, 2097152u);
-  EXPECT_EQ(spec->BinaryFileLen, 1048576u);
-  EXPECT_EQ(spec->Dim, (std::vector<long>{2, 512, 512}));
-  EXPECT_EQ(spec->DataType, FloatIEEE32);
-  EXPECT_EQ(spec->ByteOrder, kvx_byteorder());
-  EXPECT_EQ(spec->RasterConfiguration, 1);
-  EXPECT_EQ(spec->Compression, UnCompressed);
+  const BslDataSpec *desc = read_bsl_data_spec(stream, 1, 3);
+  ASSERT_NE(desc, nullptr);
+  EXPECT_EQ(desc->BinaryFileName, (dir_ / "data.bin").string());
+  EXPECT_EQ(desc->BinaryFilePos, 2097152u);
+  EXPECT_EQ(desc->BinaryFileLen, 1048576u);
+  EXPECT_EQ(desc->Dim, (std::vector<long>{2, 512, 512}));
+  EXPECT_EQ(desc->DataType, FloatIEEE32);
+  EXPECT_EQ(desc->ByteOrder, kvx_byteorder());
+  EXPECT_EQ(desc->RasterConfiguration, 1);
+  EXPECT_EQ(desc->Compression, UnCompressed);
   EXPECT_EQ(read_bsl_data_spec(stream, 1, 1)->BinaryFilePos, 0u);
   EXPECT_EQ(read_bsl_data_spec(stream, 1, 4), nullptr) << "only three frames";
   EXPECT_EQ(read_bsl_data_spec(stream, 2, 1), nullptr) << "only one memory";

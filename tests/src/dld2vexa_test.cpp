@@ -52,10 +52,10 @@ class ConverterTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Writes header file `name` and its HM file under the default HM name.
-  void writeDataSet(const DldDataSetSpec &spec, const std::string &name = "gasdet001") {
+  void writeDataSet(const DldDataSetLayout &layout, const std::string &name = "gasdet001") {
     std::string error;
     ASSERT_TRUE(
-        WriteDldDataSet(spec, (dir_ / name).string(), (dir_ / (name + "hm")).string(), &error))
+        WriteDldDataSet(layout, (dir_ / name).string(), (dir_ / (name + "hm")).string(), &error))
         << error;
   }
 
@@ -80,10 +80,10 @@ class ConverterTest : public ::testing::Test {
   }
 
   // Bytes of frame `frame` (from 1) as the HM file holds them.
-  std::string hmFrame(const DldDataSetSpec &spec, int frame) {
+  std::string hmFrame(const DldDataSetLayout &layout, int frame) {
     const std::string hm = readFile(dir_ / "gasdet001hm");
-    const size_t size = static_cast<size_t>(spec.columns) * spec.rows * spec.dataLength;
-    const size_t lead = spec.version < std::string("2.0") ? 512 : 0;
+    const size_t size = static_cast<size_t>(layout.columns) * layout.rows * layout.dataLength;
+    const size_t lead = layout.version < std::string("2.0") ? 512 : 0;
     return hm.substr(lead + (frame - 1) * size, size);
   }
 
@@ -91,17 +91,17 @@ class ConverterTest : public ::testing::Test {
   fs::path dir_;
 };
 
-DldDataSetSpec frames(int count, const std::string &version = "2.2") {
-  DldDataSetSpec spec;
-  spec.version = version;
-  spec.frames = count;
-  spec.lastFrame = count;
-  return spec;
+DldDataSetLayout frames(int count, const std::string &version = "2.2") {
+  DldDataSetLayout layout;
+  layout.version = version;
+  layout.frames = count;
+  layout.lastFrame = count;
+  return layout;
 }
 
 TEST_F(ConverterTest, WorkedExampleConvertsBothFrames) {
-  const DldDataSetSpec spec;
-  writeDataSet(spec);
+  const DldDataSetLayout layout;
+  writeDataSet(layout);
   const RunResult run = convert({"gasdet001", "="});
   ASSERT_EQ(run.exit, 0) << run.out << run.err;
   EXPECT_EQ(run.err, "");
@@ -117,7 +117,8 @@ TEST_F(ConverterTest, WorkedExampleConvertsBothFrames) {
   EXPECT_EQ(out[0].position, 0U);
   EXPECT_EQ(out[1].position, 8192U + 512U) << "8192-byte header, 24 data bytes padded to 512";
   const KvxTestBlock &second = out[1];
-  const std::pair<const char *, const char *> expected[] = {
+  const std::string headerName = (dir_ / "gasdet001").string();
+  const std::pair<const char *, std::string> expected[] = {
       {"KVX_DataBlockID", "2.Image.Psd"},
       {"HMFrame", "2"},
       {"HS32C01", "110"},
@@ -139,14 +140,14 @@ TEST_F(ConverterTest, WorkedExampleConvertsBothFrames) {
       {"DetectorPosition", "5.1"},
       {"DetectorName", "DLD"},
       {"VexaDataVersion", "2.0"},
-      {"HMFile", (dir_ / "gasdet001").string().c_str()},
+      {"HMFile", headerName},
   };
   for (const auto &[key, value] : expected) {
     SCOPED_TRACE(key);
     EXPECT_EQ(second.value(key).value_or("(absent)"), value);
   }
   EXPECT_FALSE(second.value("ProposalInfo")) << "the proposal is read but not written";
-  EXPECT_EQ(second.data.substr(0, 24), hmFrame(spec, 2)) << "pixels are copied unchanged";
+  EXPECT_EQ(second.data.substr(0, 24), hmFrame(layout, 2)) << "pixels are copied unchanged";
   EXPECT_EQ(second.data.substr(24), std::string(512 - 24, ' ')) << "binary padding is spaces";
 }
 
@@ -195,7 +196,7 @@ std::vector<std::string> fullKeyOrder() {
 }
 
 TEST_F(ConverterTest, HeaderKeysStandInTheOutputKeyOrder) {
-  writeDataSet(DldDataSetSpec{});
+  writeDataSet(DldDataSetLayout{});
   ASSERT_EQ(convert({"gasdet001", "="}).exit, 0);
   const auto out = blocks();
   ASSERT_FALSE(out.empty());
@@ -214,8 +215,8 @@ TEST_F(ConverterTest, EveryHeaderVersionConverts) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.version);
-    const DldDataSetSpec spec = frames(2, c.version);
-    writeDataSet(spec);
+    const DldDataSetLayout layout = frames(2, c.version);
+    writeDataSet(layout);
     fs::remove(dir_ / "gasdet001.kvx");
     const RunResult run = convert({"gasdet001", "="});
     ASSERT_EQ(run.exit, 0) << run.out << run.err;
@@ -230,7 +231,7 @@ TEST_F(ConverterTest, EveryHeaderVersionConverts) {
     EXPECT_EQ(b.value("HMStartTime").has_value(), c.experiment);
     EXPECT_EQ(b.value("DetectorPosition").has_value(), c.position);
     EXPECT_EQ(b.value("HS32C02").value_or(""), "210");
-    EXPECT_EQ(b.data.substr(0, 24), hmFrame(spec, 2));
+    EXPECT_EQ(b.data.substr(0, 24), hmFrame(layout, 2));
   }
 }
 
@@ -326,8 +327,8 @@ TEST_F(ConverterTest, FailingFramesEndTheRunWithFailed) {
 }
 
 TEST_F(ConverterTest, ShortHmFileFailsTheFrame) {
-  const DldDataSetSpec spec = frames(2);
-  writeDataSet(spec);
+  const DldDataSetLayout layout = frames(2);
+  writeDataSet(layout);
   const std::string hm = readFile(dir_ / "gasdet001hm");
   writeFile(dir_ / "gasdet001hm", hm.substr(0, hm.size() - 1));
   const RunResult run = convert({"gasdet001", "="});

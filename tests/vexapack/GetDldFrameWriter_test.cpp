@@ -36,10 +36,10 @@ struct DataSet {
   std::string header, hm;
 };
 
-DataSet Write(const DldDataSetSpec &spec, const std::string &name) {
+DataSet Write(const DldDataSetLayout &layout, const std::string &name) {
   DataSet files{TempPath(name + ".dld"), TempPath(name + ".hm")};
   std::string error;
-  EXPECT_TRUE(WriteDldDataSet(spec, files.header, files.hm, &error)) << error;
+  EXPECT_TRUE(WriteDldDataSet(layout, files.header, files.hm, &error)) << error;
   return files;
 }
 
@@ -81,9 +81,9 @@ class DldWriterTest : public ::testing::Test {
   void TearDown() override { ResetDldFrameModule(); }
 };
 
-TEST_F(DldWriterTest, DefaultSpecificationIsTheWorkedExample) {
-  EXPECT_EQ(DldHeaderText(DldDataSetSpec{}), Join(kExample));
-  const DataSet files = Write(DldDataSetSpec{}, "example");
+TEST_F(DldWriterTest, DefaultLayoutIsTheWorkedExample) {
+  EXPECT_EQ(DldHeaderText(DldDataSetLayout{}), Join(kExample));
+  const DataSet files = Write(DldDataSetLayout{}, "example");
   EXPECT_EQ(ReadFile(files.header), Join(kExample));
   EXPECT_EQ(ReadFile(files.hm).size(), 48u);
 }
@@ -101,19 +101,19 @@ TEST_F(DldWriterTest, ReadersGetWhatTheWriterWrote) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.version);
-    DldDataSetSpec spec;
-    spec.version = c.version;
-    spec.firstScalar = c.firstScalar;
-    spec.lastScalar = c.lastScalar;
-    spec.firstFrame = c.firstFrame;
-    spec.lastFrame = c.lastFrame;
-    spec.columns = 5;
-    spec.rows = 7;
-    spec.dataLength = c.dataLength;
-    spec.frames = c.frames;
-    spec.xOffset = 11;
-    spec.yOffset = 12;
-    const DataSet files = Write(spec, std::string("v") + c.version);
+    DldDataSetLayout layout;
+    layout.version = c.version;
+    layout.firstScalar = c.firstScalar;
+    layout.lastScalar = c.lastScalar;
+    layout.firstFrame = c.firstFrame;
+    layout.lastFrame = c.lastFrame;
+    layout.columns = 5;
+    layout.rows = 7;
+    layout.dataLength = c.dataLength;
+    layout.frames = c.frames;
+    layout.xOffset = 11;
+    layout.yOffset = 12;
+    const DataSet files = Write(layout, std::string("v") + c.version);
     File header(std::fopen(files.header.c_str(), "rb"));
     File hm(std::fopen(files.hm.c_str(), "rb"));
     ASSERT_TRUE(header && hm);
@@ -131,7 +131,7 @@ TEST_F(DldWriterTest, ReadersGetWhatTheWriterWrote) {
     const bool adjusted = c.lastScalar - c.firstScalar + 1 > 32;
     const long firstChannel = adjusted ? 1 : c.firstScalar;
     const long channels = adjusted ? 31 : c.lastScalar - c.firstScalar + 1;
-    DldPictureGenerator pictures(spec);
+    DldPictureGenerator pictures(layout);
     std::vector<unsigned char> expected(pictures.FrameBytes());
     for (int frame = c.firstFrame; frame <= c.lastFrame; ++frame) {
       SCOPED_TRACE(frame);
@@ -167,13 +167,13 @@ TEST_F(DldWriterTest, ReadersGetWhatTheWriterWrote) {
 }
 
 TEST_F(DldWriterTest, PicturesFollowTheSeedAndChangeFromFrameToFrame) {
-  DldDataSetSpec spec;
-  spec.columns = 64;
-  spec.rows = 48;
-  spec.dataLength = 2;
-  auto frame = [&spec](std::uint64_t seed, int index) {
-    spec.seed = seed;
-    DldPictureGenerator pictures(spec);
+  DldDataSetLayout layout;
+  layout.columns = 64;
+  layout.rows = 48;
+  layout.dataLength = 2;
+  auto frame = [&layout](std::uint64_t seed, int index) {
+    layout.seed = seed;
+    DldPictureGenerator pictures(layout);
     std::vector<unsigned char> out(pictures.FrameBytes());
     pictures.Frame(index, out.data());
     return out;
@@ -195,49 +195,49 @@ TEST_F(DldWriterTest, PicturesFollowTheSeedAndChangeFromFrameToFrame) {
   EXPECT_LT(darkest, 100);
 }
 
-TEST_F(DldWriterTest, BadSpecificationsAreRefusedBeforeWriting) {
+TEST_F(DldWriterTest, BadLayoutsAreRefusedBeforeWriting) {
   struct Case {
     const char *what;
-    DldDataSetSpec spec;
+    DldDataSetLayout layout;
   };
   std::vector<Case> cases(10);
   cases[8] = {"frame range too long", {}};
-  cases[8].spec.lastFrame = kDldWriterMaxFrameRange + 1;
+  cases[8].layout.lastFrame = kDldWriterMaxFrameRange + 1;
   cases[9] = {"two-line frame time", {}};
-  cases[9].spec.frameTime = "0.5\n1";
+  cases[9].layout.frameTime = "0.5\n1";
   cases[7] = {"channel beyond int", {}};
-  cases[7].spec.firstScalar = cases[7].spec.lastScalar = 3000000000;
+  cases[7].layout.firstScalar = cases[7].layout.lastScalar = 3000000000;
   cases[0] = {"data length", {}};
-  cases[0].spec.dataLength = 3;
+  cases[0].layout.dataLength = 3;
   cases[1] = {"negative columns", {}};
-  cases[1].spec.columns = -1;
+  cases[1].layout.columns = -1;
   cases[2] = {"too many channels", {}};
-  cases[2].spec.lastScalar = 5000;
+  cases[2].layout.lastScalar = 5000;
   cases[3] = {"reversed frame range", {}};
-  cases[3].spec.firstFrame = 5;
-  cases[3].spec.lastFrame = 3;
+  cases[3].layout.firstFrame = 5;
+  cases[3].layout.lastFrame = 3;
   cases[4] = {"version reading as terminator", {}};
-  cases[4].spec.version = "-1";
+  cases[4].layout.version = "-1";
   cases[5] = {"two-line version", {}};
-  cases[5].spec.version = "2.2\n1";
+  cases[5].layout.version = "2.2\n1";
   cases[6] = {"huge frame", {}};
-  cases[6].spec.columns = cases[6].spec.rows = 1 << 15;
+  cases[6].layout.columns = cases[6].layout.rows = 1 << 15;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_FALSE(DldSpecProblem(c.spec).empty());
+    EXPECT_FALSE(DldLayoutProblem(c.layout).empty());
     const std::string header = TempPath("bad.dld");
     std::string error;
-    EXPECT_FALSE(WriteDldDataSet(c.spec, header, TempPath("bad.hm"), &error));
-    EXPECT_EQ(error, DldSpecProblem(c.spec));
+    EXPECT_FALSE(WriteDldDataSet(c.layout, header, TempPath("bad.hm"), &error));
+    EXPECT_EQ(error, DldLayoutProblem(c.layout));
     EXPECT_NE(access(header.c_str(), F_OK), 0) << "nothing is written";
   }
   std::string error;
-  EXPECT_FALSE(WriteDldDataSet(DldDataSetSpec{}, "/nonexistent-dir/x.dld", "x.hm", &error));
+  EXPECT_FALSE(WriteDldDataSet(DldDataSetLayout{}, "/nonexistent-dir/x.dld", "x.hm", &error));
   EXPECT_EQ(error, "cannot create /nonexistent-dir/x.dld");
   if (access("/dev/full", W_OK) == 0) {
-    EXPECT_FALSE(WriteDldDataSet(DldDataSetSpec{}, "/dev/full", TempPath("full.hm"), &error));
+    EXPECT_FALSE(WriteDldDataSet(DldDataSetLayout{}, "/dev/full", TempPath("full.hm"), &error));
     EXPECT_EQ(error, "cannot write /dev/full");
-    EXPECT_FALSE(WriteDldDataSet(DldDataSetSpec{}, TempPath("full.dld"), "/dev/full", &error));
+    EXPECT_FALSE(WriteDldDataSet(DldDataSetLayout{}, TempPath("full.dld"), "/dev/full", &error));
     EXPECT_EQ(error, "cannot write /dev/full");
   }
 }
@@ -245,20 +245,20 @@ TEST_F(DldWriterTest, BadSpecificationsAreRefusedBeforeWriting) {
 // Every frame of a long run with 32 channels reads its own values through
 // the header index (its speed is measured by the benchmarks).
 TEST_F(DldWriterTest, ReadingEveryFrameOfALongRun) {
-  DldDataSetSpec spec;
-  spec.lastScalar = 32;
-  spec.lastFrame = spec.frames = 5000;
-  spec.columns = spec.rows = 2;
-  const DataSet files = Write(spec, "long");
+  DldDataSetLayout layout;
+  layout.lastScalar = 32;
+  layout.lastFrame = layout.frames = 5000;
+  layout.columns = layout.rows = 2;
+  const DataSet files = Write(layout, "long");
   File header(std::fopen(files.header.c_str(), "rb"));
   File hm(std::fopen(files.hm.c_str(), "rb"));
   int frames = 0;
   ASSERT_EQ(GetMaxDldNumber(header.get(), &frames), 0);
-  ASSERT_EQ(frames, spec.frames);
+  ASSERT_EQ(frames, layout.frames);
   Scalers s;
   std::vector<unsigned char> data;
   int flags = 0;
-  for (int frame = 1; frame <= spec.frames; ++frame) {
+  for (int frame = 1; frame <= layout.frames; ++frame) {
     ASSERT_EQ(s.Read(header.get(), frame), 0);
     ASSERT_EQ(s.values[31], 3200.0f + 10.0f * (frame - 1));
     ASSERT_EQ(ReadDldData(hm.get(), frame, &data), 0);

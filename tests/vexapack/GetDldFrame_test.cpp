@@ -56,48 +56,49 @@ bool AtLeast(const std::string &version, const char *literal) {
   return std::strcmp(version.c_str(), literal) >= 0;
 }
 
-Lines BuildHeader(const HeaderSpec &spec) {
-  const std::string &v = spec.version;
-  const bool wide = spec.lastScalar - spec.firstScalar + 1 > kDldScalerChannels;
+Lines BuildHeader(const HeaderSpec &layout) {
+  const std::string &v = layout.version;
+  const bool wide = layout.lastScalar - layout.firstScalar + 1 > kDldScalerChannels;
   Lines lines = {"DLD header", "run"};
   if (v == "0.0") {
     lines.push_back("-1");
   } else {
     lines.insert(lines.end(), {v, "-1"});
   }
-  lines.insert(lines.end(), {"0", "0", std::to_string(spec.firstScalar),
-                             std::to_string(spec.lastScalar), std::to_string(spec.firstFrame),
-                             std::to_string(spec.lastFrame), "0", "0", "0", "0"});
+  lines.insert(lines.end(), {"0", "0", std::to_string(layout.firstScalar),
+                             std::to_string(layout.lastScalar), std::to_string(layout.firstFrame),
+                             std::to_string(layout.lastFrame), "0", "0", "0", "0"});
   if (v == "1.0" && wide) lines.push_back("0");
   if (AtLeast(v, "2.1")) lines.insert(lines.end(), {"0", "0"});
-  for (long c = spec.firstScalar; c <= spec.lastScalar && c - spec.firstScalar < 40; ++c) {
-    for (long f = spec.firstFrame; f <= spec.lastFrame; ++f) {
+  for (long c = layout.firstScalar; c <= layout.lastScalar && c - layout.firstScalar < 40; ++c) {
+    for (long f = layout.firstFrame; f <= layout.lastFrame; ++f) {
       lines.push_back(std::to_string(100 * c + f));
     }
   }
   lines.push_back("-1");
   if (AtLeast(v, "1.0")) {
-    const long frames = spec.lastFrame - spec.firstFrame + 1;
+    const long frames = layout.lastFrame - layout.firstFrame + 1;
     lines.insert(lines.end(), {"1", std::to_string(3 + frames), "TIMING", "2012-01-01 10:00:00"});
-    for (long f = spec.firstFrame; f <= spec.lastFrame; ++f) {
+    for (long f = layout.firstFrame; f <= layout.lastFrame; ++f) {
       lines.push_back(std::to_string(0.25 * static_cast<double>(f)));
     }
-    lines.insert(lines.end(), {"0", "SCALERCALIB", "20", "1", "2", "3", "4",
-                               std::to_string(spec.firstScalar), std::to_string(spec.lastScalar)});
+    lines.insert(lines.end(),
+                 {"0", "SCALERCALIB", "20", "1", "2", "3", "4", std::to_string(layout.firstScalar),
+                  std::to_string(layout.lastScalar)});
     if (v == "1.0" && wide) lines.insert(lines.end(), {"0", "0", "0"});
-    for (std::size_t k = 0; k < spec.names.size(); ++k) {
-      lines.insert(lines.end(), {spec.names[k], std::to_string(k), std::to_string(k + 2)});
+    for (std::size_t k = 0; k < layout.names.size(); ++k) {
+      lines.insert(lines.end(), {layout.names[k], std::to_string(k), std::to_string(k + 2)});
     }
     if (AtLeast(v, "1.1")) lines.insert(lines.end(), {"5", "6", "7", "8"});
   }
   lines.push_back("-1");
   lines.insert(lines.end(),
-               {"0", "0", spec.bits, spec.columns, spec.rows, spec.frames, "0", "0", "0"});
-  if (AtLeast(v, "1.0")) lines.insert(lines.end(), {spec.xoff, spec.yoff});
+               {"0", "0", layout.bits, layout.columns, layout.rows, layout.frames, "0", "0", "0"});
+  if (AtLeast(v, "1.0")) lines.insert(lines.end(), {layout.xoff, layout.yoff});
   lines.push_back("0");
   if (AtLeast(v, "1.0")) {
     lines.insert(lines.end(),
-                 {"1", "1", AtLeast(v, "2.2") ? "11" : "10", "EXPERIMENT", spec.center1, "1.5",
+                 {"1", "1", AtLeast(v, "2.2") ? "11" : "10", "EXPERIMENT", layout.center1, "1.5",
                   "0.0001", "0.0002", "1.5e-10", "5", "title", "experiment info"});
     if (AtLeast(v, "2.2")) lines.push_back("5.1");
     lines.insert(lines.end(), {"7", "INFO", "DLD", "machine", "optics", "station", "proposal"});
@@ -229,9 +230,9 @@ TEST_F(GetDldFrameTest, EveryVersionYieldsItsValues) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.version);
     ResetDldFrameModule();
-    HeaderSpec spec;
-    spec.version = c.version;
-    File header = OpenText(Join(BuildHeader(spec)));
+    HeaderSpec layout;
+    layout.version = c.version;
+    File header = OpenText(Join(BuildHeader(layout)));
     ASSERT_EQ(ParseScalarHeaderFile(header.get()), 0);
     EXPECT_STREQ(DldVersion(), c.version);
     EXPECT_EQ(XOff(), c.timing ? 5 : 0) << "offsets only from 1.0";
@@ -267,10 +268,10 @@ TEST_F(GetDldFrameTest, EveryVersionYieldsItsValues) {
 }
 
 TEST_F(GetDldFrameTest, VersionLineFollowedByCarriageReturnIsAbove10) {
-  HeaderSpec spec;
-  spec.version = "1.0\r";
-  spec.lastScalar = 33;
-  File header = OpenText(Join(BuildHeader(spec)));
+  HeaderSpec layout;
+  layout.version = "1.0\r";
+  layout.lastScalar = 33;
+  File header = OpenText(Join(BuildHeader(layout)));
   ASSERT_EQ(ParseScalarHeaderFile(header.get()), 0);
   EXPECT_TRUE(DldVersionAtLeast("1.0"));
   EXPECT_EQ(XOff(), 5);
@@ -285,9 +286,9 @@ TEST_F(GetDldFrameTest, DataLengthInBitsIsTruncatedToBytes) {
                                                 {"7", 0},  {"x", 0},  {"99999999999", 0}};
   for (const auto &[bits, bytes] : cases) {
     SCOPED_TRACE(bits);
-    HeaderSpec spec;
-    spec.bits = bits;
-    File header = OpenText(Join(BuildHeader(spec)));
+    HeaderSpec layout;
+    layout.bits = bits;
+    File header = OpenText(Join(BuildHeader(layout)));
     int x = 0, y = 0, length = -1, xoff = 0, yoff = 0;
     ASSERT_EQ(ReadDldType(header.get(), &x, &y, &length, &xoff, &yoff), 0);
     EXPECT_EQ(length, bytes);
@@ -312,9 +313,9 @@ TEST_F(GetDldFrameTest, OffsetsOfOlderVersionsKeepTheirPreviousValues) {
 }
 
 TEST_F(GetDldFrameTest, FrameCountQuery) {
-  HeaderSpec spec;
-  spec.frames = "0";
-  File header = OpenText(Join(BuildHeader(spec)));
+  HeaderSpec layout;
+  layout.frames = "0";
+  File header = OpenText(Join(BuildHeader(layout)));
   int maximum = -1;
   ASSERT_EQ(GetMaxDldNumber(header.get(), &maximum), 0);
   EXPECT_EQ(maximum, 0);
@@ -415,15 +416,15 @@ TEST_F(GetDldFrameTest, ChannelRanges) {
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.version) + " " + std::to_string(c.first) + ".." +
                  std::to_string(c.last));
-    HeaderSpec spec;
-    spec.version = c.version;
-    spec.firstScalar = c.first;
-    spec.lastScalar = c.last;
-    spec.names.clear();
+    HeaderSpec layout;
+    layout.version = c.version;
+    layout.firstScalar = c.first;
+    layout.lastScalar = c.last;
+    layout.names.clear();
     const long named = c.last - c.first + 1 > 32 ? (c.version == std::string("1.0") ? 31 : 0)
                                                  : std::max(0L, c.last - c.first + 1);
-    for (long k = 0; k < named; ++k) spec.names.push_back("N" + std::to_string(k));
-    File header = OpenText(Join(BuildHeader(spec)));
+    for (long k = 0; k < named; ++k) layout.names.push_back("N" + std::to_string(k));
+    File header = OpenText(Join(BuildHeader(layout)));
     Scalers s;
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(s.Read(header.get(), 1), c.result);
@@ -447,9 +448,9 @@ TEST_F(GetDldFrameTest, ChannelRanges) {
 }
 
 TEST_F(GetDldFrameTest, LongNamesKeepNineCharactersAndStayPacked) {
-  HeaderSpec spec;
-  spec.names = {"ABCDEFGHIJKL", "short"};
-  File header = OpenText(Join(BuildHeader(spec)));
+  HeaderSpec layout;
+  layout.names = {"ABCDEFGHIJKL", "short"};
+  File header = OpenText(Join(BuildHeader(layout)));
   Scalers s;
   ASSERT_EQ(s.Read(header.get(), 1), 0);
   EXPECT_STREQ(s.names[0], "ABCDEFGHI");
@@ -629,12 +630,12 @@ TEST_F(GetDldFrameTest, UnreadableHeaderStream) {
 // Geometry for the frame reader through a parsed header.
 void ParseGeometry(const std::string &version, const std::string &bits, const std::string &columns,
                    const std::string &rows) {
-  HeaderSpec spec;
-  spec.version = version;
-  spec.bits = bits;
-  spec.columns = columns;
-  spec.rows = rows;
-  File header = OpenText(Join(BuildHeader(spec)), "geometry");
+  HeaderSpec layout;
+  layout.version = version;
+  layout.bits = bits;
+  layout.columns = columns;
+  layout.rows = rows;
+  File header = OpenText(Join(BuildHeader(layout)), "geometry");
   ASSERT_EQ(ParseScalarHeaderFile(header.get()), 0);
 }
 

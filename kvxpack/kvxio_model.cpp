@@ -46,8 +46,6 @@ class ComparisonText {
   size_t size_ = 0;
 };
 
-int sign_of(int value) { return (value > 0) - (value < 0); }
-
 // Takes the sign off a number text and drops its leading zeros (all zeros
 // leave "0"); returns the sign.
 int take_sign(std::string_view &text) {
@@ -81,30 +79,54 @@ int compare_numbers(std::string_view a, std::string_view b) {
   return 0;
 }
 
-// A key as compare_keys orders it.  A list search makes the one of the
-// sought key once, not once per element it passes.
+// The sought key of a list search, as compare_keys orders it: made once,
+// not once per element the search passes.
 struct SortKey {
-  SortKey(std::string_view key, int mode)
+  SortKey(std::string_view key, int sort_mode)
       : format(is_format_key(key)),
         depth(continuation_depth(key)),
-        text(key, depth > 0, mode),
-        number(mode == NumberSort) {}
+        text(key, depth > 0, sort_mode),
+        mode(sort_mode) {}
 
   bool format;
   long depth;
   ComparisonText text;
-  bool number;
+  int mode;
 };
 
-int compare_sort_keys(const SortKey &key1, const SortKey &key2) {
-  if (key1.format != key2.format) return key1.format ? -1 : 1;
-  int result = key1.number ? compare_numbers(key1.text.view(), key2.text.view())
-                           : sign_of(key1.text.view().compare(key2.text.view()));
+// Compares the comparison text of `key` with `text` as string_view::compare
+// does, making the key's text only up to the first difference: most keys of
+// a list differ from the sought one in their first characters.
+int compare_text_with(std::string_view key, bool cut_at_tilde, int mode, std::string_view text) {
+  const size_t n = std::min(key.size(), MaxKeyLen);
+  size_t matched = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char c = key[i];
+    if (cut_at_tilde && c == '~') break;
+    if (!is_kept_char(c)) continue;
+    if (mode != CaseSensitiveSort) c = upper_ascii(c);
+    if (matched == text.size()) return 1;
+    const auto mine = static_cast<unsigned char>(c);
+    const auto theirs = static_cast<unsigned char>(text[matched++]);
+    if (mine != theirs) return mine < theirs ? -1 : 1;
+  }
+  return matched < text.size() ? -1 : 0;
+}
+
+// compare_keys(key, the sought key, its mode).
+int compare_with(std::string_view key, const SortKey &sought) {
+  const bool format = is_format_key(key);
+  if (format != sought.format) return format ? -1 : 1;
+  const long depth = continuation_depth(key);
+  const int result =
+      sought.mode == NumberSort
+          ? compare_numbers(ComparisonText(key, depth > 0, NumberSort).view(), sought.text.view())
+          : compare_text_with(key, depth > 0, sought.mode, sought.text.view());
   if (result != 0) return result;
-  if (key1.depth == key2.depth) return 0;
-  if (key1.depth < 0) return 1;
-  if (key2.depth < 0) return -1;
-  return key1.depth < key2.depth ? -1 : 1;
+  if (depth == sought.depth) return 0;
+  if (depth < 0) return 1;
+  if (sought.depth < 0) return -1;
+  return depth < sought.depth ? -1 : 1;
 }
 
 std::string_view trim(std::string_view text) {
@@ -210,7 +232,7 @@ int compare_keys(std::string_view key1, std::string_view key2, int mode) {
     std::fprintf(stderr, "ERROR: Unknown sortmode\n");
     std::exit(-1);
   }
-  return compare_sort_keys(SortKey(key1, mode), SortKey(key2, mode));
+  return compare_with(key1, SortKey(key2, mode));
 }
 
 std::string cut_key(std::string_view key) {
@@ -268,7 +290,7 @@ typename List::iterator find_place(List &list, std::string_view key, int mode, K
   auto it = list.end();
   while (it != list.begin()) {
     auto previous = std::prev(it);
-    int order = compare_sort_keys(SortKey(key_of(*previous), mode), sought);
+    int order = compare_with(key_of(*previous), sought);
     if (order == 0) {
       equal = true;
       return previous;
@@ -373,15 +395,14 @@ Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key,
 Symbol_Element *search_symbol(Data_Block &block, std::string_view key) {
   const SortKey sought(key, UpperCaseSort);
   for (Symbol_Element &symbol : block.SymbolList)
-    if (compare_sort_keys(SortKey(symbol.Key, UpperCaseSort), sought) == 0) return &symbol;
+    if (compare_with(symbol.Key, sought) == 0) return &symbol;
   return nullptr;
 }
 
 void remove_symbol(Data_Block &block, std::string_view key) {
   const SortKey sought(key, UpperCaseSort);
-  block.SymbolList.remove_if([&sought](const Symbol_Element &symbol) {
-    return compare_sort_keys(SortKey(symbol.Key, UpperCaseSort), sought) == 0;
-  });
+  block.SymbolList.remove_if(
+      [&sought](const Symbol_Element &symbol) { return compare_with(symbol.Key, sought) == 0; });
 }
 
 std::string chain_key(Data_File &file, int DataChain) {

@@ -41,6 +41,9 @@ TEST(KvxCompareKeys, OrdersKeysInEveryMode) {
       {"000", "0", NumberSort, 0},
       {"+3", "10", NumberSort, -1},
       {"All", "1", NumberSort, 1},
+      {"Ab", "A", UpperCaseSort, 1},  // equal up to the end of the shorter text
+      {"HS32C01", "HS32c1", CaseSensitiveSort, -1},
+      {"a~1", "A", UpperCaseSort, 1},
       // The shorter number counts as padded with "0", which sorts after "!".
       {"5", "!!", NumberSort, 1},
       {"-5", "-!!", NumberSort, -1},

@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr const char *kRealTexts[] = {"0.15_nm", "2*pi", "sqrt(2)/2", "(1+2)*3_mm", "1.5e-10",
-                                      "12.5_keV", "-1"};
+constexpr const char *kRealTexts[] = {"0.15_nm", "2*pi",     "sqrt(2)/2", "(1+2)*3_mm",
+                                      "1.5e-10", "12.5_keV", "-1"};
 constexpr const char *kIntegerTexts[] = {"100", "2*512", "(round)1_km", "-3+7*2", "true"};
 
 void BM_num_str2double(benchmark::State &state) {

@@ -19,7 +19,7 @@ namespace {
 // that begins a text is the longest one that does.
 using Table = std::map<std::string, DPConstant, std::greater<>>;
 Table table;
-bool table_built = false;  // DPConstantInit
+bool table_built = false;     // DPConstantInit
 bool table_building = false;  // while dpconstant_init inserts the base entries
 size_t longest_key = 0;
 

@@ -4,10 +4,10 @@
 # 2.5 GiB of disk, removed at the end, also when a step fails) and prints a
 # table with the ratios against the targets.
 #
-# Every time is the best of REPEAT runs (default 3; the short copy and large
-# conversion take turns for twice as many): on a shared machine the fastest
-# run is the least disturbed one.  Peak memory is the largest of the runs.
-# JOBS sets the build parallelism (default 2).
+# Every time is the best of REPEAT runs (default 3; twice as many for the
+# short copy and large conversion): on a shared machine the fastest run is
+# the least disturbed one.  Peak memory is the largest of the runs.  JOBS
+# sets the build parallelism (default 2).
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
@@ -55,31 +55,22 @@ fi
 # The smaller of two times; the second may be empty.
 min_of() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
 
-# best OUTPUT PREPARE COMMAND...: runs PREPARE, then COMMAND under measure,
-# $repeat times, with OUTPUT removed before each run; prints "<s> <KiB>":
-# the shortest time and the largest peak memory.
-best() {
-  local output=$1 prepare=$2 best_s="" peak=0 run result s kib
-  shift 2
-  for ((run = 0; run < repeat; run++)); do
-    rm -f "$output"
-    $prepare
-    sync
-    result=$("$measure" "$@")
-    read -r s kib <<<"$result"
-    best_s=$(min_of "$s" "$best_s")
-    if [ "$kib" -gt "$peak" ]; then peak=$kib; fi
-  done
-  echo "$best_s $peak"
-}
-nothing() { :; }
-
-# A conversion that did not write every frame must not be timed as one.
-expect_at_least() {
-  local size
-  size=$(stat -c %s "$1")
-  if [ "$size" -lt "$2" ]; then
-    echo "$1 holds $size bytes, expected at least $2: the conversion is incomplete" >&2
+# measure_into NAME OUTPUT BYTES COMMAND...: runs COMMAND under measure and
+# keeps the shortest time in NAME_s and the largest peak memory in NAME_kib.
+# OUTPUT must then hold at least BYTES bytes: a conversion that did not
+# write every frame must not be timed as one.
+measure_into() {
+  local name=$1 output=$2 bytes=$3 result s kib size
+  shift 3
+  sync
+  result=$("$measure" "$@")
+  read -r s kib <<<"$result"
+  local time_var=${name}_s memory_var=${name}_kib
+  printf -v "$time_var" '%s' "$(min_of "$s" "${!time_var:-}")"
+  if [ "$kib" -gt "${!memory_var:-0}" ]; then printf -v "$memory_var" '%s' "$kib"; fi
+  size=$(stat -c %s "$output")
+  if [ "$size" -lt "$bytes" ]; then
+    echo "$output holds $size bytes, expected at least $bytes: the run is incomplete" >&2
     exit 1
   fi
 }
@@ -93,46 +84,38 @@ echo "Writing the data sets ..."
   --frames 10000 --frame-range 1:10000 --channels 1:32 >/dev/null
 large_frame=$((1024 * 1024 * 4))
 small_frame=$((64 * 64 * 2))
-expect_at_least largehm $((256 * large_frame))
 sync
 
+# Measurements that are compared with each other take turns, so that a
+# disturbed stretch of time on a shared machine does not fall on one of
+# them alone.
 echo "Measuring (best of $repeat runs) ..."
 # A plain copy of the bytes, never a shared-extent clone; the file cache
-# holds the HM file for the copy and the conversion alike.  The two take
-# turns, twice as many rounds as the other measurements as they are short,
-# so that a disturbed stretch of time does not fall on one of them alone.
+# holds the HM file for the copy and the conversion alike.  Both are short:
+# twice as many rounds.
 cat largehm >/dev/null
-copy_s="" large_s="" large_kib=0
 for ((round = 0; round < 2 * repeat; round++)); do
   rm -f copy.bin large.kvx
-  sync
-  r=$("$measure" cp --reflink=never largehm copy.bin)
-  read -r s _ <<<"$r"
-  copy_s=$(min_of "$s" "$copy_s")
+  measure_into copy copy.bin $((256 * large_frame)) cp --reflink=never largehm copy.bin
   rm -f copy.bin
-  sync
-  r=$("$measure" "$bin" large 0 1 256 1 large.kvx)
-  read -r s kib <<<"$r"
-  large_s=$(min_of "$s" "$large_s")
-  if [ "$kib" -gt "$large_kib" ]; then large_kib=$kib; fi
-  expect_at_least large.kvx $((256 * large_frame))
+  measure_into large large.kvx $((256 * large_frame)) "$bin" large 0 1 256 1 large.kvx
 done
 rm -f large.kvx
 
-r=$(best many10k.kvx nothing "$bin" many10k 0 1 10000 1 many10k.kvx)
-read -r m10_s m10_kib <<<"$r"
-expect_at_least many10k.kvx $((10000 * small_frame))
-cp many10k.kvx many10k.orig
-r=$(best many20k.kvx nothing "$bin" many20k 0 1 20000 1 many20k.kvx)
-read -r m20_s m20_kib <<<"$r"
-expect_at_least many20k.kvx $((20000 * small_frame))
+for ((round = 0; round < repeat; round++)); do
+  rm -f many10k.kvx many20k.kvx
+  measure_into m10 many10k.kvx $((10000 * small_frame)) "$bin" many10k 0 1 10000 1 many10k.kvx
+  measure_into m20 many20k.kvx $((20000 * small_frame)) "$bin" many20k 0 1 20000 1 many20k.kvx
+done
 rm -f many20k.kvx
+mv many10k.kvx many10k.orig
 
 # Appending one image to the 10,000-block file: the open walks every block.
-restore_many10k() { cp many10k.orig append.kvx; }
-r=$(best append.kvx restore_many10k "$bin" many10k 0 1 1 1 append.kvx 10001)
-read -r app_s _ <<<"$r"
-expect_at_least append.kvx $(($(stat -c %s many10k.orig) + small_frame))
+appended=$(($(stat -c %s many10k.orig) + small_frame))
+for ((round = 0; round < repeat; round++)); do
+  cp many10k.orig append.kvx
+  measure_into append append.kvx "$appended" "$bin" many10k 0 1 1 1 append.kvx 10001
+done
 r=$("$measure" true)
 read -r _ floor_kib <<<"$r"
 
@@ -154,7 +137,7 @@ printf '%-42s %9sKiB %7s  %s\n' "peak memory, 10,000 small frames" "$m10_kib" ""
   "<= $limit_small KiB (frame + 32 MiB)"
 printf '%-42s %9sKiB %7s  %s\n' "peak memory, 20,000 small frames" "$m20_kib" "" \
   "<= $limit_small KiB (frame + 32 MiB)"
-printf '%-42s %11ss %7s  %s\n' "append 1 image to a 10,000-block file" "$app_s" "" "well under 1 s"
+printf '%-42s %11ss %7s  %s\n' "append 1 image to a 10,000-block file" "$append_s" "" "well under 1 s"
 echo "(peak memory includes about $floor_kib KiB that any command shows here)"
 echo
 

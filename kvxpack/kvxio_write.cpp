@@ -402,6 +402,7 @@ void drop_written(Data_Block &block) {
 std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block) {
   static const std::vector<std::string> pattern_texts = [] {
     std::vector<std::string> texts;
+    texts.reserve(kKeyOrder.size());
     for (std::string_view pattern : kKeyOrder) texts.push_back(keyorder_text(pattern));
     return texts;
   }();

@@ -434,3 +434,59 @@ TEST_F(ConverterTest, ReportNamesTheFailingStep) {
 }
 
 }  // namespace
+
+namespace {
+
+// Damaged inputs end the run with a status, never with a crash, a sanitizer
+// report or a hang; an existing output file keeps its bytes.
+bool endedCleanly(const RunResult &run) {
+  const bool status = run.exit >= 0 && (run.exit < 128 || run.exit == 255);
+  return status && run.err.find("Sanitizer") == std::string::npos &&
+         run.err.find("runtime error") == std::string::npos;
+}
+
+TEST_F(ConverterTest, TruncatedHeaderFilesNeverCrash) {
+  writeDataSet(frames(2));
+  ASSERT_EQ(convert({"gasdet001", "0", "1", "1", "1", "kept.kvx"}).exit, 0);
+  const std::string kept = readFile(dir_ / "kept.kvx");
+  const std::string header = readFile(dir_ / "gasdet001");
+  for (size_t cut = 0; cut < header.size(); cut = header.find('\n', cut + 1)) {
+    SCOPED_TRACE(cut);
+    writeFile(dir_ / "gasdet001", header.substr(0, cut));
+    const RunResult run = convert({"gasdet001", "0", "1", "2", "1", "kept.kvx", "2"});
+    EXPECT_TRUE(endedCleanly(run)) << run.exit << run.err;
+    // Only the last line may lose its line feed and still be read whole.
+    if (cut + 1 < header.size()) {
+      EXPECT_NE(run.exit, 0) << "a cut header cannot convert both frames";
+    }
+    const std::string after = readFile(dir_ / "kept.kvx");
+    EXPECT_EQ(after.substr(0, kept.size()), kept) << "earlier images are never changed";
+  }
+}
+
+TEST_F(ConverterTest, ForeignInputsNeverCrash) {
+  std::string noise(4096, '\0');
+  unsigned state = 12345;
+  for (char &c : noise) c = static_cast<char>((state = state * 1103515245U + 12345U) >> 24);
+  struct Case {
+    const char *name;
+    std::string header;
+  };
+  const Case cases[] = {
+      {"random bytes", noise},
+      {"empty", ""},
+      {"huge geometry",
+       "a\nb\n-1\n-1\n-1\n0\n0\n32\n2147483647\n2147483647\n2147483647\n0\n0\n0\n0\n"},
+      {"negative geometry", "a\nb\n-1\n-1\n-1\n0\n0\n16\n-4\n-3\n2\n0\n0\n0\n0\n"},
+  };
+  writeDataSet(frames(2));
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(dir_ / "gasdet001", c.header);
+    const RunResult run = convert({"gasdet001", "="});
+    EXPECT_TRUE(endedCleanly(run)) << run.exit << run.err;
+    EXPECT_NE(run.exit, 0) << run.out;
+  }
+}
+
+}  // namespace

@@ -127,7 +127,8 @@ bool ReadVersionSection(HeaderCursor &cursor) {
   return cursor.SkipPastTerminator();
 }
 
-// Part 2.1 on a cursor at the file's start; module values change only on success.
+// The header parse (version, sections, geometry and frame count) on a cursor
+// at the file's start; module values change only on success.
 int Parse(HeaderCursor &cursor) {
   if (!ReadVersionSection(cursor)) return DldShortRead;
   if (!cursor.SkipPastTerminator() || !cursor.SkipPastTerminator()) return DldShortRead;

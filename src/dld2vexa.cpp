@@ -10,24 +10,12 @@
 #include "VexaError.h"
 #include "VexaOption.h"
 #include "VexaParameter.h"
+#include "dld2vexa_internal.h"
 #include "kvxio.h"
 
 namespace {
 
 int D2V_debug = 0;
-
-constexpr const char *kUsage =
-    "\n<i/p file> <dummy> <first> <last> <inc> <o/p file> <o/p first> <i/p hm>";
-constexpr const char *kVersion = "V4.20 2008-12-05, Ardeny";
-
-struct FileCloser {
-  void operator()(FILE *file) const { std::fclose(file); }
-};
-using InputFile = std::unique_ptr<FILE, FileCloser>;
-
-void trace(const char *step) {
-  if (D2V_debug) std::printf("%s\n", step);
-}
 
 // The frame loop's plan: how many iterations, computed without overflow.
 // An increment of 0, or one that points away from the last frame, gives one
@@ -80,7 +68,7 @@ int dld2vexa_main(int argc, char *argv[]) {
   float Dummy = -1.0F;
   int DataLength = 0, Dim_1 = 0, Dim_2 = 0, Off_1 = 0, Off_2 = 0;
 
-  InitOptions(kUsage, kVersion, nullptr, 1, &cb, nullptr, 0);
+  InitOptions(kD2VUsage, kD2VVersion, nullptr, 1, &cb, nullptr, 0);
   option_define(IO_tpline, "ext", ".kvx", &cb);
   ReadOptions(argv, &arg_no, &cb, nullptr, &status);
   if (status != Success) return fail(status);
@@ -90,13 +78,13 @@ int dld2vexa_main(int argc, char *argv[]) {
           &Dummy, &DataLength, &Dim_1, &Dim_2, &Off_1, &Off_2, &status);
   if (status != Success) return fail(status);
 
-  trace("open header file");
-  InputFile InFstream(std::fopen(InName, "rb"));
+  D2V_trace("open header file");
+  D2VInputFile InFstream(std::fopen(InName, "rb"));
   if (!InFstream) return failStep(FileOpeningError, "main", InName);
-  trace("open histogramming memory file");
-  InputFile InHmstream(std::fopen(InHmName, "rb"));
+  D2V_trace("open histogramming memory file");
+  D2VInputFile InHmstream(std::fopen(InHmName, "rb"));
   if (!InHmstream) return failStep(FileOpeningError, "main", InHmName);
-  trace("GetMaxDldNumber");
+  D2V_trace("GetMaxDldNumber");
   if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0)
     return failStep(CannotFindHeader, "GetMaxDldNumber", InName);
 
@@ -107,7 +95,7 @@ int dld2vexa_main(int argc, char *argv[]) {
     return failStep(OutOfRange, "main", "output image numbers leave the range of 32-bit integers");
   }
 
-  trace("open norv data file");
+  D2V_trace("open norv data file");
   int kvxStatus = Success;
   const int OutStream = kvx_open_data_file(OutName, "any", &ErrorValue, &kvxStatus);
   if (ErrorValue != 0)

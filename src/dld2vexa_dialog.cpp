@@ -17,18 +17,12 @@
 #include "VexaOption.h"
 #include "VexaParameter.h"
 #include "dld2vexa.h"
+#include "dld2vexa_internal.h"
 #include "filename.h"
 
 namespace {
 
-constexpr const char *kUsage =
-    "\n<i/p file> <dummy> <first> <last> <inc> <o/p file> <o/p first> <i/p hm>";
-constexpr const char *kVersion = "V4.20 2008-12-05, Ardeny";
 constexpr size_t kMaxText = kD2VTextSize - 1;
-
-void trace(const char *step) {
-  if (D2V_debug_level()) std::printf("%s\n", step);
-}
 
 // "%d" of a positional argument: leading blanks, an optional sign and at
 // least one digit; text after the number is ignored.  A number outside the
@@ -73,10 +67,6 @@ std::string_view stem(std::string_view name) {
   if (auto slash = name.rfind('/'); slash != std::string_view::npos) name.remove_prefix(slash + 1);
   return name.substr(0, name.find('.'));
 }
-
-struct FileCloser {
-  void operator()(FILE *file) const { std::fclose(file); }
-};
 
 // One dialog: the argument index, prompt mode and the first failure.
 class Dialog {
@@ -160,23 +150,23 @@ bool join(Dialog &dialog, char *out, std::string_view head, std::string_view tai
 // Frame count and geometry of the header file, opened here for the purpose.
 void readHeaderDefaults(Dialog &dialog, const char *InName, int *InFirst, int *InLast, int *Dim_1,
                         int *Dim_2, int *DataLength, int *Off_1, int *Off_2) {
-  std::unique_ptr<FILE, FileCloser> header(std::fopen(InName, "rb"));
+  D2VInputFile header(std::fopen(InName, "rb"));
   if (!header) {
     dialog.fail(FileOpeningError, InName);
     return;
   }
-  trace("GetMaxDldNumber");
+  D2V_trace("GetMaxDldNumber");
   *InFirst = 1;
   if (GetMaxDldNumber(header.get(), InLast) != 0) {
     dialog.fail(CannotFindHeader, InName);
     return;
   }
-  trace("ReadDldType");
+  D2V_trace("ReadDldType");
   if (ReadDldType(header.get(), Dim_1, Dim_2, DataLength, Off_1, Off_2) != 0)
     dialog.fail(CannotFindHeader, InName);
 }
 
-void printUsage(const char *progfn) { std::printf("Usage: %s %s\n", progfn, kUsage); }
+void printUsage(const char *progfn) { std::printf("Usage: %s %s\n", progfn, kD2VUsage); }
 
 }  // namespace
 
@@ -185,7 +175,7 @@ void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InNa
              int *DataLength, int *Dim_1, int *Dim_2, int *Off_1, int *Off_2, int *pstatus) {
   *pstatus = Success;
   SetVexaError("dld2vexa", "user_io", nullptr);
-  trace("user_io BEGIN");
+  D2V_trace("user_io BEGIN");
   const char *slash = std::strrchr(argv[0], '/');
   const char *progfn = slash != nullptr ? slash + 1 : argv[0];
 
@@ -193,7 +183,7 @@ void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InNa
   dialog.setPrompt(pcb->Prompt.I != 0 ? pcb->Prompt.V != 0 : *parg_no + 2 > argc);
 
   if (argc <= 1) printUsage(progfn);
-  std::printf("\n   %s %s\n\n", progfn, kVersion);
+  std::printf("\n   %s %s\n\n", progfn, kD2VVersion);
 
   const auto *ext = static_cast<const IO_line *>(option_parameter_search("ext", pcb, pstatus));
   if (dialog.failed()) return;
@@ -278,5 +268,5 @@ void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InNa
   std::printf("dimension 2        : %d\n", *Dim_2);
   std::printf("i/p hm file        : %s\n", InHmName);
   std::printf("\n");
-  trace("user_io END");
+  D2V_trace("user_io END");
 }

@@ -13,6 +13,7 @@
 #include "GetDldFrame.h"
 #include "VexaError.h"
 #include "dld2vexa.h"
+#include "dld2vexa_internal.h"
 #include "kvxio.h"
 
 namespace {
@@ -20,19 +21,11 @@ namespace {
 constexpr int kChannels = 32;
 constexpr int kPrimaryChain = 1;
 
-void trace(const char *text) {
-  if (D2V_debug_level()) std::printf("%s\n", text);
-}
-
 // "HS32C01" ... for the counter (C), name (N), zero (Z) and factor (F) keys.
 std::string channelKey(char kind, int channel) {
   const int number = channel + 1;  // 1 to 32
   return std::string("HS32") + kind + static_cast<char>('0' + number / 10) +
          static_cast<char>('0' + number % 10);
-}
-
-bool versionAtLeast(const char *version, const char *least) {
-  return version != nullptr && std::strcmp(version, least) >= 0;
 }
 
 bool present(const char *text) { return text != nullptr && text[0] != '\0'; }
@@ -140,7 +133,7 @@ void writeHeader(ImageWriter &out, const FrameValues &f, const char *HmFile, int
   if (present(f.MachineInfo)) out.line("MachineInfo", text(f.MachineInfo));
   if (present(f.OpticsInfo)) out.line("OpticsInfo", text(f.OpticsInfo));
   if (present(f.StationInfo)) out.line("StationInfo", text(f.StationInfo));
-  if (versionAtLeast(f.HmDldVersion, "1.0")) {
+  if (DldVersionAtLeast("1.0")) {
     for (int n = 0; n < kChannels; ++n) {
       out.line(channelKey('N', n).c_str(), f.HmScalerName[n] != nullptr ? f.HmScalerName[n] : "");
       out.real(channelKey('Z', n).c_str(), f.HmScalerZero[n]);
@@ -151,7 +144,7 @@ void writeHeader(ImageWriter &out, const FrameValues &f, const char *HmFile, int
     out.integer("HSAnode", f.HmScalerAnode);
     out.integer("HSTime", f.HmScalerTime);
   }
-  if (versionAtLeast(f.HmDldVersion, "1.1")) {
+  if (DldVersionAtLeast("1.1")) {
     out.real("HS32Depth", f.HmScalerDepth);
     out.integer("HSI0S", f.HmScalerI0S);
     out.integer("HSI1S", f.HmScalerI1S);
@@ -174,7 +167,7 @@ void write_data_raw(int stream, const FrameValues &f, long ImNum, const char *Hm
                     int DataLength, int Dim_1, int Dim_2, int Off_1, int Off_2, float Dummy,
                     int *pErrorValue) {
   *pErrorValue = 0;
-  trace("write_data_raw BEGIN");
+  D2V_trace("write_data_raw BEGIN");
   if (D2V_debug_level() > 1) kvxio_debug(1);
 
   ImageWriter out(stream, ImNum, pErrorValue);
@@ -203,12 +196,12 @@ void write_data_raw(int stream, const FrameValues &f, long ImNum, const char *Hm
   out.data(dim, f.Start.data(), dataType);
   if (!out.ok()) return;
   *pErrorValue = 0;
-  trace("write_data_raw END");
+  D2V_trace("write_data_raw END");
 }
 
 void echoScalers(const FrameValues &f) {
   std::printf("DldVersion = %s\n", f.HmDldVersion != nullptr ? f.HmDldVersion : "");
-  const bool named = versionAtLeast(f.HmDldVersion, "1.0");
+  const bool named = DldVersionAtLeast("1.0");
   for (unsigned n = 1; n <= kChannels; ++n) {
     std::printf("%sC%2u = % g\n", "HS32", n, static_cast<double>(f.HmScaler[n - 1]));
     if (!named) continue;
@@ -258,13 +251,13 @@ void traceStart(const FrameValues &f) {
 }  // namespace
 
 int ImageNumberExists(int stream, long ImNum, int *pErrorValue) {
-  trace("ImageNumberExists BEGIN");
+  D2V_trace("ImageNumberExists BEGIN");
   long dim[3] = {2, 0, 0};
   size_t size = 0;
   int status = Success;
   const int found =
       kvx_read_data_dimension(stream, ImNum, kPrimaryChain, dim, &size, pErrorValue, &status);
-  trace("ImageNumberExists END");
+  D2V_trace("ImageNumberExists END");
   return found;
 }
 
@@ -276,8 +269,8 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   *pErrorValue = EndOfFileDetected;
   const std::string frameText = "frame " + std::to_string(In) + " to image " + std::to_string(Out);
   SetVexaError("dld2vexa", "Dld2Vexa", frameText.c_str());
-  trace("Dld2Vexa BEGIN");
-  trace("ReadDldScalars");
+  D2V_trace("Dld2Vexa BEGIN");
+  D2V_trace("ReadDldScalars");
 
   int result =
       ReadDldScalars(InFstream, &f.HmDldVersion, f.HmScaler, f.HmScalerName, f.HmScalerZero,
@@ -291,8 +284,8 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   if (verbose) echoScalers(f);
 
   traceStart(f);
-  const bool current = versionAtLeast(f.HmDldVersion, "2.0");
-  trace(current ? "  ReadDldData" : "  ReadDldDataV1");
+  const bool current = DldVersionAtLeast("2.0");
+  D2V_trace(current ? "  ReadDldData" : "  ReadDldDataV1");
   result =
       current ? ReadDldData(InHmstream, In, &f.Start) : ReadDldDataV1(InHmstream, In, &f.Start);
   if (result != 0) {
@@ -301,7 +294,7 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   }
 
   traceStart(f);
-  trace("  ReadDldExperiment");
+  D2V_trace("  ReadDldExperiment");
   result = ReadDldExperiment(InFstream, &f.Title, &f.ExperimentInfo, &f.Center_1, &f.Center_2,
                              &f.ICenter, &f.PixSize_1, &f.PixSize_2, &f.IPixSize, &f.WaveLength,
                              &f.IWaveLength, &f.SampleDistance, &f.ISampleDistance,
@@ -312,7 +305,7 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   }
   if (verbose) echoExperiment(f);
 
-  trace("  ReadDldInfo");
+  D2V_trace("  ReadDldInfo");
   result = ReadDldInfo(InFstream, &f.DetectorType, &f.MachineInfo, &f.OpticsInfo, &f.StationInfo,
                        &f.ProposalInfo);
   if (result != 0) {
@@ -337,5 +330,5 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
     SetVexaErrorMessage(message.c_str());
     return;
   }
-  trace("Dld2Vexa END");
+  D2V_trace("Dld2Vexa END");
 }

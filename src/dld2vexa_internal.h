@@ -1,0 +1,24 @@
+// What the converter's source files share: its usage and version texts, the
+// trace line and the owner of an input file stream.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+#include "dld2vexa.h"
+
+// Usage line (the positional arguments) and version text of the converter.
+inline constexpr const char *kD2VUsage =
+    "\n<i/p file> <dummy> <first> <last> <inc> <o/p file> <o/p first> <i/p hm>";
+inline constexpr const char *kD2VVersion = "V4.20 2008-12-05, Ardeny";
+
+// Prints a trace line while the converter's debug level is set.
+inline void D2V_trace(const char *step) {
+  if (D2V_debug_level()) std::printf("%s\n", step);
+}
+
+struct D2VFileCloser {
+  void operator()(FILE *file) const { std::fclose(file); }
+};
+// An input file opened by the converter, closed when it goes out of scope.
+using D2VInputFile = std::unique_ptr<FILE, D2VFileCloser>;

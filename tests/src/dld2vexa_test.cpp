@@ -405,37 +405,42 @@ TEST_F(ConverterTest, OverlongNamesAreRefused) {
   EXPECT_EQ(run.exit, 42) << run.out << run.err;
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(ConverterTest, ReportNamesTheFailingStep) {
   struct Case {
+    const char *name;
     std::vector<std::string> args;
     int exit;
     const char *report;
   };
   const Case cases[] = {
-      {{"gasdet001", "abc"},
+      {"dummy of letters",
+       {"gasdet001", "abc"},
        3,
        "\nMODULE   : dld2vexa\nROUTINE  : user_io\nabc\nStatus = 3 -- ScanError: Input "
        "conversion error\n"},
-      {{"missing", "="}, 25, "Status = 25 -- FileOpeningError\n"},
-      {{"-foo"}, 6, "-foo ... \nStatus = 6 -- NoOption: Unknown option\n"},
-      {{"-h"}, 40, "\nStatus = 40 -- StoppedAfterHelp\n"},
+      {"missing header file", {"missing", "="}, 25, "Status = 25 -- FileOpeningError\n"},
+      {"missing HM file",
+       {"gasdet001", "0", "1", "1", "1", "=", "=", "=", "=", "=", "nohm"},
+       25,
+       "ROUTINE  : main\n"},
+      {"output file that is not KVX",
+       {"gasdet001", "0", "1", "1", "1", "notes.txt"},
+       25,
+       "ROUTINE  : kvx_open_data_file\n"},
+      {"unknown option", {"-foo"}, 6, "-foo ... \nStatus = 6 -- NoOption: Unknown option\n"},
+      {"help", {"-h"}, 40, "\nStatus = 40 -- StoppedAfterHelp\n"},
   };
   writeDataSet(frames(1));
+  writeFile(dir_ / "notes.txt", "a text file, not images\n");
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.args[0]);
+    SCOPED_TRACE(c.name);
     const RunResult run = convert(c.args);
     EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
     EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
   }
+  EXPECT_EQ(readFile(dir_ / "notes.txt"), "a text file, not images\n")
+      << "a foreign output file is left as it was";
 }
-
-}  // namespace
-
-namespace {
 
 // Damaged inputs end the run with a status, never with a crash, a sanitizer
 // report or a hang; an existing output file keeps its bytes.

@@ -48,7 +48,6 @@ std::string errorName(int value) {
 }  // namespace
 
 int D2V_debug_level() { return D2V_debug; }
-void D2V_set_debug(int level) { D2V_debug = level; }
 
 int dld2vexa_main(int argc, char *argv[]) {
   // Started without any argument, not even its own name: behave as if

@@ -18,7 +18,6 @@ inline constexpr int kD2VTextSize = 256;
 // Trace level of the converter: 0 off, 1 traces and verbose echo, above 1
 // also the data file library's own traces.
 int D2V_debug_level();
-void D2V_set_debug(int level);
 
 // The converter's entry: runs the whole conversion and returns the exit
 // value (0, or the status of the first failure after it has been reported).

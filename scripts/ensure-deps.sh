@@ -4,7 +4,17 @@
 # with the exact line to run.
 set -euo pipefail
 
+# Build and unit tests.
 packages=(cmake g++ make libgtest-dev zlib1g-dev)
+# kvxinfo writes pictures with libpng.
+packages+=(libpng-dev)
+# Fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+packages+=(clang libclang-rt-14-dev)
+# Memory check of a whole conversion.
+packages+=(valgrind)
+# Debian package (dpkg-shlibdeps finds the run-time dependencies) and the
+# manual page check.
+packages+=(dpkg-dev man-db groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

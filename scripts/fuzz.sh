@@ -76,6 +76,8 @@ for name in "${targets[@]}"; do
 done
 if [ "$status" -ne 0 ]; then
   echo "fuzz: at least one target found a fault" >&2
-  grep -h -m1 -E '^==[0-9]+==ERROR|^SUMMARY|broken promise|runtime error' "$build"/*.log >&2 || true
+  for name in "${targets[@]}"; do
+    grep -h -m1 -E '^==[0-9]+== ?ERROR|broken promise|runtime error' "$build/$name.log" >&2 || true
+  done
 fi
 exit "$status"

@@ -79,10 +79,10 @@ int dld2vexa_main(int argc, char *argv[]) {
 
   D2V_trace("open header file");
   D2VInputFile InFstream(std::fopen(InName, "rb"));
-  if (!InFstream) return failStep(FileOpeningError, "main", InName);
+  if (!InFstream) return failStep(FileOpeningError, "main", openFailure(InName));
   D2V_trace("open histogramming memory file");
   D2VInputFile InHmstream(std::fopen(InHmName, "rb"));
-  if (!InHmstream) return failStep(FileOpeningError, "main", InHmName);
+  if (!InHmstream) return failStep(FileOpeningError, "main", openFailure(InHmName));
   D2V_trace("GetMaxDldNumber");
   if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0)
     return failStep(CannotFindHeader, "GetMaxDldNumber", InName);

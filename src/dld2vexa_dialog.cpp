@@ -152,7 +152,7 @@ void readHeaderDefaults(Dialog &dialog, const char *InName, int *InFirst, int *I
                         int *Dim_2, int *DataLength, int *Off_1, int *Off_2) {
   D2VInputFile header(std::fopen(InName, "rb"));
   if (!header) {
-    dialog.fail(FileOpeningError, InName);
+    dialog.fail(FileOpeningError, openFailure(InName).c_str());
     return;
   }
   D2V_trace("GetMaxDldNumber");

@@ -2,8 +2,11 @@
 // trace line and the owner of an input file stream.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "dld2vexa.h"
 
@@ -22,3 +25,9 @@ struct D2VFileCloser {
 };
 // An input file opened by the converter, closed when it goes out of scope.
 using D2VInputFile = std::unique_ptr<FILE, D2VFileCloser>;
+
+// The message for an input file that cannot be opened: its name and the
+// system's reason, taken right after the failed open.
+inline std::string openFailure(const char *name) {
+  return std::string(name) + ": " + std::strerror(errno);
+}

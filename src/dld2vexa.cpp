@@ -85,7 +85,7 @@ int dld2vexa_main(int argc, char *argv[]) {
   if (!InHmstream) return failStep(FileOpeningError, "main", openFailure(InHmName));
   D2V_trace("GetMaxDldNumber");
   if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0)
-    return failStep(CannotFindHeader, "GetMaxDldNumber", InName);
+    return failStep(CannotFindHeader, "GetMaxDldNumber", unreadableHeader(InName));
 
   // Image numbers are 32-bit: a run whose last image would leave that range
   // is refused before the output file is touched.

@@ -158,12 +158,12 @@ void readHeaderDefaults(Dialog &dialog, const char *InName, int *InFirst, int *I
   D2V_trace("GetMaxDldNumber");
   *InFirst = 1;
   if (GetMaxDldNumber(header.get(), InLast) != 0) {
-    dialog.fail(CannotFindHeader, InName);
+    dialog.fail(CannotFindHeader, unreadableHeader(InName).c_str());
     return;
   }
   D2V_trace("ReadDldType");
   if (ReadDldType(header.get(), Dim_1, Dim_2, DataLength, Off_1, Off_2) != 0)
-    dialog.fail(CannotFindHeader, InName);
+    dialog.fail(CannotFindHeader, unreadableHeader(InName).c_str());
 }
 
 void printUsage(const char *progfn) { std::printf("Usage: %s %s\n", progfn, kD2VUsage); }

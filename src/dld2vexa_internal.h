@@ -31,3 +31,9 @@ using D2VInputFile = std::unique_ptr<FILE, D2VFileCloser>;
 inline std::string openFailure(const char *name) {
   return std::string(name) + ": " + std::strerror(errno);
 }
+
+// The message for a header file whose frame count or geometry cannot be
+// read: the file ends before them.
+inline std::string unreadableHeader(const char *name) {
+  return std::string(name) + ": frame count or geometry cannot be read";
+}

@@ -78,10 +78,10 @@ int dld2vexa_main(int argc, char *argv[]) {
   if (status != Success) return fail(status);
 
   D2V_trace("open header file");
-  D2VInputFile InFstream(std::fopen(InName, "rb"));
+  D2VInputFile InFstream(openInput(InName));
   if (!InFstream) return failStep(FileOpeningError, "main", openFailure(InName));
   D2V_trace("open histogramming memory file");
-  D2VInputFile InHmstream(std::fopen(InHmName, "rb"));
+  D2VInputFile InHmstream(openInput(InHmName));
   if (!InHmstream) return failStep(FileOpeningError, "main", openFailure(InHmName));
   D2V_trace("GetMaxDldNumber");
   if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0)

@@ -150,7 +150,7 @@ bool join(Dialog &dialog, char *out, std::string_view head, std::string_view tai
 // Frame count and geometry of the header file, opened here for the purpose.
 void readHeaderDefaults(Dialog &dialog, const char *InName, int *InFirst, int *InLast, int *Dim_1,
                         int *Dim_2, int *DataLength, int *Off_1, int *Off_2) {
-  D2VInputFile header(std::fopen(InName, "rb"));
+  D2VInputFile header(openInput(InName));
   if (!header) {
     dialog.fail(FileOpeningError, openFailure(InName).c_str());
     return;

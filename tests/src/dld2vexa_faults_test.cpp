@@ -283,6 +283,33 @@ TEST_F(ConverterFaultTest, MissingPermissionsAreReportedAndChangeNothing) {
   }
 }
 
+TEST_F(ConverterFaultTest, DirectoryAsInputFileIsRefused) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    const char *report;
+  };
+  const Case cases[] = {
+      {"header file", {"input.dir", "="}, "ROUTINE  : user_io\n%DIR%/input.dir: Is a directory\n"},
+      {"HM file",
+       {"gasdet001", "0", "1", "1", "1", "out.kvx", "=", "=", "=", "=", "input.dir"},
+       "ROUTINE  : main\n%DIR%/input.dir: Is a directory\n"},
+  };
+  makeDataSet(1);
+  fs::create_directory(dir_ / "input.dir");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {bin_};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult run = runProgram(dir_, args, {});
+    EXPECT_EQ(run.exit, 25) << run.out << run.err;
+    std::string report = c.report;
+    report.replace(report.find("%DIR%"), 5, dir_.string());
+    EXPECT_NE(run.err.find(report), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out.kvx")) << "no output file is made";
+  }
+}
+
 TEST_F(ConverterFaultTest, ShortHmFileEndsTheRunAfterTheWholeFrames) {
   struct Case {
     const char *name;

@@ -150,14 +150,13 @@ class ConverterFaultTest : public ::testing::Test {
   }
 
   // A data set of `frames` frames of 64 x 64 pixels as gasdet001 and
-  // gasdet001hm, plus any further dldgen options.
-  void makeDataSet(int frames, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {
-        DLDGEN_BIN_PATH,       "--header", "gasdet001", "--hm", "gasdet001hm",
-        "--columns",           "64",       "--rows",    "64",   "--frames",
-        std::to_string(frames)};
-    args.insert(args.end(), more.begin(), more.end());
-    const RunResult made = runProgram(dir_, args, {});
+  // gasdet001hm.
+  void makeDataSet(int frames) {
+    const RunResult made =
+        runProgram(dir_,
+                   {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm", "gasdet001hm", "--columns",
+                    "64", "--rows", "64", "--frames", std::to_string(frames)},
+                   {});
     ASSERT_EQ(made.exit, 0) << made.err;
   }
 

@@ -121,7 +121,7 @@ KvxinfoImage doubles(const std::vector<double> &values) {
   image.height = 1;
   image.type = DoubleIEEE64;
   image.data.resize(values.size() * sizeof(double));
-  std::memcpy(image.data.data(), values.data(), image.data.size());
+  if (!values.empty()) std::memcpy(image.data.data(), values.data(), image.data.size());
   return image;
 }
 

@@ -7,9 +7,9 @@
 // out-parameters `pErrorValue` (ErrorValues) and `pstatus` (Success or
 // ExternalErrorReport), returns 1 on success and 0 on failure, and throws
 // nothing of its own (an exception of a visitor passes through).  Results
-// are copies owned by the caller; the library keeps no
-// header in memory on their account, so a file of many blocks can be walked
-// with constant memory.  The calls read what is on disk: values written in
+// are copies owned by the caller; the library keeps no header in memory on
+// their account, so a file of many blocks can be walked with constant
+// memory.  The calls read what is on disk: values written in
 // this session but not yet written out are not seen.
 #pragma once
 

@@ -494,10 +494,31 @@ TEST_F(ConverterFaultTest, ForeignOrDamagedOutputFileIsLeftAlone) {
     EXPECT_NE(run.err.find("Status = 25 -- FileOpeningError"), std::string::npos) << run.err;
     EXPECT_EQ(readFile(dir_ / "out.kvx"), c.bytes) << "the whole file is unchanged";
   }
+}
+
+TEST_F(ConverterFaultTest, OutputFileThatCannotBeMadeIsReported) {
+  struct Case {
+    const char *name;
+    const char *output;
+    int exit;
+    const char *report;
+  };
+  const Case cases[] = {
+      {"a directory", "dir.kvx", 25, "dir.kvx: CouldNotOpenFile\n"},
+      {"in a directory that does not exist", "missing/out.kvx", 42,
+       "ROUTINE  : user_io\nmissing/out.kvx\nStatus = 42 -- FileNameError\n"},
+      {"a symbolic link to nowhere", "dangling.kvx", 25, "dangling.kvx: CouldNotOpenFile\n"},
+  };
+  makeDataSet(1);
   fs::create_directory(dir_ / "dir.kvx");
-  const RunResult run = convert(3, 3, 3, "dir.kvx");
-  EXPECT_EQ(run.exit, 25) << "a directory as output file";
-  EXPECT_NE(run.err.find("dir.kvx: CouldNotOpenFile"), std::string::npos) << run.err;
+  fs::create_symlink(dir_ / "target.kvx", dir_ / "dangling.kvx");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult run = convert(1, 1, 1, c.output);
+    EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+    EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "target.kvx")) << "a new file is never made through a link";
 }
 
 }  // namespace

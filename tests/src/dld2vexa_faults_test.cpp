@@ -150,12 +150,12 @@ class ConverterFaultTest : public ::testing::Test {
   }
 
   // A data set of `frames` frames of 64 x 64 pixels as gasdet001 and
-  // gasdet001hm.
-  void makeDataSet(int frames) {
+  // gasdet001hm, with a header of `version`.
+  void makeDataSet(int frames, const char *version = "2.2") {
     const RunResult made =
         runProgram(dir_,
                    {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm", "gasdet001hm", "--columns",
-                    "64", "--rows", "64", "--frames", std::to_string(frames)},
+                    "64", "--rows", "64", "--frames", std::to_string(frames), "--version", version},
                    {});
     ASSERT_EQ(made.exit, 0) << made.err;
   }
@@ -312,29 +312,32 @@ TEST_F(ConverterFaultTest, DirectoryAsInputFileIsRefused) {
 TEST_F(ConverterFaultTest, ShortHmFileEndsTheRunAfterTheWholeFrames) {
   struct Case {
     const char *name;
-    long hmBytes;     // what is left of the HM file of three frames
-    int wholeFrames;  // frames that the file still holds
+    const char *version;  // before 2.0 the frames follow a leading block of 512 bytes
+    long hmBytes;         // what is left of the HM file of three frames
+    int wholeFrames;      // frames that the file still holds
   };
   const Case cases[] = {
-      {"empty", 0, 0},
-      {"inside the first frame", kFrameBytes / 2, 0},
-      {"at a frame boundary", kFrameBytes, 1},
-      {"inside the third frame", 2 * kFrameBytes + 1, 2},
+      {"empty", "2.2", 0, 0},
+      {"inside the first frame", "2.2", kFrameBytes / 2, 0},
+      {"at a frame boundary", "2.2", kFrameBytes, 1},
+      {"inside the third frame", "2.2", 2 * kFrameBytes + 1, 2},
+      {"inside the leading block", "1.1", 100, 0},
+      {"at the end of the leading block", "1.1", 512, 0},
+      {"behind the leading block, at a frame boundary", "1.1", 512 + kFrameBytes, 1},
   };
-  makeDataSet(3);
-  const std::string hm = readFile(dir_ / "gasdet001hm");
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    writeFile(dir_ / "gasdet001hm", hm);
+    makeDataSet(3, c.version);
+    const std::string hm = readFile(dir_ / "gasdet001hm");
     fs::remove(dir_ / "out.kvx");
     const std::string before = existingOutput("out.kvx", 1);
     writeFile(dir_ / "gasdet001hm", hm.substr(0, c.hmBytes));
     const RunResult run = convert(1, 3, 11, "out.kvx");
     EXPECT_EQ(run.exit, 255) << run.out << run.err;
-    const std::string failed =
-        "frame " + std::to_string(c.wholeFrames + 1) + " to image " +
-        std::to_string(c.wholeFrames + 11) +
-        ": ReadDldData result 5, the HM file ends before the end of the frame\n";
+    const std::string reader = c.version < std::string("2.0") ? "ReadDldDataV1" : "ReadDldData";
+    const std::string failed = "frame " + std::to_string(c.wholeFrames + 1) + " to image " +
+                               std::to_string(c.wholeFrames + 11) + ": " + reader +
+                               " result 5, the HM file ends before the end of the frame\n";
     EXPECT_NE(run.err.find(failed), std::string::npos) << run.err;
     const std::string after = readFile(dir_ / "out.kvx");
     expectBlocksKept(before, after);

@@ -256,9 +256,10 @@ TEST_F(ConverterFaultTest, MissingPermissionsAreReportedAndChangeNothing) {
   };
   makeDataSet(3);
   fs::create_directory(dir_ / "locked");
-  fs::permissions(dir_ / "locked", fs::perms::owner_all | fs::perms::group_read |
-                                       fs::perms::group_exec | fs::perms::others_read |
-                                       fs::perms::others_exec);
+  // Mode 0555: nobody, the owner included, may create files in it.
+  fs::permissions(dir_ / "locked", fs::perms::owner_read | fs::perms::owner_exec |
+                                       fs::perms::group_read | fs::perms::group_exec |
+                                       fs::perms::others_read | fs::perms::others_exec);
   RunOptions unprivileged;
   unprivileged.unprivileged = true;
   for (const Case &c : cases) {

@@ -34,12 +34,14 @@ fi
 run_target() {
   local name="$1"
   local work="$root/$build/corpus/$name" artifacts="$root/$build/artifacts/$name"
-  rm -rf "$work" "$artifacts"
-  mkdir -p "$work" "$artifacts"
+  local scratch="$root/$build/tmp/$name"
+  rm -rf "$work" "$artifacts" "$scratch"
+  mkdir -p "$work" "$artifacts" "$scratch"
   cp -R "$root/fuzz/corpus/$name/." "$work/"
   local rc=0 dict=()
   [ -f "$root/fuzz/dict/$name.dict" ] && dict=(-dict="$root/fuzz/dict/$name.dict")
-  "$root/$build/fuzz/${name}_fuzz" "$work" "${dict[@]}" \
+  # A target that crashes cannot remove its scratch files: keep them in the build tree.
+  TMPDIR="$scratch" "$root/$build/fuzz/${name}_fuzz" "$work" "${dict[@]}" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" >"$root/$build/$name.log" 2>&1 || rc=$?
   echo "$rc" >"$root/$build/$name.rc"

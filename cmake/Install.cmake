@@ -41,7 +41,7 @@ target_sources(vexapack PUBLIC FILE_SET HEADERS
         ${PROJECT_SOURCE_DIR}/vexapack/VexaParameter.h
         ${PROJECT_SOURCE_DIR}/vexapack/GetDldFrame.h)
 
-install(TARGETS dld2vexa RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS dld2vexa kvxinfo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(TARGETS vexabase kvxpack vexapack
   EXPORT dld2vexaTargets
@@ -67,7 +67,7 @@ install(FILES ${PROJECT_BINARY_DIR}/dld2vexaConfig.cmake
 # Manual pages, compressed as Debian installs them (-n: no name or time
 # stamp, so the same page always gives the same bytes).
 find_program(GZIP_EXECUTABLE gzip REQUIRED)
-set(DLD2VEXA_MAN_PAGES ${PROJECT_SOURCE_DIR}/man/dld2vexa.1)
+set(DLD2VEXA_MAN_PAGES ${PROJECT_SOURCE_DIR}/man/dld2vexa.1 ${PROJECT_SOURCE_DIR}/man/kvxinfo.1)
 set(compressed_pages)
 foreach(page IN LISTS DLD2VEXA_MAN_PAGES)
   get_filename_component(name ${page} NAME)

@@ -26,3 +26,15 @@ const char *cmpr_version();
 
 // Switches the trace output of cmpr_deflate (0 off).
 void cmpr_debug(int level);
+
+// Inflates the gzip (GzipCompression) or zlib (ZCompression) stream at the
+// start of `inp` into `out`, which holds `outlen` bytes; bytes after the end
+// of the stream (the padding of a binary section) are ignored.  Never
+// writes more than `outlen` bytes, whatever the stream claims.  Returns 0
+// when the whole stream was inflated, -1 on failure, with `perrval`: -1 the
+// stream holds more than `outlen` bytes (or the method is unknown), -3 the
+// stream is damaged or ends early, -4 out of memory.  `pconverted` receives
+// the number of bytes written (also on failure).  Both may be null.  Prints
+// nothing: the caller knows what the data were.
+[[nodiscard]] int cmpr_inflate(void *out, size_t outlen, const void *inp, size_t inplen,
+                               int cmpr_method, size_t *pconverted, int *perrval);

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Builds dld2vexa and the DLD data set writer, writes the bundled sample data
-# set (20 frames of 256 x 256 pixels of 4 bytes) into demo/ and converts it.
+# set (20 frames of 256 x 256 pixels of 4 bytes) into demo/, converts it,
+# lists the output with kvxinfo and writes a picture of its first frame to
+# docs/first-frame.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/ensure-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j"${JOBS:-2}" --target dld2vexa dldgen >/dev/null
+cmake --build build/release -j"${JOBS:-2}" --target dld2vexa dldgen kvxinfo >/dev/null
 bin=$PWD/build/release/src/dld2vexa
 gen=$PWD/build/release/tools/dldgen
+info=$PWD/build/release/kvxinfo/kvxinfo
+docs=$PWD/docs
 
 rm -rf demo && mkdir demo && cd demo
 "$gen" --header gasdet001 --hm gasdet001hm --version 2.2 --channels 1:4 \
@@ -20,3 +24,11 @@ echo "\$ dld2vexa gasdet001 ="
 echo
 echo "First lines of the first image's header in demo/gasdet001.kvx:"
 head -c 8192 gasdet001.kvx | tr -d '\r' | grep -v '^ *$' | head -24
+echo
+echo "\$ kvxinfo gasdet001.kvx"
+"$info" gasdet001.kvx
+echo
+echo "\$ kvxinfo --png ../docs/first-frame.png gasdet001.kvx 1"
+mkdir -p "$docs"
+"$info" --png "$docs/first-frame.png" gasdet001.kvx 1
+echo "Picture of image 1: docs/first-frame.png"

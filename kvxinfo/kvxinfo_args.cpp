@@ -1,0 +1,100 @@
+// The command line of kvxinfo.
+#include "kvxinfo_args.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+// A decimal integer, possibly negative, within the range of long.
+bool read_integer(const std::string &word, long &value) {
+  if (word.empty()) return false;
+  char *end = nullptr;
+  errno = 0;
+  value = std::strtol(word.c_str(), &end, 10);
+  return errno == 0 && end != nullptr && *end == '\0' && word.find_first_of(" \t+") != 0;
+}
+
+bool is_option(const std::string &word) {
+  long number = 0;
+  return word.size() > 1 && word[0] == '-' && !read_integer(word, number);
+}
+
+}  // namespace
+
+const char *kvxinfo_usage() {
+  return "Usage: kvxinfo FILE\n"
+         "       kvxinfo -k FILE IMAGE\n"
+         "       kvxinfo --png OUT.png [--log] FILE IMAGE\n"
+         "       kvxinfo -h\n"
+         "\n"
+         "Shows what a KVX image file holds.\n"
+         "\n"
+         "  FILE            list the image blocks, one line each: image number, chain,\n"
+         "                  dimensions, data type, byte order, compression, header\n"
+         "                  position, header size and binary size; then the total\n"
+         "  -k              print the header of image IMAGE: one \"key = value\" line\n"
+         "                  per key in file order, continued values joined\n"
+         "  --png OUT.png   write image IMAGE as an 8-bit grey-scale PNG, scaled from\n"
+         "                  its smallest value (black) to its largest (white); pixels\n"
+         "                  equal to the header's Dummy value are black\n"
+         "  --log           with --png: scale logarithmically\n"
+         "  -h, --help      print this text\n"
+         "\n"
+         "IMAGE is an image number of the primary data chain, as listed.\n"
+         "\n"
+         "Exit status: 0 success; 1 a file cannot be read or written, is not a KVX\n"
+         "file, or has no such image, or the image cannot be shown; 2 wrong arguments.\n";
+}
+
+bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args,
+                        std::string &what) {
+  args = KvxinfoArgs{};
+  bool header = false, png = false, options_end = false;
+  std::vector<std::string> operands;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string &word = words[i];
+    if (options_end || !is_option(word)) {
+      operands.push_back(word);
+    } else if (word == "--") {
+      options_end = true;
+    } else if (word == "-h" || word == "--help") {
+      args.action = KvxinfoAction::Help;
+      return true;
+    } else if (word == "-k") {
+      header = true;
+    } else if (word == "--log") {
+      args.log = true;
+    } else if (word == "--png") {
+      if (i + 1 == words.size()) {
+        what = "--png needs the name of the PNG file";
+        return false;
+      }
+      png = true;
+      args.png = words[++i];
+    } else {
+      what = "unknown option " + word;
+      return false;
+    }
+  }
+  if (header && png) {
+    what = "-k and --png cannot be used together";
+    return false;
+  }
+  if (args.log && !png) {
+    what = "--log goes with --png";
+    return false;
+  }
+  args.action = header ? KvxinfoAction::Header : png ? KvxinfoAction::Png : KvxinfoAction::List;
+  const size_t wanted = args.action == KvxinfoAction::List ? 1 : 2;
+  if (operands.size() != wanted) {
+    what = wanted == 1 ? "give one FILE" : "give FILE and IMAGE";
+    return false;
+  }
+  args.file = operands[0];
+  if (wanted == 2 && !read_integer(operands[1], args.image)) {
+    what = "IMAGE \"" + operands[1] + "\" is not an image number";
+    return false;
+  }
+  return true;
+}

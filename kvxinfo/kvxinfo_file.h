@@ -1,0 +1,31 @@
+// A KVX file opened for reading, closed with the object.
+#pragma once
+
+#include <string>
+
+#include "kvxinfo_problem.h"
+#include "kvxio_inspect.h"
+
+class KvxinfoFile {
+ public:
+  KvxinfoFile() = default;
+  ~KvxinfoFile();
+  KvxinfoFile(const KvxinfoFile &) = delete;
+  KvxinfoFile &operator=(const KvxinfoFile &) = delete;
+
+  // Opens `name` read only.  Fails for a file that cannot be opened, a
+  // directory, a file that is not a KVX file (other data sets the library
+  // reads are refused too) and one whose first header cannot be read.
+  [[nodiscard]] bool open(const std::string &name, KvxinfoProblem &problem);
+
+  // The stream number of the open file.
+  int stream() const { return stream_; }
+  const std::string &name() const { return name_; }
+
+  // The block of image `image` in chain 1; "no image <n>" when absent.
+  [[nodiscard]] bool find_image(long image, KvxBlockInfo &block, KvxinfoProblem &problem) const;
+
+ private:
+  int stream_ = -1;
+  std::string name_;
+};

@@ -1,0 +1,111 @@
+// The listing of a KVX file.
+#include "kvxinfo_list.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "kvxinfo_text.h"
+#include "kvxio.h"
+
+namespace {
+
+constexpr size_t Columns = 9;
+using Row = std::array<std::string, Columns>;
+
+constexpr Row Titles = {"Image",       "Chain",     "Dimensions", "DataType",  "ByteOrder",
+                        "Compression", "HeaderPos", "HeaderSize", "BinarySize"};
+// The columns from HeaderPos on are numbers, right aligned.
+constexpr size_t FirstNumberColumn = 6;
+
+std::string value_or_dash(const KvxBlockHeader &header, const char *key) {
+  const std::string *value = kvx_header_value(header, key);
+  return value != nullptr ? kvxinfo_printable(*value) : std::string("-");
+}
+
+// "Dim_1" x "Dim_2" x ... as the header gives them.
+std::string dimensions(const KvxBlockHeader &header) {
+  std::string text;
+  for (int n = 1;; ++n) {
+    const std::string key = "Dim_" + std::to_string(n);
+    const std::string *size = kvx_header_value(header, key.c_str());
+    if (size == nullptr) break;
+    text += (n > 1 ? "x" : "") + kvxinfo_printable(*size);
+  }
+  return text.empty() ? "-" : text;
+}
+
+Row row_of(const KvxBlockInfo &block, const KvxBlockHeader *header) {
+  Row row;
+  row[0] = kvxinfo_printable(block.BlockKey);
+  row[1] = kvxinfo_printable(block.ChainKey);
+  if (header != nullptr) {
+    row[2] = dimensions(*header);
+    row[3] = value_or_dash(*header, "DataType");
+    row[4] = value_or_dash(*header, "ByteOrder");
+    row[5] = value_or_dash(*header, "Compression");
+  } else {
+    row[2] = row[3] = row[4] = row[5] = "?";
+  }
+  row[6] = std::to_string(block.HeaderPos);
+  row[7] = std::to_string(block.HeaderSize);
+  row[8] = std::to_string(block.BinarySize);
+  return row;
+}
+
+void print_rows(const std::vector<Row> &rows, std::FILE *out) {
+  std::array<size_t, Columns> width{};
+  for (const Row &row : rows)
+    for (size_t c = 0; c < Columns; ++c) width[c] = std::max(width[c], row[c].size());
+  for (const Row &row : rows) {
+    std::string line;
+    for (size_t c = 0; c < Columns; ++c) {
+      const std::string pad(width[c] - row[c].size(), ' ');
+      if (c > 0) line += "  ";
+      line += c >= FirstNumberColumn ? pad + row[c] : row[c] + (c + 1 < Columns ? pad : "");
+    }
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+}
+
+uint64_t file_size(const std::string &name) {
+  struct stat info {};
+  return stat(name.c_str(), &info) == 0 && info.st_size > 0 ? static_cast<uint64_t>(info.st_size)
+                                                            : 0;
+}
+
+}  // namespace
+
+bool kvxinfo_list(const KvxinfoFile &file, std::FILE *out, std::vector<KvxinfoProblem> &problems) {
+  std::vector<KvxBlockInfo> blocks;
+  int error = RoutineSucceeded;
+  if (!kvx_read_block_list(file.stream(), blocks, &error, nullptr)) {
+    problems.push_back(
+        {file.name(), "blocks cannot be listed (" + kvxinfo_error_name(error) + ")"});
+    return false;
+  }
+  std::vector<Row> rows{Titles};
+  uint64_t bytes = 0, end = 0;
+  for (const KvxBlockInfo &block : blocks) {
+    KvxBlockHeader header;
+    const bool read = kvx_read_block_header(file.stream(), block, header, &error, nullptr);
+    if (!read)
+      problems.push_back({file.name(), "image " + kvxinfo_printable(block.BlockKey) +
+                                           ": header cannot be read (" + kvxinfo_error_name(error) +
+                                           ")"});
+    rows.push_back(row_of(block, read ? &header : nullptr));
+    bytes += block.HeaderSize + block.BinarySize;
+    end = std::max(end, block.HeaderPos + block.HeaderSize + block.BinarySize);
+  }
+  print_rows(rows, out);
+  std::fprintf(out, "total: %zu block%s, %llu bytes\n", blocks.size(),
+               blocks.size() == 1 ? "" : "s", static_cast<unsigned long long>(bytes));
+  // The scan stops at a damaged block; what lies behind it is not listed.
+  if (const uint64_t size = file_size(file.name()); !blocks.empty() && end < size)
+    problems.push_back({file.name(), "the " + std::to_string(size - end) + " bytes from position " +
+                                         std::to_string(end) +
+                                         " on cannot be read as blocks; they are not listed"});
+  return problems.empty();
+}

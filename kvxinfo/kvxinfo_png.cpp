@@ -1,0 +1,108 @@
+// Grey levels of an image and their PNG file.
+#include "kvxinfo_png.h"
+
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr unsigned char Black = 0;
+constexpr unsigned char White = 255;
+constexpr unsigned char FlatGrey = 128;
+
+struct Range {
+  double min = std::numeric_limits<double>::infinity();
+  double max = -std::numeric_limits<double>::infinity();
+  bool empty() const { return min > max; }
+};
+
+Range range_of(const KvxinfoImage &image) {
+  Range range;
+  for (size_t i = 0; i < image.pixels(); ++i) {
+    const double v = image.value(i);
+    if (image.is_dummy(v)) continue;
+    range.min = std::min(range.min, v);
+    range.max = std::max(range.max, v);
+  }
+  return range;
+}
+
+// The permissions a new file gets from the process's umask.
+mode_t new_file_mode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// Writes the PNG into the open temporary file.
+bool write_stream(std::FILE *f, size_t width, size_t height, const std::vector<unsigned char> &grey,
+                  std::string &what) {
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  png.width = static_cast<png_uint_32>(width);
+  png.height = static_cast<png_uint_32>(height);
+  png.format = PNG_FORMAT_GRAY;
+  const bool written =
+      png_image_write_to_stdio(&png, f, 0, grey.data(), static_cast<png_int_32>(width), nullptr);
+  if (!written) what = png.message;
+  png_image_free(&png);
+  return written;
+}
+
+}  // namespace
+
+std::vector<unsigned char> kvxinfo_grey_levels(const KvxinfoImage &image, KvxinfoScale scale) {
+  const Range range = range_of(image);
+  const double span = range.max - range.min;
+  const double log_span = std::log1p(span);
+  std::vector<unsigned char> grey(image.pixels(), Black);
+  for (size_t i = 0; i < grey.size(); ++i) {
+    const double v = image.value(i);
+    if (image.is_dummy(v)) continue;
+    if (!(span > 0.0) || !std::isfinite(span)) {
+      grey[i] = FlatGrey;
+      continue;
+    }
+    const double share =
+        scale == KvxinfoScale::Log ? std::log1p(v - range.min) / log_span : (v - range.min) / span;
+    grey[i] = static_cast<unsigned char>(std::lround(std::clamp(share, 0.0, 1.0) * White));
+  }
+  return grey;
+}
+
+bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
+                       const std::vector<unsigned char> &grey, KvxinfoProblem &problem) {
+  problem.file = out;
+  std::string temporary = out + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    problem.what = std::string("cannot be written: ") + std::strerror(errno);
+    return false;
+  }
+  std::string what;
+  std::FILE *f = fdopen(fd, "wb");
+  bool done = f != nullptr && fchmod(fd, new_file_mode()) == 0 &&
+              write_stream(f, width, height, grey, what) && std::fflush(f) == 0 && fsync(fd) == 0;
+  if (what.empty() && !done) what = std::strerror(errno);
+  if (f != nullptr ? std::fclose(f) != 0 : close(fd) != 0) {
+    if (done) what = std::strerror(errno);
+    done = false;
+  }
+  if (done && std::rename(temporary.c_str(), out.c_str()) != 0) {
+    what = std::strerror(errno);
+    done = false;
+  }
+  if (!done) {
+    std::remove(temporary.c_str());
+    problem.what = "cannot be written: " + what;
+  }
+  return done;
+}

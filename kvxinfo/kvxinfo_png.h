@@ -1,0 +1,26 @@
+// An image as an 8-bit grey-scale PNG.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "kvxinfo_image.h"
+#include "kvxinfo_problem.h"
+
+enum class KvxinfoScale { Linear, Log };
+
+// Grey levels of the pixels, row by row.  The smallest pixel that is not a
+// dummy is black (0), the largest white (255); in between linearly, or with
+// Log by log(1 + value - minimum), which spreads the low values.  Dummy
+// pixels (and pixels that are not finite numbers) are black and take no
+// part in the minimum and maximum.  An image whose pixels all have one value
+// is mid-grey (128).
+std::vector<unsigned char> kvxinfo_grey_levels(const KvxinfoImage &image, KvxinfoScale scale);
+
+// Writes grey levels of `width` x `height` pixels as a PNG file `out`.  The
+// picture is written to a temporary file next to `out` and renamed to it
+// when complete, so a failure leaves no partial file and an existing `out`
+// unchanged.
+[[nodiscard]] bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
+                                     const std::vector<unsigned char> &grey,
+                                     KvxinfoProblem &problem);

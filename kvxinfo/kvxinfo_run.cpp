@@ -1,0 +1,62 @@
+// kvxinfo as a whole.
+#include "kvxinfo_run.h"
+
+#include "kvxinfo_args.h"
+#include "kvxinfo_file.h"
+#include "kvxinfo_header.h"
+#include "kvxinfo_image.h"
+#include "kvxinfo_list.h"
+#include "kvxinfo_png.h"
+#include "kvxinfo_text.h"
+
+namespace {
+
+int fail(const KvxinfoProblem &problem, std::FILE *err) {
+  std::fprintf(err, "kvxinfo: %s: %s\n", kvxinfo_printable(problem.file).c_str(),
+               problem.what.c_str());
+  return KvxinfoFailed;
+}
+
+int list(const KvxinfoFile &file, std::FILE *out, std::FILE *err) {
+  std::vector<KvxinfoProblem> problems;
+  if (kvxinfo_list(file, out, problems)) return KvxinfoOk;
+  std::fflush(out);
+  for (const KvxinfoProblem &problem : problems) fail(problem, err);
+  return KvxinfoFailed;
+}
+
+int picture(const KvxinfoFile &file, const KvxinfoArgs &args, std::FILE *err) {
+  KvxinfoProblem problem;
+  KvxinfoImage image;
+  if (!kvxinfo_read_image(file, args.image, image, problem)) return fail(problem, err);
+  const auto grey = kvxinfo_grey_levels(image, args.log ? KvxinfoScale::Log : KvxinfoScale::Linear);
+  if (!kvxinfo_write_png(args.png, image.width, image.height, grey, problem))
+    return fail(problem, err);
+  return KvxinfoOk;
+}
+
+}  // namespace
+
+int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE *err) {
+  KvxinfoArgs args;
+  std::string what;
+  if (!kvxinfo_parse_args(words, args, what)) {
+    std::fprintf(err, "kvxinfo: %s\n%s", kvxinfo_printable(what).c_str(), kvxinfo_usage());
+    return KvxinfoUsage;
+  }
+  if (args.action == KvxinfoAction::Help) {
+    std::fputs(kvxinfo_usage(), out);
+    return KvxinfoOk;
+  }
+  KvxinfoFile file;
+  KvxinfoProblem problem;
+  if (!file.open(args.file, problem)) return fail(problem, err);
+  switch (args.action) {
+    case KvxinfoAction::Header:
+      return kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err);
+    case KvxinfoAction::Png:
+      return picture(file, args, err);
+    default:
+      return list(file, out, err);
+  }
+}

@@ -1,0 +1,223 @@
+// Looking into an open KVX file: blocks in file order, headers in file
+// order, raw binary data.
+#include "kvxio_inspect.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <set>
+
+#include "kvxio_scan.h"
+
+namespace {
+
+using namespace kvxio;
+
+// Runs `work` (which returns an error value) and turns a failed allocation
+// into CouldNotMallocMemory.
+template <typename Work>
+int guarded(Work work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc &) {
+    return CouldNotMallocMemory;
+  }
+}
+
+int report(int error, int *pErrorValue, int *pstatus) {
+  set_result(pErrorValue, pstatus, error);
+  return error == RoutineSucceeded ? 1 : 0;
+}
+
+bool is_data_block_on_disk(const Data_Block &block) {
+  return block.Flags.DiskBlockUsed && block.Chain != nullptr &&
+         block.Chain->ChainKey != GeneralChainKey;
+}
+
+KvxBlockInfo info_of(const Data_Block &block) {
+  KvxBlockInfo info;
+  info.ChainKey = block.Chain->ChainKey;
+  info.BlockKey = block.BlockKey;
+  info.HeaderPos = block.TextPos;
+  info.HeaderSize = block.TextLen;
+  info.BinaryPos = block.BinaryPos;
+  info.BinarySize = block.BinaryLen;
+  info.BinaryFileName = block.BinaryFileName;
+  info.BinaryFilePos = block.BinaryFilePos;
+  info.BinaryFileLen = block.BinaryFileLen;
+  return info;
+}
+
+// The in-memory block that `info` names, or null with CouldNotFindHeader.
+Data_Block *block_of(Data_File &file, const KvxBlockInfo &info, int &error) {
+  Data_Chain *chain = search_chain(file, info.ChainKey);
+  Data_Block *block = chain != nullptr ? search_block(*chain, info.BlockKey) : nullptr;
+  if (block == nullptr || !is_data_block_on_disk(*block)) {
+    error = CouldNotFindHeader;
+    return nullptr;
+  }
+  return block;
+}
+
+// A symbol list in file order; symbols without a file position keep their
+// list order.
+std::vector<Symbol_Element *> in_file_order(Data_Block &block) {
+  std::vector<Symbol_Element *> symbols;
+  for (Symbol_Element &symbol : block.SymbolList) symbols.push_back(&symbol);
+  std::stable_sort(
+      symbols.begin(), symbols.end(),
+      [](const Symbol_Element *a, const Symbol_Element *b) { return a->KeyPos < b->KeyPos; });
+  return symbols;
+}
+
+// The entries of a block in file order, each base key with the pieces of
+// its continuation keys joined (as search_general joins them: "~1", "~2",
+// ... up to the first one missing).  `format_keys` false leaves out the
+// "KVX_" keys.
+std::vector<KvxHeaderEntry> entries_of(Data_Block &block, bool format_keys) {
+  std::set<const Symbol_Element *> joined;
+  for (Symbol_Element &symbol : block.SymbolList) {
+    if (continuation_depth(symbol.Key) != 0) continue;
+    for (long n = 1;; ++n) {
+      const Symbol_Element *piece = search_symbol(block, symbol.Key + "~" + std::to_string(n));
+      if (piece == nullptr) break;
+      joined.insert(piece);
+    }
+  }
+  std::vector<KvxHeaderEntry> entries;
+  for (Symbol_Element *symbol : in_file_order(block)) {
+    if (joined.count(symbol) != 0 || (!format_keys && is_format_key(symbol->Key))) continue;
+    const std::string value = continuation_depth(symbol->Key) == 0
+                                  ? *search_general(block, symbol->Key)
+                                  : decode_value(symbol->Value);
+    entries.push_back({symbol->Key, value});
+  }
+  return entries;
+}
+
+// Reads the header of a block that lies in the file into `scratch`, without
+// keeping it in the block.
+bool read_header_copy(Data_File &file, const Data_Block &block, Data_Block &scratch) {
+  std::FILE *f = file.Channel.get();
+  if (f == nullptr || fseeko(f, static_cast<off_t>(block.TextPos), SEEK_SET) != 0) return false;
+  return check_start(f) == 0 && get_symbol_list(f, scratch, true) == 0;
+}
+
+int read_block_header(int stream, const KvxBlockInfo &info, KvxBlockHeader &header) {
+  int error = RoutineSucceeded;
+  Data_File *file = used_file(stream, error);
+  if (file == nullptr) return error;
+  Data_Block *block = block_of(*file, info, error);
+  if (block == nullptr) return error;
+  header = KvxBlockHeader{};
+  if (block->Flags.HeaderExternal) {
+    Data_Block scratch;
+    scratch.BlockKey = block->BlockKey;
+    if (!read_header_copy(*file, *block, scratch)) return ReadDataError;
+    header.Entries = entries_of(scratch, true);
+  } else {
+    header.Entries = entries_of(*block, true);
+  }
+  if (file->GeneralBlock != nullptr && !file->GeneralBlock->Flags.HeaderExternal)
+    header.Defaults = entries_of(*file->GeneralBlock, false);
+  return RoutineSucceeded;
+}
+
+// Bytes of data that the block holds from its data position on.
+uint64_t data_available(const Data_Block &block, std::FILE *external) {
+  if (external == nullptr) return block.BinaryLen;
+  if (block.BinaryFileLen != 0) return block.BinaryFileLen;
+  const uint64_t length = file_length(external);
+  return length > block.BinaryFilePos ? length - block.BinaryFilePos : 0;
+}
+
+// Closes a separate binary file when the read is over.
+struct FileCloser {
+  void operator()(std::FILE *f) const { std::fclose(f); }
+};
+
+int read_block_binary(int stream, const KvxBlockInfo &info, size_t length,
+                      std::vector<unsigned char> &bytes) {
+  int error = RoutineSucceeded;
+  Data_File *file = used_file(stream, error);
+  if (file == nullptr) return error;
+  Data_Block *block = block_of(*file, info, error);
+  if (block == nullptr) return error;
+  std::unique_ptr<std::FILE, FileCloser> external;
+  if (!block->BinaryFileName.empty()) {
+    external.reset(std::fopen(block->BinaryFileName.c_str(), "rb"));
+    if (!external) return CouldNotOpenFile;
+  }
+  std::FILE *f = external ? external.get() : file->Channel.get();
+  if (f == nullptr) return ReadDataError;
+  if (length > data_available(*block, external.get())) return BadDataBlock;
+  bytes.assign(length, 0);
+  if (fseeko(f, static_cast<off_t>(block->BinaryFilePos), SEEK_SET) != 0) return ReadDataError;
+  if (std::fread(bytes.data(), 1, length, f) != length) return ReadDataError;
+  return RoutineSucceeded;
+}
+
+}  // namespace
+
+int kvx_read_block_list(int stream, std::vector<KvxBlockInfo> &blocks, int *pErrorValue,
+                        int *pstatus) {
+  const int error = guarded([&]() -> int {
+    int found = RoutineSucceeded;
+    Data_File *file = used_file(stream, found);
+    if (file == nullptr) return found;
+    std::vector<const Data_Block *> on_disk;
+    for (const Data_Chain &chain : file->ChainList)
+      for (const Data_Block &block : chain.BlockList)
+        if (is_data_block_on_disk(block)) on_disk.push_back(&block);
+    std::stable_sort(on_disk.begin(), on_disk.end(), [](const Data_Block *a, const Data_Block *b) {
+      return a->TextPos < b->TextPos;
+    });
+    blocks.clear();
+    for (const Data_Block *block : on_disk) blocks.push_back(info_of(*block));
+    return RoutineSucceeded;
+  });
+  return report(error, pErrorValue, pstatus);
+}
+
+int kvx_find_block(int stream, long DataNumber, int DataChain, KvxBlockInfo &block,
+                   int *pErrorValue, int *pstatus) {
+  const int error = guarded([&]() -> int {
+    int found = RoutineSucceeded;
+    Data_File *file = used_file(stream, found);
+    if (file == nullptr) return found;
+    const std::string chain_name = chain_key(*file, DataChain);
+    if (chain_name.empty()) return MissingKeyDefinition;
+    Data_Chain *chain = search_chain(*file, chain_name);
+    const Data_Block *located =
+        chain != nullptr ? search_block(*chain, std::to_string(DataNumber)) : nullptr;
+    if (located == nullptr || !is_data_block_on_disk(*located)) return CouldNotFindHeader;
+    block = info_of(*located);
+    return RoutineSucceeded;
+  });
+  return report(error, pErrorValue, pstatus);
+}
+
+int kvx_read_block_header(int stream, const KvxBlockInfo &block, KvxBlockHeader &header,
+                          int *pErrorValue, int *pstatus) {
+  const int error = guarded([&] { return read_block_header(stream, block, header); });
+  return report(error, pErrorValue, pstatus);
+}
+
+const std::string *kvx_header_value(const KvxBlockHeader &header, const char *key) {
+  if (key == nullptr) return nullptr;
+  for (const KvxHeaderEntry &entry : header.Entries)
+    if (compare_keys(entry.Key, key, UpperCaseSort) == 0) return &entry.Value;
+  if (is_format_key(key)) return nullptr;
+  for (const KvxHeaderEntry &entry : header.Defaults)
+    if (compare_keys(entry.Key, key, UpperCaseSort) == 0) return &entry.Value;
+  return nullptr;
+}
+
+int kvx_read_block_binary(int stream, const KvxBlockInfo &block, size_t length,
+                          std::vector<unsigned char> &bytes, int *pErrorValue, int *pstatus) {
+  const int error = guarded([&] { return read_block_binary(stream, block, length, bytes); });
+  return report(error, pErrorValue, pstatus);
+}

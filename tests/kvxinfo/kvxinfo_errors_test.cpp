@@ -1,0 +1,184 @@
+// Everything kvxinfo refuses: wrong command lines, files it cannot read,
+// images it cannot show, pictures it cannot write.  Each ends with a message
+// and an exit status, and never with a partial or changed picture.
+#include <gtest/gtest.h>
+
+#include "kvxinfo_test_util.h"
+
+namespace {
+
+using namespace kvxinfotest;
+
+// Replaces `from` by `to` (of the same length) in a file.
+void patch(const fs::path &file, const std::string &from, const std::string &to) {
+  ASSERT_EQ(from.size(), to.size());
+  std::string bytes = read_file(file);
+  const size_t at = bytes.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  bytes.replace(at, from.size(), to);
+  write_file(file, bytes);
+}
+
+TEST_F(KvxinfoTest, WrongCommandLinesShowTheUsage) {
+  const std::vector<std::vector<std::string>> lines = {
+      {},
+      {"a.kvx", "b.kvx"},
+      {"-k", "a.kvx"},
+      {"-k", "a.kvx", "1", "2"},
+      {"--png"},
+      {"--png", "o.png", "a.kvx"},
+      {"-k", "--png", "o.png", "a.kvx", "1"},
+      {"--log", "a.kvx"},
+      {"-k", "a.kvx", "one"},
+      {"-k", "a.kvx", "99999999999999999999999"},
+      {"-x", "a.kvx"},
+  };
+  for (size_t n = 0; n < lines.size(); ++n) {
+    SCOPED_TRACE(n);
+    const Outcome run = kvxinfo(lines[n]);
+    EXPECT_EQ(run.exit, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("kvxinfo: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("Usage: kvxinfo FILE\n"), std::string::npos) << run.err;
+  }
+  for (const char *help : {"-h", "--help"}) {
+    const Outcome run = kvxinfo({help});
+    EXPECT_EQ(run.exit, 0);
+    EXPECT_EQ(run.out.rfind("Usage: kvxinfo FILE\n", 0), 0u);
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+TEST_F(KvxinfoTest, FilesAndImagesThatCannotBeShown) {
+  const std::vector<uint8_t> bytes(20, 1);
+  ASSERT_TRUE(
+      write_image(path("good.kvx").string(), 1, {2, 10, 2}, bytes.data(), Unsigned8, LowByteFirst));
+  ASSERT_TRUE(
+      write_image(path("vax.kvx").string(), 1, {2, 5, 1}, bytes.data(), FloatVAX32, LowByteFirst));
+  fs::copy_file(path("good.kvx"), path("type.kvx"));
+  patch(path("type.kvx"), "DataType = UnsignedByte", "DataType = NoSuchTypeXY");
+  fs::copy_file(path("good.kvx"), path("short.kvx"));
+  patch(path("short.kvx"), "Dim_1 = 10 ;", "Dim_1 = 900;");
+  const std::vector<uint8_t> row(100000, 1);
+  ASSERT_TRUE(write_image(path("wide.kvx").string(), 1, {2, 100000, 1}, row.data(), Unsigned8,
+                          LowByteFirst));
+  patch(path("wide.kvx"), "Dim_1 = 100000 ;", "Dim_1 = 2000000;");
+  ASSERT_TRUE(write_image(path("cube.kvx").string(), 1, {3, 10, 1, 2}, bytes.data(), Unsigned8,
+                          LowByteFirst));
+  fs::copy_file(path("good.kvx"), path("order.kvx"));
+  patch(path("order.kvx"), "ByteOrder = LowByteFirst", "ByteOrder = SidewayFirst");
+  fs::copy_file(path("good.kvx"), path("dummy.kvx"));
+  patch(path("dummy.kvx"), "Dim_2 = 2 ;", "Dummy = x ;");
+  std::vector<uint8_t> ramp(4096);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i / 64);
+  ASSERT_TRUE(write_image(path("zip.kvx").string(), 1, {2, 64, 64}, ramp.data(), Unsigned8,
+                          LowByteFirst, {}, GzipCompression));
+  fs::copy_file(path("zip.kvx"), path("more.kvx"));
+  patch(path("more.kvx"), "Dim_2 = 64 ;", "Dim_2 = 63 ;");
+  fs::copy_file(path("zip.kvx"), path("less.kvx"));
+  patch(path("less.kvx"), "Dim_2 = 64 ;", "Dim_2 = 65 ;");
+  {
+    std::string zip = read_file(path("zip.kvx"));
+    zip[8192 + 20] ^= 0x55;  // inside the deflate stream
+    write_file(path("damaged.kvx"), zip);
+  }
+  write_file(path("text.kvx"), "this is not a KVX file\n");
+  write_file(path("cut.kvx"), "{\r\nKVX_DataBlockID = 1.Image.Psd");
+  fs::create_directory(path("folder"));
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"missing.kvx"}, "kvxinfo: missing.kvx: No such file or directory\n"},
+      {{"folder"}, "kvxinfo: folder: Is a directory\n"},
+      {{"text.kvx"}, "kvxinfo: text.kvx: not a KVX file\n"},
+      {{"-k", "text.kvx", "1"}, "kvxinfo: text.kvx: not a KVX file\n"},
+      {{"cut.kvx"}, "kvxinfo: cut.kvx: not a KVX file (its first header cannot be read)\n"},
+      {{"-k", "good.kvx", "2"}, "kvxinfo: good.kvx: no image 2\n"},
+      {{"--png", "o.png", "good.kvx", "-1"}, "kvxinfo: good.kvx: no image -1\n"},
+      {{"--png", "o.png", "vax.kvx", "1"},
+       "kvxinfo: vax.kvx: image 1: data type FloatVAX32 cannot be shown as numbers\n"},
+      {{"--png", "o.png", "type.kvx", "1"},
+       "kvxinfo: type.kvx: image 1: unknown data type \"NoSuchTypeXY\"\n"},
+      {{"--png", "o.png", "order.kvx", "1"},
+       "kvxinfo: order.kvx: image 1: unknown byte order \"SidewayFirst\"\n"},
+      {{"--png", "o.png", "short.kvx", "1"},
+       "kvxinfo: short.kvx: image 1: the binary section is shorter than the image's 1800 "
+       "bytes\n"},
+      {{"--png", "o.png", "wide.kvx", "1"},
+       "kvxinfo: wide.kvx: image 1: the image is wider or higher than 1000000 pixels\n"},
+      {{"--png", "o.png", "cube.kvx", "1"},
+       "kvxinfo: cube.kvx: image 1: Dim_3 is 2: only two-dimensional images can be shown\n"},
+      {{"--png", "o.png", "dummy.kvx", "1"},
+       "kvxinfo: dummy.kvx: image 1: Dummy \"x\" is not a number\n"},
+      {{"--png", "o.png", "more.kvx", "1"},
+       "kvxinfo: more.kvx: image 1: the compressed data hold more than the image's 4032 "
+       "bytes\n"},
+      {{"--png", "o.png", "less.kvx", "1"},
+       "kvxinfo: less.kvx: image 1: the compressed data hold 4096 of the image's 4160 bytes\n"},
+      {{"--png", "o.png", "damaged.kvx", "1"},
+       "kvxinfo: damaged.kvx: image 1: the compressed data are damaged or shorter than the "
+       "image's 4096 bytes\n"},
+  };
+  for (size_t n = 0; n < cases.size(); ++n) {
+    const Case &c = cases[n];
+    SCOPED_TRACE(std::to_string(n) + ": " + c.args.back());
+    const Outcome run = kvxinfo(c.args);
+    EXPECT_EQ(run.exit, 1);
+    // The library may have described a damaged file before.
+    EXPECT_TRUE(run.err.ends_with(c.message)) << run.err;
+    EXPECT_FALSE(fs::exists(path("o.png"))) << "no picture of a failure";
+  }
+}
+
+TEST_F(KvxinfoTest, APictureThatCannotBeWrittenLeavesNothingBehind) {
+  const std::vector<uint8_t> bytes(20, 1);
+  ASSERT_TRUE(
+      write_image(path("good.kvx").string(), 1, {2, 10, 2}, bytes.data(), Unsigned8, LowByteFirst));
+  fs::create_directory(path("taken.png"));
+  write_file(path("old.png"), "old picture");
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"--png", "nodir/out.png", "good.kvx", "1"},
+       "kvxinfo: nodir/out.png: cannot be written: No such file or directory\n"},
+      {{"--png", "taken.png", "good.kvx", "1"},
+       "kvxinfo: taken.png: cannot be written: Is a directory\n"},
+      {{"--png", "old.png", "good.kvx", "7"}, "kvxinfo: good.kvx: no image 7\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const Outcome run = kvxinfo(c.args);
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_EQ(run.err, c.message);
+  }
+  EXPECT_EQ(read_file(path("old.png")), "old picture") << "an existing picture is kept";
+  EXPECT_TRUE(fs::is_empty(path("taken.png")));
+  size_t files = 0;
+  for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir_)) ++files;
+  EXPECT_EQ(files, 5u) << "good.kvx, taken.png, old.png, .stdout, .stderr: no temporary file";
+}
+
+TEST_F(KvxinfoTest, ListingOfADamagedFileSaysWhatIsMissing) {
+  convert(2, 8, 4, 2);
+  std::string file = read_file(path("gasdet001.kvx"));
+  write_file(path("tail.kvx"), file + "garbage after the last block");
+  const Outcome tail = kvxinfo({"tail.kvx"});
+  EXPECT_EQ(tail.exit, 1);
+  EXPECT_NE(tail.out.find("total: 2 blocks, 17408 bytes\n"), std::string::npos) << tail.out;
+  EXPECT_NE(tail.err.find("kvxinfo: tail.kvx: the 28 bytes from position 17408 on cannot be "
+                          "read as blocks; they are not listed\n"),
+            std::string::npos)
+      << tail.err;
+
+  write_file(path("empty.kvx"), "");
+  const Outcome empty = kvxinfo({"empty.kvx"});
+  EXPECT_EQ(empty.exit, 0) << "an empty file is a KVX file without blocks";
+  EXPECT_NE(empty.out.find("total: 0 blocks, 0 bytes\n"), std::string::npos) << empty.out;
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+// Looking into open files: blocks and header entries in file order, raw
+// binary data, checked lengths.
+#include "kvxio_inspect.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "kvxio.h"
+#include "kvxio_test_util.h"
+
+namespace {
+
+class KvxInspect : public ::testing::Test {
+ protected:
+  void SetUp() override { kvx_reset_settings(); }
+  void TearDown() override {
+    for (int stream = 0; stream < 20; ++stream) (void)kvx_close_data_file(stream, nullptr, nullptr);
+    kvx_reset_settings();
+  }
+
+  // Writes images with `keys` and 2 x 3 pixels of 16 bits each, valued
+  // number * 100 + index, in the order given.
+  void write(const std::vector<long> &numbers,
+             const std::vector<std::pair<std::string, std::string>> &keys = {}) {
+    const int stream = kvx_open_data_file(name_.c_str(), "any", nullptr, nullptr);
+    ASSERT_GE(stream, 0);
+    const long dims[] = {2, 2, 3};
+    for (const long number : numbers) {
+      for (const auto &[key, value] : keys)
+        ASSERT_EQ(
+            kvx_write_header_line(stream, number, 1, key.c_str(), value.c_str(), nullptr, nullptr),
+            1);
+      unsigned short data[6];
+      for (int i = 0; i < 6; ++i) data[i] = static_cast<unsigned short>(number * 100 + i);
+      ASSERT_EQ(kvx_write_data_raw(stream, number, 1, dims, data, Unsigned16, 0, kvx_byteorder(), 1,
+                                   nullptr, nullptr),
+                1);
+    }
+    ASSERT_EQ(kvx_close_data_file(stream, nullptr, nullptr), 1);
+  }
+
+  int open_read() {
+    const int stream = kvx_open_data_file(name_.c_str(), "read", nullptr, nullptr);
+    EXPECT_GE(stream, 0);
+    return stream;
+  }
+
+  kvxtest::TempDir dir_;
+  std::string name_ = dir_.file("inspect.kvx");
+};
+
+TEST_F(KvxInspect, BlocksAreListedInFileOrder) {
+  write({10, 2, -1});
+  write({7});  // appended
+  const int stream = open_read();
+  std::vector<KvxBlockInfo> blocks;
+  int error = -99;
+  ASSERT_EQ(kvx_read_block_list(stream, blocks, &error, nullptr), 1);
+  EXPECT_EQ(error, RoutineSucceeded);
+  ASSERT_EQ(blocks.size(), 4u);
+  const char *keys[] = {"10", "2", "-1", "7"};
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(blocks[i].BlockKey, keys[i]) << "file order, not number order";
+    EXPECT_EQ(blocks[i].ChainKey, "Image.Psd");
+    EXPECT_EQ(blocks[i].HeaderPos, i * (8192 + 512));
+    EXPECT_EQ(blocks[i].HeaderSize, 8192u);
+    EXPECT_EQ(blocks[i].BinaryPos, blocks[i].HeaderPos + 8192);
+    EXPECT_EQ(blocks[i].BinarySize, 512u);
+  }
+
+  KvxBlockInfo found;
+  ASSERT_EQ(kvx_find_block(stream, 7, 1, found, &error, nullptr), 1);
+  EXPECT_EQ(found.HeaderPos, blocks[3].HeaderPos);
+  EXPECT_EQ(kvx_find_block(stream, 3, 1, found, &error, nullptr), 0);
+  EXPECT_EQ(error, CouldNotFindHeader);
+  EXPECT_EQ(kvx_find_block(stream, 7, -1, found, &error, nullptr), 0)
+      << "image 7 of the error chain";
+  EXPECT_EQ(error, CouldNotFindHeader);
+}
+
+TEST_F(KvxInspect, HeaderEntriesComeInFileOrderWithContinuationsJoined) {
+  const std::string title(600, 't');
+  write({1}, {{"Title", title}, {"Note", "a;b{c}\nd"}, {"zeta", "last"}});
+  const int stream = open_read();
+  KvxBlockInfo block;
+  ASSERT_EQ(kvx_find_block(stream, 1, 1, block, nullptr, nullptr), 1);
+  KvxBlockHeader header;
+  ASSERT_EQ(kvx_read_block_header(stream, block, header, nullptr, nullptr), 1);
+
+  // The order in the file, read straight from its bytes (without "~n").
+  std::vector<std::string> written;
+  for (const std::string &key : kvxtest::header_keys(kvxtest::read_file(name_), 0))
+    if (key.find('~') == std::string::npos) written.push_back(key);
+  std::vector<std::string> listed;
+  for (const KvxHeaderEntry &entry : header.Entries) listed.push_back(entry.Key);
+  EXPECT_EQ(listed, written);
+
+  ASSERT_NE(kvx_header_value(header, "TITLE"), nullptr) << "keys found without regard to case";
+  EXPECT_EQ(*kvx_header_value(header, "title"), title) << "the three pieces joined";
+  EXPECT_EQ(*kvx_header_value(header, "Note"), "a;b{c}\nd") << "escapes undone";
+  EXPECT_EQ(*kvx_header_value(header, "Dim_2"), "3");
+  EXPECT_EQ(kvx_header_value(header, "Title~1"), nullptr) << "joined pieces are not listed";
+  EXPECT_EQ(kvx_header_value(header, "Missing"), nullptr);
+}
+
+TEST_F(KvxInspect, BinaryDataAreReadWithinTheBlock) {
+  write({4, 5});
+  const int stream = open_read();
+  KvxBlockInfo block;
+  ASSERT_EQ(kvx_find_block(stream, 5, 1, block, nullptr, nullptr), 1);
+  std::vector<unsigned char> bytes;
+  ASSERT_EQ(kvx_read_block_binary(stream, block, 12, bytes, nullptr, nullptr), 1);
+  unsigned short data[6];
+  std::memcpy(data, bytes.data(), sizeof data);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(data[i], 500 + i);
+
+  struct Case {
+    const char *name;
+    int stream;
+    size_t length;
+    int error;
+  };
+  const Case cases[] = {
+      {"the whole binary section", stream, 512, RoutineSucceeded},
+      {"one byte beyond it", stream, 513, BadDataBlock},
+      {"a length no file holds", stream, SIZE_MAX, BadDataBlock},
+      {"stream out of range", 25, 12, InvalidStream},
+      {"stream not open", stream + 1, 12, NoFileOpen},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    int error = -99;
+    EXPECT_EQ(kvx_read_block_binary(c.stream, block, c.length, bytes, &error, nullptr),
+              c.error == RoutineSucceeded ? 1 : 0);
+    EXPECT_EQ(error, c.error);
+  }
+
+  KvxBlockInfo unknown = block;
+  unknown.BlockKey = "6";
+  int error = -99;
+  EXPECT_EQ(kvx_read_block_binary(stream, unknown, 12, bytes, &error, nullptr), 0);
+  EXPECT_EQ(error, CouldNotFindHeader) << "a block the file does not hold";
+  KvxBlockHeader header;
+  EXPECT_EQ(kvx_read_block_header(stream, unknown, header, &error, nullptr), 0);
+  EXPECT_EQ(error, CouldNotFindHeader);
+}
+
+TEST_F(KvxInspect, AHeaderDamagedAfterOpeningIsReportedNotTrusted) {
+  write({1});
+  const int stream = open_read();
+  KvxBlockInfo block;
+  ASSERT_EQ(kvx_find_block(stream, 1, 1, block, nullptr, nullptr), 1);
+  {
+    std::fstream file(name_, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(0);
+    file << "X";
+  }
+  KvxBlockHeader header;
+  int error = -99;
+  EXPECT_EQ(kvx_read_block_header(stream, block, header, &error, nullptr), 0);
+  EXPECT_EQ(error, ReadDataError);
+}
+
+}  // namespace

@@ -6,13 +6,15 @@
 
 namespace {
 
-// A decimal integer, possibly negative, within the range of long.
+// A decimal integer, possibly negative, within the range of long: digits
+// only, after an optional "-".
 bool read_integer(const std::string &word, long &value) {
-  if (word.empty()) return false;
-  char *end = nullptr;
+  const size_t digits = word.starts_with('-') ? 1 : 0;
+  if (word.size() == digits || word.find_first_not_of("0123456789", digits) != std::string::npos)
+    return false;
   errno = 0;
-  value = std::strtol(word.c_str(), &end, 10);
-  return errno == 0 && end != nullptr && *end == '\0' && word.find_first_of(" \t+") != 0;
+  value = std::strtol(word.c_str(), nullptr, 10);
+  return errno == 0;
 }
 
 bool is_option(const std::string &word) {

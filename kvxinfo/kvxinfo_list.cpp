@@ -79,31 +79,31 @@ uint64_t file_size(const std::string &name) {
 }  // namespace
 
 bool kvxinfo_list(const KvxinfoFile &file, std::FILE *out, std::vector<KvxinfoProblem> &problems) {
-  std::vector<KvxBlockInfo> blocks;
+  std::vector<Row> rows{Titles};
+  uint64_t bytes = 0, end = 0;
+  const auto list_block = [&](const KvxBlockInfo &block, const KvxBlockHeader *header,
+                              int header_error) {
+    if (header == nullptr)
+      problems.push_back({file.name(), "image " + kvxinfo_printable(block.BlockKey) +
+                                           ": header cannot be read (" +
+                                           kvxinfo_error_name(header_error) + ")"});
+    rows.push_back(row_of(block, header));
+    bytes += block.HeaderSize + block.BinarySize;
+    end = std::max(end, block.HeaderPos + block.HeaderSize + block.BinarySize);
+    return true;
+  };
   int error = RoutineSucceeded;
-  if (!kvx_read_block_list(file.stream(), blocks, &error, nullptr)) {
+  if (!kvx_visit_blocks(file.stream(), list_block, &error, nullptr)) {
     problems.push_back(
         {file.name(), "blocks cannot be listed (" + kvxinfo_error_name(error) + ")"});
     return false;
   }
-  std::vector<Row> rows{Titles};
-  uint64_t bytes = 0, end = 0;
-  for (const KvxBlockInfo &block : blocks) {
-    KvxBlockHeader header;
-    const bool read = kvx_read_block_header(file.stream(), block, header, &error, nullptr);
-    if (!read)
-      problems.push_back({file.name(), "image " + kvxinfo_printable(block.BlockKey) +
-                                           ": header cannot be read (" + kvxinfo_error_name(error) +
-                                           ")"});
-    rows.push_back(row_of(block, read ? &header : nullptr));
-    bytes += block.HeaderSize + block.BinarySize;
-    end = std::max(end, block.HeaderPos + block.HeaderSize + block.BinarySize);
-  }
   print_rows(rows, out);
-  std::fprintf(out, "total: %zu block%s, %llu bytes\n", blocks.size(),
-               blocks.size() == 1 ? "" : "s", static_cast<unsigned long long>(bytes));
+  const size_t blocks = rows.size() - 1;
+  std::fprintf(out, "total: %zu block%s, %llu bytes\n", blocks, blocks == 1 ? "" : "s",
+               static_cast<unsigned long long>(bytes));
   // The scan stops at a damaged block; what lies behind it is not listed.
-  if (const uint64_t size = file_size(file.name()); !blocks.empty() && end < size)
+  if (const uint64_t size = file_size(file.name()); blocks > 0 && end < size)
     problems.push_back({file.name(), "the " + std::to_string(size - end) + " bytes from position " +
                                          std::to_string(end) +
                                          " on cannot be read as blocks; they are not listed"});

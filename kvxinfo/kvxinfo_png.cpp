@@ -35,6 +35,13 @@ Range range_of(const KvxinfoImage &image) {
   return range;
 }
 
+// log(1 + d) of a difference d given as d / 2, also where d itself would
+// not be finite.
+double log_of_difference(double half) {
+  const double whole = 2 * half;
+  return std::isfinite(whole) ? std::log1p(whole) : std::log(half) + std::log(2.0);
+}
+
 // The permissions a new file gets from the process's umask.
 mode_t new_file_mode() {
   const mode_t mask = umask(0);
@@ -52,7 +59,8 @@ bool write_stream(std::FILE *f, size_t width, size_t height, const std::vector<u
   png.format = PNG_FORMAT_GRAY;
   const bool written =
       png_image_write_to_stdio(&png, f, 0, grey.data(), static_cast<png_int_32>(width), nullptr);
-  if (!written) what = png.message;
+  // A failed write of the file says more than libpng's "Write Error".
+  if (!written) what = std::ferror(f) ? std::strerror(errno) : png.message;
   png_image_free(&png);
   return written;
 }
@@ -61,18 +69,20 @@ bool write_stream(std::FILE *f, size_t width, size_t height, const std::vector<u
 
 std::vector<unsigned char> kvxinfo_grey_levels(const KvxinfoImage &image, KvxinfoScale scale) {
   const Range range = range_of(image);
-  const double span = range.max - range.min;
-  const double log_span = std::log1p(span);
+  // Halves keep the differences finite even across the whole double range.
+  const double half_span = range.max / 2 - range.min / 2;
+  const double log_span = log_of_difference(half_span);
   std::vector<unsigned char> grey(image.pixels(), Black);
   for (size_t i = 0; i < grey.size(); ++i) {
     const double v = image.value(i);
     if (image.is_dummy(v)) continue;
-    if (!(span > 0.0) || !std::isfinite(span)) {
+    if (!(half_span > 0.0)) {
       grey[i] = FlatGrey;
       continue;
     }
+    const double half = v / 2 - range.min / 2;
     const double share =
-        scale == KvxinfoScale::Log ? std::log1p(v - range.min) / log_span : (v - range.min) / span;
+        scale == KvxinfoScale::Log ? log_of_difference(half) / log_span : half / half_span;
     grey[i] = static_cast<unsigned char>(std::lround(std::clamp(share, 0.0, 1.0) * White));
   }
   return grey;

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <set>
+#include <string_view>
 
 #include "kvxio_scan.h"
 
@@ -62,39 +62,39 @@ Data_Block *block_of(Data_File &file, const KvxBlockInfo &info, int &error) {
   return block;
 }
 
-// A symbol list in file order; symbols without a file position keep their
-// list order.
-std::vector<Symbol_Element *> in_file_order(Data_Block &block) {
-  std::vector<Symbol_Element *> symbols;
-  for (Symbol_Element &symbol : block.SymbolList) symbols.push_back(&symbol);
-  std::stable_sort(
-      symbols.begin(), symbols.end(),
-      [](const Symbol_Element *a, const Symbol_Element *b) { return a->KeyPos < b->KeyPos; });
-  return symbols;
-}
+// The base key of a continuation key ("Title~2" -> "Title").
+std::string_view base_of(std::string_view key) { return key.substr(0, key.find('~')); }
 
-// The entries of a block in file order, each base key with the pieces of
-// its continuation keys joined (as search_general joins them: "~1", "~2",
-// ... up to the first one missing).  `format_keys` false leaves out the
-// "KVX_" keys.
+// The entries of a block in file order (symbols without a file position
+// keep their list order), each base key with the pieces of its continuation
+// keys joined as search_general joins them: "~1", "~2", ... up to the first
+// one missing.  The sorted list holds a key's continuation keys directly
+// after it, lowest number first, so one walk finds them.  `format_keys`
+// false leaves out the "KVX_" keys.
 std::vector<KvxHeaderEntry> entries_of(Data_Block &block, bool format_keys) {
-  std::set<const Symbol_Element *> joined;
-  for (Symbol_Element &symbol : block.SymbolList) {
-    if (continuation_depth(symbol.Key) != 0) continue;
-    for (long n = 1;; ++n) {
-      const Symbol_Element *piece = search_symbol(block, symbol.Key + "~" + std::to_string(n));
-      if (piece == nullptr) break;
-      joined.insert(piece);
+  struct Listed {
+    uint64_t pos;
+    KvxHeaderEntry entry;
+  };
+  std::vector<Listed> listed;
+  auto &symbols = block.SymbolList;
+  for (auto it = symbols.begin(); it != symbols.end();) {
+    std::string value = decode_value(it->Value);
+    const Symbol_Element &symbol = *it++;
+    if (continuation_depth(symbol.Key) == 0) {
+      for (long n = 1; it != symbols.end() && continuation_depth(it->Key) == n &&
+                       compare_keys(base_of(it->Key), symbol.Key, UpperCaseSort) == 0;
+           ++n, ++it)
+        value += decode_value(it->Value);
     }
+    if (format_keys || !is_format_key(symbol.Key))
+      listed.push_back({symbol.KeyPos, {symbol.Key, std::move(value)}});
   }
+  std::stable_sort(listed.begin(), listed.end(),
+                   [](const Listed &a, const Listed &b) { return a.pos < b.pos; });
   std::vector<KvxHeaderEntry> entries;
-  for (Symbol_Element *symbol : in_file_order(block)) {
-    if (joined.count(symbol) != 0 || (!format_keys && is_format_key(symbol->Key))) continue;
-    const std::string value = continuation_depth(symbol->Key) == 0
-                                  ? *search_general(block, symbol->Key)
-                                  : decode_value(symbol->Value);
-    entries.push_back({symbol->Key, value});
-  }
+  entries.reserve(listed.size());
+  for (Listed &item : listed) entries.push_back(std::move(item.entry));
   return entries;
 }
 
@@ -106,23 +106,47 @@ bool read_header_copy(Data_File &file, const Data_Block &block, Data_Block &scra
   return check_start(f) == 0 && get_symbol_list(f, scratch, true) == 0;
 }
 
+// The header of a block that lies in the file, with the general block's
+// entries as defaults.
+int header_of(Data_File &file, Data_Block &block, KvxBlockHeader &header) {
+  header = KvxBlockHeader{};
+  if (block.Flags.HeaderExternal) {
+    Data_Block scratch;
+    scratch.BlockKey = block.BlockKey;
+    if (!read_header_copy(file, block, scratch)) return ReadDataError;
+    header.Entries = entries_of(scratch, true);
+  } else {
+    header.Entries = entries_of(block, true);
+  }
+  if (file.GeneralBlock != nullptr && !file.GeneralBlock->Flags.HeaderExternal)
+    header.Defaults = entries_of(*file.GeneralBlock, false);
+  return RoutineSucceeded;
+}
+
 int read_block_header(int stream, const KvxBlockInfo &info, KvxBlockHeader &header) {
   int error = RoutineSucceeded;
   Data_File *file = used_file(stream, error);
   if (file == nullptr) return error;
   Data_Block *block = block_of(*file, info, error);
-  if (block == nullptr) return error;
-  header = KvxBlockHeader{};
-  if (block->Flags.HeaderExternal) {
-    Data_Block scratch;
-    scratch.BlockKey = block->BlockKey;
-    if (!read_header_copy(*file, *block, scratch)) return ReadDataError;
-    header.Entries = entries_of(scratch, true);
-  } else {
-    header.Entries = entries_of(*block, true);
+  return block != nullptr ? header_of(*file, *block, header) : error;
+}
+
+int visit_blocks(int stream, const KvxBlockVisitor &visit) {
+  int error = RoutineSucceeded;
+  Data_File *file = used_file(stream, error);
+  if (file == nullptr) return error;
+  std::vector<Data_Block *> on_disk;
+  for (Data_Chain &chain : file->ChainList)
+    for (Data_Block &block : chain.BlockList)
+      if (is_data_block_on_disk(block)) on_disk.push_back(&block);
+  std::stable_sort(on_disk.begin(), on_disk.end(), [](const Data_Block *a, const Data_Block *b) {
+    return a->TextPos < b->TextPos;
+  });
+  for (Data_Block *block : on_disk) {
+    KvxBlockHeader header;
+    const int read = guarded([&] { return header_of(*file, *block, header); });
+    if (!visit(info_of(*block), read == RoutineSucceeded ? &header : nullptr, read)) break;
   }
-  if (file->GeneralBlock != nullptr && !file->GeneralBlock->Flags.HeaderExternal)
-    header.Defaults = entries_of(*file->GeneralBlock, false);
   return RoutineSucceeded;
 }
 
@@ -162,23 +186,8 @@ int read_block_binary(int stream, const KvxBlockInfo &info, size_t length,
 
 }  // namespace
 
-int kvx_read_block_list(int stream, std::vector<KvxBlockInfo> &blocks, int *pErrorValue,
-                        int *pstatus) {
-  const int error = guarded([&]() -> int {
-    int found = RoutineSucceeded;
-    Data_File *file = used_file(stream, found);
-    if (file == nullptr) return found;
-    std::vector<const Data_Block *> on_disk;
-    for (const Data_Chain &chain : file->ChainList)
-      for (const Data_Block &block : chain.BlockList)
-        if (is_data_block_on_disk(block)) on_disk.push_back(&block);
-    std::stable_sort(on_disk.begin(), on_disk.end(), [](const Data_Block *a, const Data_Block *b) {
-      return a->TextPos < b->TextPos;
-    });
-    blocks.clear();
-    for (const Data_Block *block : on_disk) blocks.push_back(info_of(*block));
-    return RoutineSucceeded;
-  });
+int kvx_visit_blocks(int stream, const KvxBlockVisitor &visit, int *pErrorValue, int *pstatus) {
+  const int error = guarded([&] { return visit_blocks(stream, visit); });
   return report(error, pErrorValue, pstatus);
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,10 +50,17 @@ struct KvxBlockHeader {
   std::vector<KvxHeaderEntry> Defaults;
 };
 
-// The data blocks of the file in file order (the general block is not
-// listed).  Errors: InvalidStream, NoFileOpen, CouldNotMallocMemory.
-[[nodiscard]] int kvx_read_block_list(int stream, std::vector<KvxBlockInfo> &blocks,
-                                      int *pErrorValue, int *pstatus);
+// Calls `visit` for every data block of the file in file order (the general
+// block is not visited) with its header, or with a null header and the
+// error value (ReadDataError, CouldNotMallocMemory) when the header cannot
+// be read.  The walk stops early when `visit` returns false.  Each header is
+// read once and dropped after the call, so a walk costs time in proportion
+// to the file and memory for one header.  `visit` must not change the file.
+// Errors: InvalidStream, NoFileOpen, CouldNotMallocMemory.
+using KvxBlockVisitor =
+    std::function<bool(const KvxBlockInfo &block, const KvxBlockHeader *header, int header_error)>;
+[[nodiscard]] int kvx_visit_blocks(int stream, const KvxBlockVisitor &visit, int *pErrorValue,
+                                   int *pstatus);
 
 // The block of image `DataNumber` in chain `DataChain` ("007" and "7" are the
 // same image).  Errors: CouldNotFindHeader when the file has no such block,

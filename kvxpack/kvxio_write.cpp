@@ -1,6 +1,9 @@
 // Block write-out: selecting the block a call addresses, sizes and format
 // keys, output order of the header entries, and writing header, data and
 // padding to the file.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -228,23 +231,32 @@ bool write_binary(Data_Block &block, FILE *channel) {
   return true;
 }
 
-// Writes header, data and padding of a block at its place in the file.
-bool flush_data_block(Data_Block &block) {
-  if (!block.Flags.HeaderChanged && !block.Flags.DataChanged) return true;
-  if (block.Flags.InternalHeader) return true;
-  Data_File &file = file_of(block);
-  FILE *channel = file.Channel.get();
-  if (channel == nullptr) {
-    errno = EBADF;
-    print_system_error("flush_data_block->get_block_pos");
-    return false;
-  }
+// Cuts the file back to where a new block began after its write failed, so
+// that the file ends with whole blocks and the next block can follow them.
+// A failed write leaves nothing in the stream's buffer; the flush only
+// settles the stream before the cut.  Devices and pipes are left as they are.
+void take_back_block(FILE *channel, uint64_t position) {
+  std::fflush(channel);
+  std::clearerr(channel);
+  struct stat info {};
+  if (position > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
+      fstat(fileno(channel), &info) != 0 || !S_ISREG(info.st_mode))
+    return;
+  if (ftruncate(fileno(channel), static_cast<off_t>(position)) != 0 ||
+      fseeko(channel, static_cast<off_t>(position), SEEK_SET) != 0)
+    print_system_error("flush_data_block->ftruncate");
+}
 
-  uint64_t position = 0;
-  if (block.Flags.DiskBlockFixed)
-    position = block.TextPos;
-  else if (const Data_Block *last = file.LastBlockInFile)
-    position = last->TextPos + last->TextLen + last->BinaryLen;
+// Where a block is written: its old place, or the end of the last block.
+uint64_t block_place(const Data_Block &block) {
+  if (block.Flags.DiskBlockFixed) return block.TextPos;
+  const Data_Block *last = file_of(block).LastBlockInFile;
+  return last != nullptr ? last->TextPos + last->TextLen + last->BinaryLen : 0;
+}
+
+// Writes header, data and padding of a block at `position`.
+bool write_block_at(Data_Block &block, FILE *channel, uint64_t position) {
+  Data_File &file = file_of(block);
   if (position > static_cast<uint64_t>(std::numeric_limits<off_t>::max()) ||
       fseeko(channel, static_cast<off_t>(position), SEEK_SET) != 0) {
     print_system_error("flush_data_block->fseek");
@@ -294,6 +306,23 @@ bool flush_data_block(Data_Block &block) {
   block.Flags.DiskBlockUsed = true;
   block.Flags.DiskBlockFixed = true;
   return true;
+}
+
+bool flush_data_block(Data_Block &block) {
+  if (!block.Flags.HeaderChanged && !block.Flags.DataChanged) return true;
+  if (block.Flags.InternalHeader) return true;
+  FILE *channel = file_of(block).Channel.get();
+  if (channel == nullptr) {
+    errno = EBADF;
+    print_system_error("flush_data_block->get_block_pos");
+    return false;
+  }
+  const uint64_t position = block_place(block);
+  // A block rewritten in its old place is never cut back: others follow it.
+  const bool appended = !block.Flags.DiskBlockFixed;
+  if (write_block_at(block, channel, position)) return true;
+  if (appended) take_back_block(channel, position);
+  return false;
 }
 
 // Writes the current number of data blocks over the value of

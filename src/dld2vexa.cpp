@@ -78,14 +78,14 @@ int dld2vexa_main(int argc, char *argv[]) {
   if (status != Success) return fail(status);
 
   D2V_trace("open header file");
-  D2VInputFile InFstream(std::fopen(InName, "rb"));
-  if (!InFstream) return failStep(FileOpeningError, "main", InName);
+  D2VInputFile InFstream(openInput(InName));
+  if (!InFstream) return failStep(FileOpeningError, "main", openFailure(InName));
   D2V_trace("open histogramming memory file");
-  D2VInputFile InHmstream(std::fopen(InHmName, "rb"));
-  if (!InHmstream) return failStep(FileOpeningError, "main", InHmName);
+  D2VInputFile InHmstream(openInput(InHmName));
+  if (!InHmstream) return failStep(FileOpeningError, "main", openFailure(InHmName));
   D2V_trace("GetMaxDldNumber");
   if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0)
-    return failStep(CannotFindHeader, "GetMaxDldNumber", InName);
+    return failStep(CannotFindHeader, "GetMaxDldNumber", unreadableHeader(InName));
 
   // Image numbers are 32-bit: a run whose last image would leave that range
   // is refused before the output file is touched.

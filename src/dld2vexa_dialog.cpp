@@ -150,20 +150,20 @@ bool join(Dialog &dialog, char *out, std::string_view head, std::string_view tai
 // Frame count and geometry of the header file, opened here for the purpose.
 void readHeaderDefaults(Dialog &dialog, const char *InName, int *InFirst, int *InLast, int *Dim_1,
                         int *Dim_2, int *DataLength, int *Off_1, int *Off_2) {
-  D2VInputFile header(std::fopen(InName, "rb"));
+  D2VInputFile header(openInput(InName));
   if (!header) {
-    dialog.fail(FileOpeningError, InName);
+    dialog.fail(FileOpeningError, openFailure(InName).c_str());
     return;
   }
   D2V_trace("GetMaxDldNumber");
   *InFirst = 1;
   if (GetMaxDldNumber(header.get(), InLast) != 0) {
-    dialog.fail(CannotFindHeader, InName);
+    dialog.fail(CannotFindHeader, unreadableHeader(InName).c_str());
     return;
   }
   D2V_trace("ReadDldType");
   if (ReadDldType(header.get(), Dim_1, Dim_2, DataLength, Off_1, Off_2) != 0)
-    dialog.fail(CannotFindHeader, InName);
+    dialog.fail(CannotFindHeader, unreadableHeader(InName).c_str());
 }
 
 void printUsage(const char *progfn) { std::printf("Usage: %s %s\n", progfn, kD2VUsage); }

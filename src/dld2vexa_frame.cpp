@@ -244,6 +244,34 @@ void echoInfo(const FrameValues &f) {
   if (f.ProposalInfo) std::printf("ProposalInfo = %s\n", f.ProposalInfo->c_str());
 }
 
+// What a DLD reader's non-zero result means, for the status report.
+const char *readerFailure(int result, bool hmFile) {
+  switch (result) {
+    case DldNoStream:
+      return "no input stream";
+    case DldPositionFailed:
+      return "the file cannot be positioned";
+    case DldRejected:
+      return "size or range rejected";
+    case DldAllocationFailed:
+      return "out of memory";
+    case DldShortRead:
+      return hmFile ? "the HM file ends before the end of the frame"
+                    : "the header file ends early or a section is incomplete";
+    default:
+      return "unknown result";
+  }
+}
+
+// Prints the reader's result and names it in the report, so that the
+// error stream says why the frame failed.
+void readerFailed(const std::string &frameText, const char *reader, int result, bool hmFile) {
+  std::printf("%s return status = % d\n", reader, result);
+  const std::string message = frameText + ": " + reader + " result " + std::to_string(result) +
+                              ", " + readerFailure(result, hmFile);
+  SetVexaErrorMessage(message.c_str());
+}
+
 void traceStart(const FrameValues &f) {
   if (D2V_debug_level()) std::printf("  Start = %p\n", static_cast<const void *>(f.Start.data()));
 }
@@ -278,7 +306,7 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
                      &f.HmScalerAnode, &f.HmScalerTime, &f.HmScalerI0S, &f.HmScalerI1S,
                      &f.HmScalerAnodeS, &f.HmScalerTimeS, &f.HmDeltaTime, &f.HmStartTime, In);
   if (result != 0) {
-    std::printf("ReadDldScalars return status = % d\n", result);
+    readerFailed(frameText, "ReadDldScalars", result, false);
     return;
   }
   if (verbose) echoScalers(f);
@@ -289,7 +317,7 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   result =
       current ? ReadDldData(InHmstream, In, &f.Start) : ReadDldDataV1(InHmstream, In, &f.Start);
   if (result != 0) {
-    std::printf("%s return status = % d\n", current ? "ReadDldData" : "ReadDldDataV1", result);
+    readerFailed(frameText, current ? "ReadDldData" : "ReadDldDataV1", result, true);
     return;
   }
 
@@ -300,7 +328,7 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
                              &f.IWaveLength, &f.SampleDistance, &f.ISampleDistance,
                              &f.DetectorPosition, &f.IDetectorPosition);
   if (result != 0) {
-    std::printf("ReadDldExperiment return status = % d\n", result);
+    readerFailed(frameText, "ReadDldExperiment", result, false);
     return;
   }
   if (verbose) echoExperiment(f);
@@ -309,7 +337,7 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   result = ReadDldInfo(InFstream, &f.DetectorType, &f.MachineInfo, &f.OpticsInfo, &f.StationInfo,
                        &f.ProposalInfo);
   if (result != 0) {
-    std::printf("ReadDldInfo return status = % d\n", result);
+    readerFailed(frameText, "ReadDldInfo", result, false);
     return;
   }
   if (verbose) echoInfo(f);

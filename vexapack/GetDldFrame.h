@@ -147,6 +147,7 @@ const char *GetDldFrameVersion();
 // failed, or the frame's end lies beyond the largest file offset (checked before allocating); 3 a
 // geometry factor below 1 or a size beyond 64 bits (message "BAD SIZE : (Header <version>) DataLen
 // * Xsize * Ysize<=0" on standard output, *Start untouched); 4 no memory; 5 fewer bytes than a
-// frame (the buffer is sized, its unread part unspecified).
+// frame (a frame that ends beyond the end of a regular file is refused before allocating,
+// *Start untouched; otherwise the buffer is sized, its unread part unspecified).
 [[nodiscard]] int ReadDldData(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);
 [[nodiscard]] int ReadDldDataV1(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);

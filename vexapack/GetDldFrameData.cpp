@@ -2,6 +2,7 @@
 // bytes each, one after the other, after a 512-byte leading block in files
 // of header versions before "2.0".  Offsets are 64-bit: HM files grow beyond
 // 2 GiB.
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -45,6 +46,17 @@ bool FrameOffset(std::int64_t dataStart, int frameNumber, std::uint64_t size,
          *offset <= kMaxOffset && size <= kMaxOffset - *offset;
 }
 
+// A frame that ends beyond the end of a regular file cannot be read whole:
+// knowing that before allocating keeps a header with an absurd geometry from
+// claiming gigabytes for a small HM file.  Other files (pipes, devices, streams
+// without a descriptor) have no size to compare with.
+bool EndsBeyondFile(FILE *stream, std::uint64_t offset, std::uint64_t size) {
+  struct stat info {};
+  const int fd = fileno(stream);
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  return offset + size > static_cast<std::uint64_t>(info.st_size);
+}
+
 // Reads the frame at `offset` straight into `buffer`: one positioned read,
 // repeated only when the system hands out less.  Streams without a file
 // descriptor are positioned and read instead.
@@ -76,6 +88,7 @@ int ReadFrame(FILE *stream, std::int64_t dataStart, int frameNumber,
   // A frame that no file offset can reach is refused before its buffer is allocated.
   std::uint64_t offset = 0;
   if (!FrameOffset(dataStart, frameNumber, size, &offset)) return DldPositionFailed;
+  if (EndsBeyondFile(stream, offset, size)) return DldShortRead;
   try {
     start->resize(size);
   } catch (const std::bad_alloc &) {

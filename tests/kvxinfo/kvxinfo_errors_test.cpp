@@ -182,3 +182,28 @@ TEST_F(KvxinfoTest, ListingOfADamagedFileSaysWhatIsMissing) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace kvxinfotest;
+
+TEST_F(KvxinfoTest, APictureCutShortByAFullDiskKeepsTheOldOne) {
+  std::vector<uint8_t> noise(128 * 128);
+  uint32_t state = 1;
+  for (auto &pixel : noise)
+    pixel = static_cast<uint8_t>((state = state * 1103515245 + 12345) >> 16);
+  ASSERT_TRUE(write_image(path("noise.kvx").string(), 1, {2, 128, 128}, noise.data(), Unsigned8,
+                          LowByteFirst));
+  write_file(path("old.png"), "old picture");
+  // Files may grow to 1 KiB only; the picture needs more.
+  const Outcome run = run_program("sh", {"-c", "ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\"",
+                                         KVXINFO_BIN_PATH, "--png", "old.png", "noise.kvx", "1"});
+  EXPECT_EQ(run.exit, 1);
+  EXPECT_EQ(run.err, "kvxinfo: old.png: cannot be written: File too large\n");
+  EXPECT_EQ(read_file(path("old.png")), "old picture");
+  size_t files = 0;
+  for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir_)) ++files;
+  EXPECT_EQ(files, 4u) << "noise.kvx, old.png, .stdout, .stderr: no temporary file";
+}
+
+}  // namespace

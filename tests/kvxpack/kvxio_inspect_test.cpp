@@ -58,9 +58,17 @@ TEST_F(KvxInspect, BlocksAreListedInFileOrder) {
   write({7});  // appended
   const int stream = open_read();
   std::vector<KvxBlockInfo> blocks;
+  std::vector<std::string> images;
+  const auto collect = [&](const KvxBlockInfo &block, const KvxBlockHeader *header, int) {
+    blocks.push_back(block);
+    EXPECT_NE(header, nullptr);
+    if (header != nullptr) images.push_back(*kvx_header_value(*header, "Image"));
+    return true;
+  };
   int error = -99;
-  ASSERT_EQ(kvx_read_block_list(stream, blocks, &error, nullptr), 1);
+  ASSERT_EQ(kvx_visit_blocks(stream, collect, &error, nullptr), 1);
   EXPECT_EQ(error, RoutineSucceeded);
+  EXPECT_EQ(images, std::vector<std::string>({"10", "2", "-1", "7"})) << "each block's own header";
   ASSERT_EQ(blocks.size(), 4u);
   const char *keys[] = {"10", "2", "-1", "7"};
   for (size_t i = 0; i < blocks.size(); ++i) {

@@ -2,11 +2,17 @@
 // reads and a small header reader.
 #pragma once
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,10 +29,30 @@ class TempDir {
   TempDir(const TempDir &) = delete;
   TempDir &operator=(const TempDir &) = delete;
   std::string file(const std::string &name) const { return (path_ / name).string(); }
+  const std::filesystem::path &path() const { return path_; }
 
  private:
   std::filesystem::path path_;
 };
+
+// Runs `body` in a forked child that file permissions bind: run as root,
+// who ignores them, the child first becomes the unprivileged user 65534,
+// which must be able to reach the files involved.  Returns what `body`
+// returns (0 to 254), or nothing when that user cannot be taken on.
+inline std::optional<int> run_unprivileged(const std::function<int()> &body) {
+  constexpr int kCannotDrop = 255;
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(kCannotDrop);
+    _exit(body());
+  }
+  int raw = 0;
+  if (child < 0 || waitpid(child, &raw, 0) != child || !WIFEXITED(raw) ||
+      WEXITSTATUS(raw) == kCannotDrop)
+    return std::nullopt;
+  return WEXITSTATUS(raw);
+}
 
 inline std::string read_file(const std::string &name) {
   std::ifstream in(name, std::ios::binary);

@@ -1,8 +1,12 @@
 // Block write-out: layout, sizes, padding, key order, rewrites, general
 // block and compression.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <random>
@@ -662,6 +666,46 @@ TEST_F(KvxWrite, FailedWritesAreReportedAndNotRetried) {
   EXPECT_NE(messages.find("flush_data_block->"), std::string::npos) << messages;
   EXPECT_NE(messages.find("No space left on device"), std::string::npos) << messages;
   EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1) << "bad blocks are not retried";
+}
+
+// A forked child writes image 1 and hits a file size limit inside the
+// data of image 2, then ends without closing, as a failed run does.
+TEST_F(KvxWrite, FailedAppendIsCutBackAndTheFileTakesTheNextBlock) {
+  const long block = 8192 + 20480;  // header and 100 x 100 pixels of 2 bytes
+  const std::vector<uint16_t> data = image(100 * 100);
+  const long dim[] = {2, 100, 100};
+  auto write = [&](int stream, long number) {
+    int error = -99;
+    kvx_write_data_raw(stream, number, 1, dim, data.data(), Unsigned16, 0, HighByteFirst, 1, &error,
+                       nullptr);
+    return error;
+  };
+  const std::string name = dir_.file("cut.kvx");
+  const pid_t child = fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const int stream = kvx_open_data_file(name.c_str(), "new", nullptr, nullptr);
+    if (stream < 0 || write(stream, 1) != RoutineSucceeded) _exit(1);
+    const rlimit limit{static_cast<rlim_t>(block + 8192 + 10000), RLIM_INFINITY};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+    _exit(write(stream, 2) == WriteDataError ? 0 : 3);
+  }
+  int raw = 0;
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFEXITED(raw));
+  ASSERT_EQ(WEXITSTATUS(raw), 0) << "1 first image, 2 limit, 3 second image did not fail";
+  ASSERT_EQ(contents("cut.kvx").size(), static_cast<size_t>(block)) << "the torn image 2 is gone";
+
+  int error = -99;
+  const int stream = kvx_open_data_file(name.c_str(), "any", &error, nullptr);
+  ASSERT_GE(stream, 0) << "the file is opened for appending, error " << error;
+  EXPECT_EQ(write(stream, 3), RoutineSucceeded);
+  EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
+  const std::string file = contents("cut.kvx");
+  ASSERT_EQ(file.size(), 2U * block);
+  const auto second = header_entries(file, block);
+  EXPECT_EQ(second.at("KVX_DataBlockID"), "3.Image.Psd");
+  EXPECT_EQ(second.at("HeaderID"), "EH:000002:000000:000000");
 }
 
 TEST_F(KvxWrite, FilesOpenedForReadingRefuseWrites) {

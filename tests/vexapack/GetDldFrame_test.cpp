@@ -665,9 +665,10 @@ TEST_F(GetDldFrameTest, FrameReadResults) {
       {"2.0", "99999999999", "256", "256", false, 1, 3, -1},
       {"2.0", "32", "2147483647", "2147483647", false, 1, 2, -1},
       {"2.0", "16", "2147483647", "2147483647", false, 2147483647, 2, -1},
-#ifndef __SANITIZE_ADDRESS__  // the sanitizer ends the process on huge allocations
-      {"2.0", "16", "2147483647", "2147483647", false, 1, 4, -1},
-#endif
+      // Frames far larger than the file: refused before anything is allocated.
+      {"2.0", "16", "2147483647", "2147483647", false, 1, 5, -1},
+      {"2.0", "32", "65536", "65536", false, 1, 5, -1},
+      {"1.1", "32", "65536", "65536", true, 1, 5, -1},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.version) + " " + c.bits + "x" + c.columns + "x" + c.rows +
@@ -683,6 +684,9 @@ TEST_F(GetDldFrameTest, FrameReadResults) {
     if (c.result == 3) {
       EXPECT_EQ(output, "BAD SIZE : (Header 2.0) DataLen * Xsize * Ysize<=0\n");
       EXPECT_EQ(frame.size(), 3u) << "nothing is allocated";
+    } else if (c.result == 5) {
+      EXPECT_EQ(output, "");
+      EXPECT_EQ(frame.size(), 3u) << "a frame beyond the end of the file allocates nothing";
     } else {
       EXPECT_EQ(output, "");
     }

@@ -1,0 +1,24 @@
+// Integer expression reader on arbitrary text.
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "fuzz_support.h"
+#include "numio.h"
+
+using fuzz_support::Require;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  numprog_reset();
+  const std::string text(fuzz_support::AsBytes(data, size));
+  const char *tail = nullptr;
+  int errval = -1;
+  const long value = num_str2long(text.c_str(), &tail, &errval);
+  Require(errval >= NumSuccess && errval <= NumNoAccumulator, "error value within 0..16");
+  Require(tail >= text.c_str() && tail <= text.c_str() + std::strlen(text.c_str()),
+          "the tail lies inside the text");
+  Require(errval != NumSuccess || (value >= INT32_MIN && value <= INT32_MAX),
+          "an integer result stays within 32 bits");
+  (void)num_str2long(text.c_str(), nullptr, nullptr);
+  return 0;
+}

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang's libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer in build/fuzz and runs each for FUZZ_SECONDS
+# (default 60), two at a time.  Every target starts from a fresh copy of its
+# committed seed corpus (the committed files are never written).  Crash,
+# hang, leak and out-of-memory inputs are kept in build/fuzz/artifacts/<target>;
+# the script fails if any target found one.
+#
+#   FUZZ_SECONDS=10 bash scripts/fuzz.sh              # all targets, 10 s each
+#   bash scripts/fuzz.sh num_str2long filename         # some targets only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${FUZZ_SECONDS:-60}"
+jobs="${JOBS:-2}"
+build=build/fuzz
+root="$PWD"
+
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DDLD2VEXA_FUZZ=ON -DDLD2VEXA_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$jobs" --target fuzz_targets
+
+if [ "$#" -gt 0 ]; then
+  targets=("$@")
+else
+  targets=()
+  for source in fuzz/*_fuzz.cpp; do
+    name="$(basename "$source" _fuzz.cpp)"
+    targets+=("$name")
+  done
+fi
+
+# One run: fresh working corpus, fixed limits, the log kept for the summary.
+run_target() {
+  local name="$1"
+  local work="$root/$build/corpus/$name" artifacts="$root/$build/artifacts/$name"
+  rm -rf "$work" "$artifacts"
+  mkdir -p "$work" "$artifacts"
+  cp -R "$root/fuzz/corpus/$name/." "$work/"
+  local rc=0
+  "$root/$build/fuzz/${name}_fuzz" "$work" \
+    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/" >"$root/$build/$name.log" 2>&1 || rc=$?
+  echo "$rc" >"$root/$build/$name.rc"
+}
+
+status=0
+running=0
+for name in "${targets[@]}"; do
+  if [ ! -d "fuzz/corpus/$name" ]; then
+    echo "fuzz: no seed corpus for $name" >&2
+    exit 2
+  fi
+  echo "== fuzzing $name for ${seconds}s"
+  run_target "$name" &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+done
+wait || true
+
+printf '%-16s %12s  %s\n' target executions result
+for name in "${targets[@]}"; do
+  log="$build/$name.log"
+  rc="$(cat "$build/$name.rc" 2>/dev/null || echo 1)"
+  runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
+  if [ "$rc" = 0 ] && [ -z "$(ls -A "$build/artifacts/$name")" ]; then
+    result=clean
+  else
+    result="FAILED (exit $rc, see $log and $build/artifacts/$name)"
+    status=1
+  fi
+  printf '%-16s %12s  %s\n' "$name" "${runs:-?}" "$result"
+done
+if [ "$status" -ne 0 ]; then
+  echo "fuzz: at least one target found a fault" >&2
+  for name in "${targets[@]}"; do
+    grep -h -m1 -E '^==[0-9]+== ?ERROR|broken promise|runtime error' "$build/$name.log" >&2 || true
+  done
+fi
+exit "$status"

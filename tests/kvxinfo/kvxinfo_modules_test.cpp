@@ -1,0 +1,150 @@
+// kvxinfo's modules in process: the command line, the listing of files the
+// converter never writes (general block, error chain, a header that went
+// bad), and grey levels at the edges of the number range.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <limits>
+
+#include "kvxinfo_args.h"
+#include "kvxinfo_list.h"
+#include "kvxinfo_png.h"
+#include "kvxinfo_test_util.h"
+
+namespace {
+
+using namespace kvxinfotest;
+
+TEST(KvxinfoArgs, CommandLinesThatAreRight) {
+  struct Case {
+    std::vector<std::string> words;
+    KvxinfoAction action;
+    std::string file;
+    long image;
+    std::string png;
+    bool log;
+  };
+  const std::vector<Case> cases = {
+      {{"a.kvx"}, KvxinfoAction::List, "a.kvx", 0, "", false},
+      {{"-k", "a.kvx", "-3"}, KvxinfoAction::Header, "a.kvx", -3, "", false},
+      {{"a.kvx", "7", "-k"}, KvxinfoAction::Header, "a.kvx", 7, "", false},
+      {{"a.kvx", "2", "--log", "--png", "o.png"}, KvxinfoAction::Png, "a.kvx", 2, "o.png", true},
+      {{"--png", "-x.png", "a.kvx", "007"}, KvxinfoAction::Png, "a.kvx", 7, "-x.png", false},
+      {{"-k", "--", "-a.kvx", "1"}, KvxinfoAction::Header, "-a.kvx", 1, "", false},
+      {{"a.kvx", "-h"}, KvxinfoAction::Help, "", 0, "", false},
+  };
+  for (size_t n = 0; n < cases.size(); ++n) {
+    SCOPED_TRACE(n);
+    const Case &c = cases[n];
+    KvxinfoArgs args;
+    std::string what;
+    ASSERT_TRUE(kvxinfo_parse_args(c.words, args, what)) << what;
+    EXPECT_EQ(args.action, c.action);
+    EXPECT_EQ(args.file, c.file);
+    EXPECT_EQ(args.image, c.image);
+    EXPECT_EQ(args.png, c.png);
+    EXPECT_EQ(args.log, c.log);
+  }
+  for (const char *image : {"+3", " 3", "3 ", "0x10", "", "1e3"}) {
+    SCOPED_TRACE(image);
+    KvxinfoArgs args;
+    std::string what;
+    EXPECT_FALSE(kvxinfo_parse_args({"-k", "a.kvx", image}, args, what));
+    EXPECT_NE(what.find("is not an image number"), std::string::npos) << what;
+  }
+}
+
+// Lists `file` in process; the listing and the problems' texts.
+std::string list(const std::string &name, std::vector<std::string> &messages,
+                 const std::function<void()> &after_open = {}) {
+  KvxinfoFile file;
+  KvxinfoProblem problem;
+  EXPECT_TRUE(file.open(name, problem)) << problem.what;
+  if (after_open) after_open();
+  std::FILE *out = std::tmpfile();
+  std::vector<KvxinfoProblem> problems;
+  kvxinfo_list(file, out, problems);
+  std::rewind(out);
+  std::string text;
+  for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+  std::fclose(out);
+  for (const KvxinfoProblem &p : problems) messages.push_back(p.file + ": " + p.what);
+  return text;
+}
+
+TEST_F(KvxinfoTest, ListingOfFilesTheConverterDoesNotWrite) {
+  const std::vector<int16_t> pixels(6, 1);
+  const std::string general = path("general.kvx").string();
+  kvx_general_block(1);
+  int stream = kvx_open_data_file(general.c_str(), "new", nullptr, nullptr);
+  ASSERT_GE(stream, 0);
+  const long dims[] = {2, 3, 2};
+  for (const int chain : {1, -1})
+    ASSERT_EQ(kvx_write_data_raw(stream, 12, chain, dims, pixels.data(), Signed16, 0, LowByteFirst,
+                                 1, nullptr, nullptr),
+              1);
+  ASSERT_EQ(kvx_close_data_file(stream, nullptr, nullptr), 1);
+  kvx_reset_settings();
+
+  std::vector<std::string> messages;
+  const std::string listing = list(general, messages);
+  EXPECT_EQ(messages, std::vector<std::string>{}) << "the general block is not a gap";
+  EXPECT_EQ(listing,
+            "Image  Chain        Dimensions  DataType     ByteOrder     Compression  HeaderPos  "
+            "HeaderSize  BinarySize\n"
+            "12     Image.Psd    3x2         SignedShort  LowByteFirst  None              8192  "
+            "      8192         512\n"
+            "12     Image.Error  3x2         SignedShort  LowByteFirst  None             16896  "
+            "      8192         512\n"
+            "total: 2 blocks, 17408 bytes\n");
+
+  // A header that goes bad while the file is open is listed as unknown.
+  messages.clear();
+  const std::string damaged = list(general, messages, [&] {
+    std::fstream file(general, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(16896);
+    file << "X";
+  });
+  EXPECT_NE(damaged.find("\n12     Image.Error  ?           ?            ?             ?     "),
+            std::string::npos)
+      << damaged;
+  EXPECT_EQ(messages, std::vector<std::string>(
+                          {general + ": image 12: header cannot be read (ReadDataError)"}));
+}
+
+KvxinfoImage doubles(const std::vector<double> &values) {
+  KvxinfoImage image;
+  image.width = values.size();
+  image.height = 1;
+  image.type = DoubleIEEE64;
+  image.data.resize(values.size() * sizeof(double));
+  if (!values.empty()) std::memcpy(image.data.data(), values.data(), image.data.size());
+  return image;
+}
+
+TEST(KvxinfoGrey, ScalesAcrossTheWholeNumberRange) {
+  const double big = std::numeric_limits<double>::max();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char *name;
+    std::vector<double> values;
+    KvxinfoScale scale;
+    std::vector<unsigned char> grey;
+  };
+  const std::vector<Case> cases = {
+      {"largest span", {-big, 0, big}, KvxinfoScale::Linear, {0, 128, 255}},
+      {"largest span, log", {-big, -big, big}, KvxinfoScale::Log, {0, 0, 255}},
+      {"infinities are no pixels", {-inf, 1, 2, inf}, KvxinfoScale::Linear, {0, 0, 255, 0}},
+      {"tiny span", {1e-300, 2e-300}, KvxinfoScale::Linear, {0, 255}},
+      {"no pixels", {}, KvxinfoScale::Linear, {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(kvxinfo_grey_levels(doubles(c.values), c.scale), c.grey);
+  }
+}
+
+}  // namespace

@@ -15,8 +15,8 @@ namespace {
 constexpr size_t Columns = 9;
 using Row = std::array<std::string, Columns>;
 
-constexpr Row Titles = {"Image",       "Chain",     "Dimensions", "DataType",  "ByteOrder",
-                        "Compression", "HeaderPos", "HeaderSize", "BinarySize"};
+const Row Titles = {"Image",       "Chain",     "Dimensions", "DataType",  "ByteOrder",
+                    "Compression", "HeaderPos", "HeaderSize", "BinarySize"};
 // The columns from HeaderPos on are numbers, right aligned.
 constexpr size_t FirstNumberColumn = 6;
 

@@ -21,7 +21,6 @@ constexpr unsigned char FlatGrey = 128;
 struct Range {
   double min = std::numeric_limits<double>::infinity();
   double max = -std::numeric_limits<double>::infinity();
-  bool empty() const { return min > max; }
 };
 
 Range range_of(const KvxinfoImage &image) {

@@ -6,9 +6,10 @@
 // Calling conventions as in kvxio.h: every call ends with the optional
 // out-parameters `pErrorValue` (ErrorValues) and `pstatus` (Success or
 // ExternalErrorReport), returns 1 on success and 0 on failure, and throws
-// nothing.  Results are copies owned by the caller; the library keeps no
-// header in memory on their account, so a file of many blocks can be walked
-// with constant memory.  The calls read what is on disk: values written in
+// nothing of its own (an exception of a visitor passes through).  Results
+// are copies owned by the caller; the library keeps no header in memory on
+// their account, so a file of many blocks can be walked with constant
+// memory.  The calls read what is on disk: values written in
 // this session but not yet written out are not seen.
 #pragma once
 

@@ -5,5 +5,5 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 mapfile -t files < <(git ls-files '*.cpp' '*.h')
 clang-format --dry-run --Werror "${files[@]}"
-mapfile -t sources < <(git ls-files 'src/*.cpp' 'vexapack/*.cpp' 'kvxpack/*.cpp' 'tools/*.cpp')
+mapfile -t sources < <(git ls-files 'src/*.cpp' 'vexapack/*.cpp' 'kvxpack/*.cpp' 'tools/*.cpp' 'kvxinfo/*.cpp')
 clang-tidy -p build/release --quiet "${sources[@]}"

@@ -1,6 +1,8 @@
 // kvxinfo as a whole.
 #include "kvxinfo_run.h"
 
+#include <sys/stat.h>
+
 #include "kvxinfo_args.h"
 #include "kvxinfo_file.h"
 #include "kvxinfo_header.h"
@@ -25,8 +27,19 @@ int list(const KvxinfoFile &file, std::FILE *out, std::FILE *err) {
   return KvxinfoFailed;
 }
 
+// True when `a` and `b` name the same existing file.
+bool same_file(const std::string &a, const std::string &b) {
+  struct stat first {
+  }, second{};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 int picture(const KvxinfoFile &file, const KvxinfoArgs &args, std::FILE *err) {
   KvxinfoProblem problem;
+  // The picture replaces OUT as a whole; it must not replace the data.
+  if (same_file(args.png, file.name()))
+    return fail({args.png, "is the file to show; the picture would replace it"}, err);
   KvxinfoImage image;
   if (!kvxinfo_read_image(file, args.image, image, problem)) return fail(problem, err);
   const auto grey = kvxinfo_grey_levels(image, args.log ? KvxinfoScale::Log : KvxinfoScale::Linear);

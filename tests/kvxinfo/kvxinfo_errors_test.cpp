@@ -149,6 +149,8 @@ TEST_F(KvxinfoTest, APictureThatCannotBeWrittenLeavesNothingBehind) {
       {{"--png", "taken.png", "good.kvx", "1"},
        "kvxinfo: taken.png: cannot be written: Is a directory\n"},
       {{"--png", "old.png", "good.kvx", "7"}, "kvxinfo: good.kvx: no image 7\n"},
+      {{"--png", "./good.kvx", "good.kvx", "1"},
+       "kvxinfo: ./good.kvx: is the file to show; the picture would replace it\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -157,6 +159,7 @@ TEST_F(KvxinfoTest, APictureThatCannotBeWrittenLeavesNothingBehind) {
     EXPECT_EQ(run.err, c.message);
   }
   EXPECT_EQ(read_file(path("old.png")), "old picture") << "an existing picture is kept";
+  EXPECT_EQ(read_file(path("good.kvx")).substr(0, 2), "{\r") << "the data are kept";
   EXPECT_TRUE(fs::is_empty(path("taken.png")));
   size_t files = 0;
   for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir_)) ++files;

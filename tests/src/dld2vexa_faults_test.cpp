@@ -150,12 +150,12 @@ class ConverterFaultTest : public ::testing::Test {
   }
 
   // A data set of `frames` frames of 64 x 64 pixels as gasdet001 and
-  // gasdet001hm.
-  void makeDataSet(int frames) {
+  // gasdet001hm, with a header of `version`.
+  void makeDataSet(int frames, const char *version = "2.2") {
     const RunResult made =
         runProgram(dir_,
                    {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm", "gasdet001hm", "--columns",
-                    "64", "--rows", "64", "--frames", std::to_string(frames)},
+                    "64", "--rows", "64", "--frames", std::to_string(frames), "--version", version},
                    {});
     ASSERT_EQ(made.exit, 0) << made.err;
   }
@@ -256,9 +256,10 @@ TEST_F(ConverterFaultTest, MissingPermissionsAreReportedAndChangeNothing) {
   };
   makeDataSet(3);
   fs::create_directory(dir_ / "locked");
-  fs::permissions(dir_ / "locked", fs::perms::owner_all | fs::perms::group_read |
-                                       fs::perms::group_exec | fs::perms::others_read |
-                                       fs::perms::others_exec);
+  // Mode 0555: nobody, the owner included, may create files in it.
+  fs::permissions(dir_ / "locked", fs::perms::owner_read | fs::perms::owner_exec |
+                                       fs::perms::group_read | fs::perms::group_exec |
+                                       fs::perms::others_read | fs::perms::others_exec);
   RunOptions unprivileged;
   unprivileged.unprivileged = true;
   for (const Case &c : cases) {
@@ -312,29 +313,32 @@ TEST_F(ConverterFaultTest, DirectoryAsInputFileIsRefused) {
 TEST_F(ConverterFaultTest, ShortHmFileEndsTheRunAfterTheWholeFrames) {
   struct Case {
     const char *name;
-    long hmBytes;     // what is left of the HM file of three frames
-    int wholeFrames;  // frames that the file still holds
+    const char *version;  // before 2.0 the frames follow a leading block of 512 bytes
+    long hmBytes;         // what is left of the HM file of three frames
+    int wholeFrames;      // frames that the file still holds
   };
   const Case cases[] = {
-      {"empty", 0, 0},
-      {"inside the first frame", kFrameBytes / 2, 0},
-      {"at a frame boundary", kFrameBytes, 1},
-      {"inside the third frame", 2 * kFrameBytes + 1, 2},
+      {"empty", "2.2", 0, 0},
+      {"inside the first frame", "2.2", kFrameBytes / 2, 0},
+      {"at a frame boundary", "2.2", kFrameBytes, 1},
+      {"inside the third frame", "2.2", 2 * kFrameBytes + 1, 2},
+      {"inside the leading block", "1.1", 100, 0},
+      {"at the end of the leading block", "1.1", 512, 0},
+      {"behind the leading block, at a frame boundary", "1.1", 512 + kFrameBytes, 1},
   };
-  makeDataSet(3);
-  const std::string hm = readFile(dir_ / "gasdet001hm");
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    writeFile(dir_ / "gasdet001hm", hm);
+    makeDataSet(3, c.version);
+    const std::string hm = readFile(dir_ / "gasdet001hm");
     fs::remove(dir_ / "out.kvx");
     const std::string before = existingOutput("out.kvx", 1);
     writeFile(dir_ / "gasdet001hm", hm.substr(0, c.hmBytes));
     const RunResult run = convert(1, 3, 11, "out.kvx");
     EXPECT_EQ(run.exit, 255) << run.out << run.err;
-    const std::string failed =
-        "frame " + std::to_string(c.wholeFrames + 1) + " to image " +
-        std::to_string(c.wholeFrames + 11) +
-        ": ReadDldData result 5, the HM file ends before the end of the frame\n";
+    const std::string reader = c.version < std::string("2.0") ? "ReadDldDataV1" : "ReadDldData";
+    const std::string failed = "frame " + std::to_string(c.wholeFrames + 1) + " to image " +
+                               std::to_string(c.wholeFrames + 11) + ": " + reader +
+                               " result 5, the HM file ends before the end of the frame\n";
     EXPECT_NE(run.err.find(failed), std::string::npos) << run.err;
     const std::string after = readFile(dir_ / "out.kvx");
     expectBlocksKept(before, after);
@@ -491,10 +495,31 @@ TEST_F(ConverterFaultTest, ForeignOrDamagedOutputFileIsLeftAlone) {
     EXPECT_NE(run.err.find("Status = 25 -- FileOpeningError"), std::string::npos) << run.err;
     EXPECT_EQ(readFile(dir_ / "out.kvx"), c.bytes) << "the whole file is unchanged";
   }
+}
+
+TEST_F(ConverterFaultTest, OutputFileThatCannotBeMadeIsReported) {
+  struct Case {
+    const char *name;
+    const char *output;
+    int exit;
+    const char *report;
+  };
+  const Case cases[] = {
+      {"a directory", "dir.kvx", 25, "dir.kvx: CouldNotOpenFile\n"},
+      {"in a directory that does not exist", "missing/out.kvx", 42,
+       "ROUTINE  : user_io\nmissing/out.kvx\nStatus = 42 -- FileNameError\n"},
+      {"a symbolic link to nowhere", "dangling.kvx", 25, "dangling.kvx: CouldNotOpenFile\n"},
+  };
+  makeDataSet(1);
   fs::create_directory(dir_ / "dir.kvx");
-  const RunResult run = convert(3, 3, 3, "dir.kvx");
-  EXPECT_EQ(run.exit, 25) << "a directory as output file";
-  EXPECT_NE(run.err.find("dir.kvx: CouldNotOpenFile"), std::string::npos) << run.err;
+  fs::create_symlink(dir_ / "target.kvx", dir_ / "dangling.kvx");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult run = convert(1, 1, 1, c.output);
+    EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+    EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "target.kvx")) << "a new file is never made through a link";
 }
 
 }  // namespace

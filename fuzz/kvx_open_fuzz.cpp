@@ -2,8 +2,10 @@
 // at the first images, and in mode "any" followed by the dimension query
 // and the append of a small image, as the converter does with an existing
 // output file.  Promises checked: a failed open leaves the file as it was,
-// and an appended image reads back.
+// an open and an append never change a byte that the file held (general
+// blocks aside), and an appended image reads back.
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <string>
 
@@ -70,6 +72,16 @@ void CheckAppended(const std::string &path) {
   Require(kvx_close_data_file(stream, &error, &status) == 1, "a file read is closed");
 }
 
+// A general block counts the blocks of its file and is rewritten with every
+// new block; any other existing byte must stay as it was.  Looked for
+// generously (any case, anywhere) so that no file with one is missed.
+bool MayHoldGeneralBlock(std::string_view bytes) {
+  std::string lower(bytes);
+  for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower.find("general") != std::string::npos ||
+         lower.find("datablocks") != std::string::npos;
+}
+
 void OpenForAppending(const std::string &path, std::string_view original) {
   int error = 0, status = 0;
   const int stream = kvx_open_data_file(path.c_str(), "any", &error, &status);
@@ -81,6 +93,10 @@ void OpenForAppending(const std::string &path, std::string_view original) {
   const bool appended = AppendImage(stream);
   const bool closed = kvx_close_data_file(stream, &error, &status) == 1;
   if (!closed) kvx_close_data_file(stream, nullptr, nullptr);
+  if (closed && !MayHoldGeneralBlock(original)) {
+    Require(fuzz_support::ReadWholeFile(path).compare(0, original.size(), original) == 0,
+            "appending leaves every existing byte as it was");
+  }
   if (appended && closed) CheckAppended(path);
 }
 

@@ -37,8 +37,9 @@ run_target() {
   rm -rf "$work" "$artifacts"
   mkdir -p "$work" "$artifacts"
   cp -R "$root/fuzz/corpus/$name/." "$work/"
-  local rc=0
-  "$root/$build/fuzz/${name}_fuzz" "$work" \
+  local rc=0 dict=()
+  [ -f "$root/fuzz/dict/$name.dict" ] && dict=(-dict="$root/fuzz/dict/$name.dict")
+  "$root/$build/fuzz/${name}_fuzz" "$work" "${dict[@]}" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" >"$root/$build/$name.log" 2>&1 || rc=$?
   echo "$rc" >"$root/$build/$name.rc"

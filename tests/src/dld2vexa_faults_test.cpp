@@ -380,6 +380,36 @@ TEST_F(ConverterFaultTest, TruncatedHeaderFileIsNamedInTheReport) {
   }
 }
 
+TEST_F(ConverterFaultTest, HeaderWithFewerFrameSectionsStopsAtTheFirstMissingFrame) {
+  struct Case {
+    const char *frameRange;  // frames that the scaler and timing sections describe
+    int wholeFrames;
+  };
+  const Case cases[] = {{"1:1", 1}, {"1:2", 2}, {"2:3", 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.frameRange);
+    makeDataSet(1);
+    fs::remove(dir_ / "out.kvx");
+    const std::string before = existingOutput("out.kvx", 1);
+    // Geometry and HM file of three frames, frame sections of fewer.
+    const RunResult made =
+        runProgram(dir_,
+                   {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm", "gasdet001hm", "--columns",
+                    "64", "--rows", "64", "--frames", "3", "--frame-range", c.frameRange},
+                   {});
+    ASSERT_EQ(made.exit, 0) << made.err;
+    const RunResult run = convert(1, 3, 11, "out.kvx");
+    EXPECT_EQ(run.exit, 255) << run.out << run.err;
+    const std::string failed = "frame " + std::to_string(c.wholeFrames + 1) + " to image " +
+                               std::to_string(c.wholeFrames + 11) + ": ReadDldScalars result ";
+    EXPECT_NE(run.err.find(failed), std::string::npos) << run.err;
+    const std::string after = readFile(dir_ / "out.kvx");
+    expectBlocksKept(before, after);
+    EXPECT_EQ(after.size(), before.size() + c.wholeFrames * kBlockSize);
+    expectOnlyWholeBlocksAfter(before, after);
+  }
+}
+
 // Runs the converter in prompt mode and answers the first prompt only;
 // once the dialog has read the header file and asks for the dummy,
 // `change` runs, then `answers` go to the remaining prompts.

@@ -9,6 +9,7 @@
 #                             gives dld2vexa::vexabase, dld2vexa::kvxpack and
 #                             dld2vexa::vexapack
 #   share/man/man1/           the manual pages
+# With the prefix /usr on Debian, lib/ is lib/<multiarch>/ (GNUInstallDirs).
 # The developer tools (dldgen, the DLD writer), tests and benchmarks are not
 # installed.
 

@@ -2,9 +2,11 @@
 # Installs the build tree into a scratch prefix and builds a program outside
 # the project against it, as another project would: find_package(dld2vexa),
 # the installed headers and libraries only.
-# Usage: consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX_COMPILER
+# Usage: consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX_COMPILER PROGRAM...
+#   PROGRAM...  the programs that bin/ must hold, and nothing else
 set -euo pipefail
 build="$1" consumer="$2" cmake="$3" cxx="$4"
+shift 4
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
@@ -12,13 +14,13 @@ prefix="$scratch/prefix"
 
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 
-# Programs only; the developer tools stay in the build tree.
-for tool in dldgen; do
-  if [ -e "$prefix/bin/$tool" ]; then
-    echo "FAIL: developer tool $tool was installed" >&2
-    exit 1
-  fi
-done
+# The programs only; developer tools and fuzz targets stay in the build tree.
+installed="$(find "$prefix/bin" -mindepth 1 -printf "%f\n" | sort | xargs)"
+expected="$(printf '%s\n' "$@" | sort | xargs)"
+if [ "$installed" != "$expected" ]; then
+  echo "FAIL: bin/ holds \"$installed\", expected \"$expected\"" >&2
+  exit 1
+fi
 
 # Every installed header compiles on its own: it includes nothing that was
 # left out of the installed tree.

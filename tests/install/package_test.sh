@@ -17,7 +17,9 @@ fail() {
 
 "$cpack" --config "$build/CPackConfig.cmake" -B "$scratch/out" >/dev/null
 debs=("$scratch"/out/*.deb)
-[ "${#debs[@]}" -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb, got: ${debs[*]}"
+if [ "${#debs[@]}" -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+  fail "expected one .deb, got: ${debs[*]}"
+fi
 deb="${debs[0]}"
 
 depends="$(dpkg-deb -f "$deb" Depends)"

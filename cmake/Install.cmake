@@ -1,0 +1,85 @@
+# Install layout:
+#   bin/                      dld2vexa, kvxinfo
+#   lib/                      the static libraries vexabase, kvxpack, vexapack
+#   include/dld2vexa/         their public headers, side by side as in the
+#                             source tree, so code that compiles against the
+#                             build tree compiles unchanged against an
+#                             installed tree
+#   lib/cmake/dld2vexa/       the CMake package: find_package(dld2vexa)
+#                             gives dld2vexa::vexabase, dld2vexa::kvxpack and
+#                             dld2vexa::vexapack
+#   share/man/man1/           the manual pages
+# With the prefix /usr on Debian, lib/ is lib/<multiarch>/ (GNUInstallDirs).
+# The developer tools (dldgen, the DLD writer), tests and benchmarks are not
+# installed.
+
+include(CMakePackageConfigHelpers)
+
+set(DLD2VEXA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/dld2vexa)
+set(DLD2VEXA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/dld2vexa)
+
+# The public headers of each library: the contract that programs outside this
+# project build on.  Headers that only the library's own sources share
+# (kvxio_internal.h, kvxio_scan.h, numio_internal.h, GetDldFrameIndex.h,
+# VexaOption_internal.h) stay out, and no public header includes them.
+target_sources(vexabase PUBLIC FILE_SET HEADERS
+  BASE_DIRS ${PROJECT_SOURCE_DIR}/vexapack ${PROJECT_SOURCE_DIR}/kvxpack
+  FILES ${PROJECT_SOURCE_DIR}/vexapack/VexaError.h
+        ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_errors.h)
+target_sources(kvxpack PUBLIC FILE_SET HEADERS
+  BASE_DIRS ${PROJECT_SOURCE_DIR}/kvxpack
+  FILES ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
+        ${PROJECT_SOURCE_DIR}/kvxpack/numio.h
+        ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
+        ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h
+        ${PROJECT_SOURCE_DIR}/kvxpack/bslio.h
+        ${PROJECT_SOURCE_DIR}/kvxpack/filename.h)
+target_sources(vexapack PUBLIC FILE_SET HEADERS
+  BASE_DIRS ${PROJECT_SOURCE_DIR}/vexapack
+  FILES ${PROJECT_SOURCE_DIR}/vexapack/VexaExpression.h
+        ${PROJECT_SOURCE_DIR}/vexapack/VexaInput.h
+        ${PROJECT_SOURCE_DIR}/vexapack/VexaOption.h
+        ${PROJECT_SOURCE_DIR}/vexapack/VexaParameter.h
+        ${PROJECT_SOURCE_DIR}/vexapack/GetDldFrame.h)
+
+install(TARGETS dld2vexa kvxinfo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(TARGETS vexabase kvxpack vexapack
+  EXPORT dld2vexaTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  FILE_SET HEADERS DESTINATION ${DLD2VEXA_INSTALL_INCLUDEDIR}
+  INCLUDES DESTINATION ${DLD2VEXA_INSTALL_INCLUDEDIR})
+install(EXPORT dld2vexaTargets
+  NAMESPACE dld2vexa::
+  DESTINATION ${DLD2VEXA_INSTALL_CMAKEDIR})
+
+configure_package_config_file(
+  ${CMAKE_CURRENT_LIST_DIR}/dld2vexaConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/dld2vexaConfig.cmake
+  INSTALL_DESTINATION ${DLD2VEXA_INSTALL_CMAKEDIR})
+write_basic_package_version_file(
+  ${PROJECT_BINARY_DIR}/dld2vexaConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/dld2vexaConfig.cmake
+              ${PROJECT_BINARY_DIR}/dld2vexaConfigVersion.cmake
+        DESTINATION ${DLD2VEXA_INSTALL_CMAKEDIR})
+
+# Manual pages, compressed as Debian installs them (-n: no name or time
+# stamp, so the same page always gives the same bytes).
+find_program(GZIP_EXECUTABLE gzip REQUIRED)
+set(DLD2VEXA_MAN_PAGES ${PROJECT_SOURCE_DIR}/man/dld2vexa.1 ${PROJECT_SOURCE_DIR}/man/kvxinfo.1)
+set(compressed_pages)
+foreach(page IN LISTS DLD2VEXA_MAN_PAGES)
+  get_filename_component(name ${page} NAME)
+  set(copy ${PROJECT_BINARY_DIR}/man/${name})
+  add_custom_command(OUTPUT ${copy}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${page} ${copy}
+    COMMAND ${GZIP_EXECUTABLE} -9nf ${copy}
+    DEPENDS ${page}
+    COMMENT "Compressing manual page ${name}"
+    VERBATIM)
+  list(APPEND compressed_pages ${copy}.gz)
+endforeach()
+add_custom_target(manpages ALL DEPENDS ${compressed_pages})
+install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

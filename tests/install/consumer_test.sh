@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the build tree into a scratch prefix and builds a program outside
+# the project against it, as another project would: find_package(dld2vexa),
+# the installed headers and libraries only.
+# Usage: consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX_COMPILER PROGRAM...
+#   PROGRAM...  the programs that bin/ must hold, and nothing else
+set -euo pipefail
+build="$1" consumer="$2" cmake="$3" cxx="$4"
+shift 4
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+prefix="$scratch/prefix"
+
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null
+
+# The programs only; developer tools and fuzz targets stay in the build tree.
+installed="$(find "$prefix/bin" -mindepth 1 -printf "%f\n" | sort | xargs)"
+expected="$(printf '%s\n' "$@" | sort | xargs)"
+if [ "$installed" != "$expected" ]; then
+  echo "FAIL: bin/ holds \"$installed\", expected \"$expected\"" >&2
+  exit 1
+fi
+
+# Every installed header compiles on its own: it includes nothing that was
+# left out of the installed tree.
+for header in "$prefix"/include/dld2vexa/*.h; do
+  if ! echo "#include \"$header\"" |
+    "$cxx" -std=c++20 -fsyntax-only -I"$prefix/include/dld2vexa" -x c++ -; then
+    echo "FAIL: installed header $(basename "$header") does not compile on its own" >&2
+    exit 1
+  fi
+done
+
+"$cmake" -S "$consumer" -B "$scratch/build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
+"$cmake" --build "$scratch/build" >/dev/null
+"$scratch/build/consumer" "$scratch/image.kvx"

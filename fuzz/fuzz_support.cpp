@@ -86,10 +86,6 @@ std::vector<char *> MakeArgv(std::vector<std::string> &words) {
   return argv;
 }
 
-}  // namespace fuzz_support
-
-namespace fuzz_support {
-
 void Require(bool condition, const char *promise) {
   if (condition) return;
   std::fprintf(stderr, "fuzz: broken promise: %s\n", promise);

@@ -42,10 +42,6 @@ std::vector<std::string> SplitWords(std::string_view bytes);
 // place as it may modify a real argv.
 std::vector<char *> MakeArgv(std::vector<std::string> &words);
 
-}  // namespace fuzz_support
-
-namespace fuzz_support {
-
 // Stops the run with a message when a promise of the code under test is
 // broken; the fuzzing engine records the input like a crash.
 void Require(bool condition, const char *promise);

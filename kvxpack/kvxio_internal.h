@@ -163,6 +163,11 @@ struct Data_File {
   Data_Block *ActiveBlock = nullptr;  // the block being filled
   uint64_t NextSequenceNumber = 1;
   Data_Block *LastBlockInFile = nullptr;
+  // A header whose end was found only byte by byte, off the block grid.  A
+  // block appended behind it would put its own end marker on the grid, and
+  // the next reader would take that marker as the end of the earlier header,
+  // hiding the new block inside it; such a file is therefore not appended to.
+  bool OffGridHeaderEnd = false;
   std::list<Data_Chain> ChainList;  // sorted (UpperCaseSort)
 };
 

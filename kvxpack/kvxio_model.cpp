@@ -178,6 +178,7 @@ void reset_entry(Data_File &file) {
   file.Flags = Data_File_Flags{};
   file.Flags.NoGeneralHeader = gSettings.GeneralBlock == 0;
   file.NextSequenceNumber = 1;
+  file.OffGridHeaderEnd = false;
 }
 
 bool free_entry(Data_File &file) {

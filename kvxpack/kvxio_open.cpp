@@ -26,6 +26,16 @@ bool is_directory(std::FILE *f) {
   return fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// A file that is written to must not hold a header that ends off the block
+// grid: the next block would be read as part of that header.
+int refuse_off_grid_header_end(const Data_File &file) {
+  if (file.Flags.ReadOnlyFile || !file.OffGridHeaderEnd) return RoutineSucceeded;
+  print_file_error(file, 0,
+                   "A header ends off the block grid; blocks appended to this file could not be "
+                   "found again, so the file is left unchanged");
+  return ErrorLocatingBlocks;
+}
+
 // Walks the blocks behind the first header.  A defect ends the walk; unless
 // the file is only read, the open then fails: the next block would be
 // written over the defect and over every block behind it.
@@ -37,7 +47,7 @@ int locate_blocks(Data_File &file) {
       case Locate::Located:
         continue;
       case Locate::EndOfFile:
-        return RoutineSucceeded;
+        return refuse_off_grid_header_end(file);
       case Locate::Failed:
         return ErrorLocatingBlocks;
       case Locate::Defect:

@@ -74,7 +74,10 @@ bool find_header_end(Data_File &file, uint64_t start, Data_Block &header) {
   if (own_value(header, "KVX_HeaderSize", text) == nullptr || !parse_unsigned(text, stated))
     stated = 0;
   int found = search_end(f, start, file.BlockBoundary, stated);
-  if (found == -1 && file.BlockBoundary >= 4) found = search_end(f, start, 1);
+  if (found == -1 && file.BlockBoundary >= 4) {
+    found = search_end(f, start, 1);
+    if (found == 0) file.OffGridHeaderEnd = true;
+  }
   return found == 0;
 }
 

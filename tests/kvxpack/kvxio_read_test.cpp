@@ -230,7 +230,8 @@ TEST_F(KvxRead, OldStyleFiles) {
   const std::string v1c = header("Dim_1 = 1 ;\r\nDim_2 = 1 ;");
   const std::string v1 = v1a + std::string(16, 'd') + v1b + "abc" + v1c + std::string(4, 'f');
   const uint64_t v1b_at = v1a.size() + 16, v1c_at = v1b_at + v1b.size() + 3;
-  // Version 2.00 with a header end off the grid: read with boundary 1.
+  // Version 2.00 with a header end off the grid: read with boundary 1, and
+  // only read: a block appended on the grid would be taken into that header.
   const std::string v2a =
       header("KVX_DataBlockID = 7.Image.Psd ;\r\nKVX_BinarySize = 8 ;\r\nDim_1 = 2 ;");
   const std::string v2 =
@@ -240,12 +241,14 @@ TEST_F(KvxRead, OldStyleFiles) {
     std::string bytes;
     std::vector<std::pair<long, uint64_t>> blocks;  // image, header position
     std::string message;
+    const char *mode;
   };
   const std::vector<Case> cases = {
       {"version 1.00",
        v1,
        {{12, 0}, {13, v1b_at}, {2, v1c_at}},
-       "WARNING: Missing block ID, using sequence number\n"},
+       "WARNING: Missing block ID, using sequence number\n",
+       "any"},
       {"version 2.00 off the grid",
        v2,
        {{7, 0}, {8, v2a.size() + 8}},
@@ -254,7 +257,8 @@ TEST_F(KvxRead, OldStyleFiles) {
            ".\n"
            "         This is not a multiple of the block boundary 512.\n"
            "\nINFO: Reading the file " +
-           dir_.file("old.kvx") + " with block boundary 1.\n\n"},
+           dir_.file("old.kvx") + " with block boundary 1.\n\n",
+       "read"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -262,7 +266,7 @@ TEST_F(KvxRead, OldStyleFiles) {
     write_file(name, c.bytes);
     int error = 0;
     ::testing::internal::CaptureStderr();
-    const int stream = open(name, "any", &error);
+    const int stream = open(name, c.mode, &error);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.message);
     ASSERT_GE(stream, 0) << error;
     EXPECT_EQ(kvxio::file_entry(stream)->BlockBoundary, 1u);
@@ -337,6 +341,10 @@ TEST_F(KvxRead, DamagedFilesAreRefusedAndLeftAlone) {
        ErrorLocatingBlocks, true},
       {"zero bytes behind the blocks", good + std::string(512, '\0'), ErrorLocatingBlocks, true},
       {"text behind the blocks", good + "trailing text", ErrorLocatingBlocks, true},
+      // Ends in FF LF "}" LF, found only byte by byte: a block appended on
+      // the grid would be read as part of this header.
+      {"header end off the grid", good.substr(0, 508) + "\f\n}\n" + good.substr(512),
+       ErrorLocatingBlocks, true},
       {"unreadable block id", good + header("KVX_DataBlockID = 2 ;\r\nKVX_BinarySize = 0 ;", 512),
        ErrorLocatingBlocks, true},
       {"binary file without position",

@@ -36,6 +36,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -45,7 +46,12 @@
 inline constexpr int kDldScalerChannels = 32;  // channels per frame in the output
 inline constexpr int kDldLineSize = 128;       // line buffer: 127 characters + terminator
 inline constexpr int kDldVersionSize = 128;    // DldVersion text buffer
-inline constexpr int kDldNameLength = 9;       // characters of a channel name that count
+// Largest header file that is read.  A header holds a few lines per frame
+// (about 2 KiB with 32 scaler channels), so this allows some 250,000 frames;
+// it stops a device or a runaway file (/dev/zero, a pipe that never ends)
+// from being read until memory runs out.
+inline constexpr std::size_t kDldMaxHeaderFileBytes = std::size_t{512} << 20;
+inline constexpr int kDldNameLength = 9;  // characters of a channel name that count
 // Name store: 32 names of at most 9 characters, each with its terminator.
 inline constexpr int kDldNameStoreSize = kDldScalerChannels * (kDldNameLength + 1);
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -49,12 +50,21 @@ std::optional<FileIdentity> IdentityOf(FILE *stream) {
 
 // Reads the file from its start.  Through the descriptor where there is one:
 // the stream's buffer may still hold bytes of the file before it changed.
+// False for a read error, for a file beyond kDldMaxHeaderFileBytes and for a
+// device, whose reads may never end (/dev/zero): no header file is one.
 bool ReadWholeFile(FILE *stream, std::string *content) {
   std::array<char, kReadChunk> chunk{};
   const int fd = fileno(stream);
+  struct stat info {};
+  if (fd >= 0 && fstat(fd, &info) == 0) {
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return false;
+    if (S_ISREG(info.st_mode) && static_cast<std::uintmax_t>(info.st_size) > kDldMaxHeaderFileBytes)
+      return false;
+  }
   if (fd < 0) {
     std::size_t got = 0;
     while ((got = std::fread(chunk.data(), 1, chunk.size(), stream)) > 0) {
+      if (content->size() + got > kDldMaxHeaderFileBytes) return false;
       content->append(chunk.data(), got);
     }
     return !std::ferror(stream);
@@ -64,6 +74,7 @@ bool ReadWholeFile(FILE *stream, std::string *content) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
+    if (content->size() + static_cast<std::size_t>(got) > kDldMaxHeaderFileBytes) return false;
     content->append(chunk.data(), static_cast<std::size_t>(got));
   }
 }

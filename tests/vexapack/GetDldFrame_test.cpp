@@ -329,6 +329,19 @@ TEST_F(GetDldFrameTest, FrameCountQuery) {
   EXPECT_EQ(x + y + length + xoff + yoff, 35);
 }
 
+TEST_F(GetDldFrameTest, DevicesAreNoHeaderFiles) {
+  // A device never ends its reads; taking it for a header would read until
+  // memory runs out.
+  for (const char *device : {"/dev/zero", "/dev/full"}) {
+    SCOPED_TRACE(device);
+    File stream(std::fopen(device, "r"));
+    ASSERT_NE(stream.get(), nullptr);
+    int maximum = 42;
+    EXPECT_EQ(GetMaxDldNumber(stream.get(), &maximum), 1);
+    EXPECT_EQ(maximum, 42) << "a failed query leaves the output alone";
+  }
+}
+
 TEST_F(GetDldFrameTest, NoStream) {
   Scalers s;
   Experiment e;

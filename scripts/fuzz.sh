@@ -4,7 +4,9 @@
 # (default 60), two at a time.  Every target starts from a fresh copy of its
 # committed seed corpus (the committed files are never written).  Crash,
 # hang, leak and out-of-memory inputs are kept in build/fuzz/artifacts/<target>;
-# the script fails if any target found one.
+# the script fails if any target found one.  The mutations follow a fixed
+# seed (FUZZ_SEED, default 1), so a run of the test command can be repeated
+# exactly; FUZZ_SEED=0 lets every run pick its own for longer explorations.
 #
 #   FUZZ_SECONDS=10 bash scripts/fuzz.sh              # all targets, 10 s each
 #   bash scripts/fuzz.sh num_str2long filename         # some targets only
@@ -12,6 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
+seed="${FUZZ_SEED:-1}"
 jobs="${JOBS:-2}"
 build=build/fuzz
 root="$PWD"
@@ -42,7 +45,7 @@ run_target() {
   [ -f "$root/fuzz/dict/$name.dict" ] && dict=(-dict="$root/fuzz/dict/$name.dict")
   # A target that crashes cannot remove its scratch files: keep them in the build tree.
   TMPDIR="$scratch" "$root/$build/fuzz/${name}_fuzz" "$work" "${dict[@]}" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -max_total_time="$seconds" -seed="$seed" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" >"$root/$build/$name.log" 2>&1 || rc=$?
   echo "$rc" >"$root/$build/$name.rc"
 }

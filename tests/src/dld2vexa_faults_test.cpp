@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "KvxTestReader.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -54,16 +55,8 @@ struct RunOptions {
   bool unprivileged = false;             // as kNobody when running as root
 };
 
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void writeFile(const fs::path &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using testfiles::readFile;
+using testfiles::writeFile;
 
 // In a forked child: gives up root for the unprivileged account.  False
 // when that is refused.

@@ -14,6 +14,7 @@
 
 #include "DldWriter.h"
 #include "KvxTestReader.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -24,16 +25,8 @@ struct RunResult {
   std::string out, err;
 };
 
-std::string readFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void writeFile(const fs::path &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using testfiles::readFile;
+using testfiles::writeFile;
 
 std::string quote(const std::string &word) {
   std::string out = "'";

@@ -54,7 +54,8 @@ int main(int argc, char *argv[]) {
     std::ifstream in(file, std::ios::binary);
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
                                   std::istreambuf_iterator<char>()};
-    if (in.bad()) {
+    // An input that cannot be opened must not pass as an empty one.
+    if (!in.is_open() || in.bad()) {
       std::fprintf(stderr, "%s: cannot read %s\n", argv[0], file.c_str());
       return 2;
     }
@@ -62,5 +63,10 @@ int main(int argc, char *argv[]) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
   }
   std::fprintf(stderr, "%zu inputs replayed\n", files.size());
+  // A corpus that went missing would otherwise pass without testing anything.
+  if (files.empty()) {
+    std::fprintf(stderr, "%s: no inputs found\n", argv[0]);
+    return 2;
+  }
   return 0;
 }

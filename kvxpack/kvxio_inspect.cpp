@@ -150,12 +150,13 @@ int visit_blocks(int stream, const KvxBlockVisitor &visit) {
   return RoutineSucceeded;
 }
 
-// Bytes of data that the block holds from its data position on.
+// Bytes of data that the block holds from its data position on.  A separate
+// file may be shorter than its header states: what it really holds counts.
 uint64_t data_available(const Data_Block &block, std::FILE *external) {
   if (external == nullptr) return block.BinaryLen;
-  if (block.BinaryFileLen != 0) return block.BinaryFileLen;
   const uint64_t length = file_length(external);
-  return length > block.BinaryFilePos ? length - block.BinaryFilePos : 0;
+  const uint64_t held = length > block.BinaryFilePos ? length - block.BinaryFilePos : 0;
+  return block.BinaryFileLen != 0 ? std::min(held, block.BinaryFileLen) : held;
 }
 
 // Closes a separate binary file when the read is over.

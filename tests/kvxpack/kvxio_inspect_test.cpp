@@ -174,4 +174,52 @@ TEST_F(KvxInspect, AHeaderDamagedAfterOpeningIsReportedNotTrusted) {
   EXPECT_EQ(error, ReadDataError);
 }
 
+TEST_F(KvxInspect, ExternalBinaryDataAreCheckedAgainstTheFileThatHoldsThem) {
+  // One image whose 100 data bytes lie at position 8 of a separate file.
+  const std::string binary = dir_.file("data.bin");
+  auto block_header = [&](const std::string &length_key) {
+    const std::string text =
+        "{\r\nKVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\n"
+        "KVX_BinaryFileName = " +
+        binary + " ;\r\nKVX_BinaryFilePosition = 8 ;\r\n" + length_key;
+    return text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n";
+  };
+  struct Case {
+    const char *name;
+    std::string lengthKey;  // "KVX_BinaryFileSize" entry, if any
+    size_t fileBytes;       // size of the separate file
+    size_t length;          // bytes asked for
+    int error;
+  };
+  const Case cases[] = {
+      {"1: stated length, file holds it", "KVX_BinaryFileSize = 100 ;", 108, 100, RoutineSucceeded},
+      {"2: stated length, file cut short", "KVX_BinaryFileSize = 100 ;", 58, 100, BadDataBlock},
+      {"3: stated length, file ends before the position", "KVX_BinaryFileSize = 100 ;", 4, 1,
+       BadDataBlock},
+      {"4: no stated length, up to the end of the file", "", 108, 100, RoutineSucceeded},
+      {"5: no stated length, one byte beyond the file", "", 108, 101, BadDataBlock},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      std::ofstream out(name_, std::ios::binary | std::ios::trunc);
+      out << block_header(c.lengthKey);
+      std::ofstream data(binary, std::ios::binary | std::ios::trunc);
+      data << std::string(c.fileBytes, 'd');
+    }
+    const int stream = open_read();
+    KvxBlockInfo block;
+    ASSERT_EQ(kvx_find_block(stream, 1, 1, block, nullptr, nullptr), 1);
+    std::vector<unsigned char> bytes;
+    int error = -99;
+    EXPECT_EQ(kvx_read_block_binary(stream, block, c.length, bytes, &error, nullptr),
+              c.error == RoutineSucceeded ? 1 : 0);
+    EXPECT_EQ(error, c.error) << "a length beyond the data is refused before any read";
+    if (c.error == RoutineSucceeded) {
+      EXPECT_EQ(bytes, std::vector<unsigned char>(c.length, 'd'));
+    }
+    EXPECT_EQ(kvx_close_data_file(stream, nullptr, nullptr), 1);
+  }
+}
+
 }  // namespace

@@ -38,6 +38,8 @@ run_target() {
   local name="$1"
   local work="$root/$build/corpus/$name" artifacts="$root/$build/artifacts/$name"
   local scratch="$root/$build/tmp/$name"
+  # The status of an earlier run must not stand in for a run that fails to start.
+  rm -f "$root/$build/$name.rc" "$root/$build/$name.log"
   rm -rf "$work" "$artifacts" "$scratch"
   mkdir -p "$work" "$artifacts" "$scratch"
   cp -R "$root/fuzz/corpus/$name/." "$work/"

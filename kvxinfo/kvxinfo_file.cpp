@@ -11,14 +11,17 @@
 
 namespace {
 
-// Why `name` cannot be read as a file; empty when it can.
+// Why `name` cannot be read as a file; empty when it can.  Only regular
+// files are read: the blocks are found by seeking, and a pipe or a device
+// would block the open or feed the header reader without end.
 std::string unreadable(const std::string &name) {
+  struct stat info {};
+  if (stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+    return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
   std::FILE *f = std::fopen(name.c_str(), "rb");
   if (f == nullptr) return std::strerror(errno);
-  struct stat info {};
-  const bool directory = fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode);
   std::fclose(f);
-  return directory ? std::strerror(EISDIR) : std::string();
+  return {};
 }
 
 }  // namespace

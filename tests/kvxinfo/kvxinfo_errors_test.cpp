@@ -2,6 +2,7 @@
 // images it cannot show, pictures it cannot write.  Each ends with a message
 // and an exit status, and never with a partial or changed picture.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "kvxinfo_test_util.h"
 
@@ -85,6 +86,7 @@ TEST_F(KvxinfoTest, FilesAndImagesThatCannotBeShown) {
   write_file(path("text.kvx"), "this is not a KVX file\n");
   write_file(path("cut.kvx"), "{\r\nKVX_DataBlockID = 1.Image.Psd");
   fs::create_directory(path("folder"));
+  ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0) << "a pipe that no one writes to";
 
   struct Case {
     std::vector<std::string> args;
@@ -93,6 +95,8 @@ TEST_F(KvxinfoTest, FilesAndImagesThatCannotBeShown) {
   const std::vector<Case> cases = {
       {{"missing.kvx"}, "kvxinfo: missing.kvx: No such file or directory\n"},
       {{"folder"}, "kvxinfo: folder: Is a directory\n"},
+      {{"pipe"}, "kvxinfo: pipe: not a regular file\n"},
+      {{"/dev/zero"}, "kvxinfo: /dev/zero: not a regular file\n"},
       {{"text.kvx"}, "kvxinfo: text.kvx: not a KVX file\n"},
       {{"-k", "text.kvx", "1"}, "kvxinfo: text.kvx: not a KVX file\n"},
       {{"cut.kvx"}, "kvxinfo: cut.kvx: not a KVX file (its first header cannot be read)\n"},

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <system_error>
 
 #include "cmpr.h"
 #include "kvxinfo_text.h"
@@ -124,6 +126,16 @@ bool array_bytes(const Layout &layout, size_t &bytes) {
          bytes <= KvxinfoMaxImageBytes;
 }
 
+// Bytes of the stored (compressed) data.  A separate file whose size the
+// header does not state holds them from the data position to its end.
+uint64_t stored_bytes(const KvxBlockInfo &block) {
+  if (block.BinaryFileName.empty()) return block.BinarySize;
+  if (block.BinaryFileLen != 0) return block.BinaryFileLen;
+  std::error_code error;
+  const uintmax_t length = std::filesystem::file_size(block.BinaryFileName, error);
+  return !error && length > block.BinaryFilePos ? length - block.BinaryFilePos : 0;
+}
+
 // Reads the binary data: `bytes` bytes as they are, or inflated into
 // exactly `bytes` bytes.
 bool read_data(const KvxinfoFile &file, const KvxBlockInfo &block, const Layout &layout,
@@ -137,7 +149,7 @@ bool read_data(const KvxinfoFile &file, const KvxBlockInfo &block, const Layout 
     return false;
   }
   // A compressed stream that passes the limit would inflate beyond it too.
-  const uint64_t stored = block.BinaryFileName.empty() ? block.BinarySize : block.BinaryFileLen;
+  const uint64_t stored = stored_bytes(block);
   if (stored > KvxinfoMaxImageBytes) {
     what = "the compressed data are larger than " + std::to_string(KvxinfoMaxImageBytes) + " bytes";
     return false;

@@ -1,6 +1,7 @@
 // Pictures: PNG files of converted frames and of library-written blocks of
 // every shown data type, byte order and compression, read back with libpng.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -215,6 +216,29 @@ TEST_F(KvxinfoTest, AnExistingPictureIsReplacedWhole) {
   size_t files = 0;
   for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir_)) ++files;
   EXPECT_EQ(files, 4u) << "a.kvx, out.png, .stdout, .stderr: no temporary file left";
+}
+
+TEST_F(KvxinfoTest, CompressedDataInASeparateFileWithoutAStatedSize) {
+  // A 4 x 2 image whose zlib stream fills data.z from position 3 to its end;
+  // the header names the file but not the stream's size.
+  const std::vector<unsigned char> pixels = {0, 10, 20, 30, 40, 50, 60, 70};
+  std::vector<unsigned char> packed(compressBound(pixels.size()));
+  uLongf packedSize = packed.size();
+  ASSERT_EQ(compress2(packed.data(), &packedSize, pixels.data(), pixels.size(), 9), Z_OK);
+  write_file(path("data.z"),
+             "abc" + std::string(packed.begin(), packed.begin() + static_cast<long>(packedSize)));
+  const std::string text =
+      "{\r\nKVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\n"
+      "KVX_BinaryFileName = data.z ;\r\nKVX_BinaryFilePosition = 3 ;\r\nDim_1 = 4 ;\r\n"
+      "Dim_2 = 2 ;\r\nDataType = UnsignedByte ;\r\nCompression = ZCompression ;";
+  write_file(path("ext.kvx"), text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n");
+
+  const Outcome run = kvxinfo({"--png", "out.png", "ext.kvx", "1"});
+  ASSERT_EQ(run.exit, 0) << run.err;
+  const Png png = read_png(path("out.png"));
+  ASSERT_TRUE(png.ok);
+  EXPECT_EQ(png.grey, std::vector<unsigned char>({0, 36, 73, 109, 146, 182, 219, 255}))
+      << "the stream is read up to the end of its file";
 }
 
 }  // namespace

@@ -18,12 +18,12 @@ void DescribeFrames(int stream, long memory) {
   if (bsl_frame_range(stream, memory, &first, &last) != 0) return;
   Require(first <= last, "a frame range is ordered");
   for (long frame : {first, last, last + 1}) {
-    const BslDataSpec *spec = read_bsl_data_spec(stream, memory, frame);
-    if (spec == nullptr) continue;
-    Require(spec->Dim.size() == 3 && spec->Dim[0] == 2 && spec->Dim[1] >= 1 && spec->Dim[2] >= 1,
+    const BslDataSpec *desc = read_bsl_data_spec(stream, memory, frame);
+    if (desc == nullptr) continue;
+    Require(desc->Dim.size() == 3 && desc->Dim[0] == 2 && desc->Dim[1] >= 1 && desc->Dim[2] >= 1,
             "a frame has two sizes of at least 1");
-    Require(spec->BinaryFileLen ==
-                static_cast<uint64_t>(spec->Dim[1]) * static_cast<uint64_t>(spec->Dim[2]) * 4,
+    Require(desc->BinaryFileLen ==
+                static_cast<uint64_t>(desc->Dim[1]) * static_cast<uint64_t>(desc->Dim[2]) * 4,
             "a frame holds W * H floats");
   }
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "kvxinfo_problem.h"
-#include "kvxio_inspect.h"
+#include "kvxio_browse.h"
 
 class KvxinfoFile {
  public:

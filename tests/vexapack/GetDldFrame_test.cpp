@@ -40,7 +40,7 @@ File OpenText(const std::string &bytes, const std::string &name = "header") {
 
 // A header of any version (text "0.0" means no version line), with the
 // scaler value 100 * channel + frame and the time 0.25 * frame.
-struct HeaderSpec {
+struct HeaderLayout {
   std::string version = "2.2";
   long firstScalar = 1;
   long lastScalar = 2;
@@ -56,7 +56,7 @@ bool AtLeast(const std::string &version, const char *literal) {
   return std::strcmp(version.c_str(), literal) >= 0;
 }
 
-Lines BuildHeader(const HeaderSpec &layout) {
+Lines BuildHeader(const HeaderLayout &layout) {
   const std::string &v = layout.version;
   const bool wide = layout.lastScalar - layout.firstScalar + 1 > kDldScalerChannels;
   Lines lines = {"DLD header", "run"};
@@ -230,7 +230,7 @@ TEST_F(GetDldFrameTest, EveryVersionYieldsItsValues) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.version);
     ResetDldFrameModule();
-    HeaderSpec layout;
+    HeaderLayout layout;
     layout.version = c.version;
     File header = OpenText(Join(BuildHeader(layout)));
     ASSERT_EQ(ParseScalarHeaderFile(header.get()), 0);
@@ -268,7 +268,7 @@ TEST_F(GetDldFrameTest, EveryVersionYieldsItsValues) {
 }
 
 TEST_F(GetDldFrameTest, VersionLineFollowedByCarriageReturnIsAbove10) {
-  HeaderSpec layout;
+  HeaderLayout layout;
   layout.version = "1.0\r";
   layout.lastScalar = 33;
   File header = OpenText(Join(BuildHeader(layout)));
@@ -286,7 +286,7 @@ TEST_F(GetDldFrameTest, DataLengthInBitsIsTruncatedToBytes) {
                                                 {"7", 0},  {"x", 0},  {"99999999999", 0}};
   for (const auto &[bits, bytes] : cases) {
     SCOPED_TRACE(bits);
-    HeaderSpec layout;
+    HeaderLayout layout;
     layout.bits = bits;
     File header = OpenText(Join(BuildHeader(layout)));
     int x = 0, y = 0, length = -1, xoff = 0, yoff = 0;
@@ -300,10 +300,10 @@ TEST_F(GetDldFrameTest, DataLengthInBitsIsTruncatedToBytes) {
 }
 
 TEST_F(GetDldFrameTest, OffsetsOfOlderVersionsKeepTheirPreviousValues) {
-  HeaderSpec newer;
+  HeaderLayout newer;
   File first = OpenText(Join(BuildHeader(newer)), "newer");
   ASSERT_EQ(ParseScalarHeaderFile(first.get()), 0);
-  HeaderSpec older;
+  HeaderLayout older;
   older.version = "0.0";
   File second = OpenText(Join(BuildHeader(older)), "older");
   ASSERT_EQ(ParseScalarHeaderFile(second.get()), 0);
@@ -313,7 +313,7 @@ TEST_F(GetDldFrameTest, OffsetsOfOlderVersionsKeepTheirPreviousValues) {
 }
 
 TEST_F(GetDldFrameTest, FrameCountQuery) {
-  HeaderSpec layout;
+  HeaderLayout layout;
   layout.frames = "0";
   File header = OpenText(Join(BuildHeader(layout)));
   int maximum = -1;
@@ -389,7 +389,7 @@ TEST_F(GetDldFrameTest, FrameOutsideTheHeaderRangeIsRejected) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.message);
-    Lines lines = BuildHeader(HeaderSpec{});
+    Lines lines = BuildHeader(HeaderLayout{});
     lines[8] = std::to_string(c.firstFrame);
     lines[9] = std::to_string(c.lastFrame);
     File header = OpenText(Join(lines));
@@ -429,7 +429,7 @@ TEST_F(GetDldFrameTest, ChannelRanges) {
   for (const Case &c : cases) {
     SCOPED_TRACE(std::string(c.version) + " " + std::to_string(c.first) + ".." +
                  std::to_string(c.last));
-    HeaderSpec layout;
+    HeaderLayout layout;
     layout.version = c.version;
     layout.firstScalar = c.first;
     layout.lastScalar = c.last;
@@ -461,7 +461,7 @@ TEST_F(GetDldFrameTest, ChannelRanges) {
 }
 
 TEST_F(GetDldFrameTest, LongNamesKeepNineCharactersAndStayPacked) {
-  HeaderSpec layout;
+  HeaderLayout layout;
   layout.names = {"ABCDEFGHIJKL", "short"};
   File header = OpenText(Join(BuildHeader(layout)));
   Scalers s;
@@ -643,7 +643,7 @@ TEST_F(GetDldFrameTest, UnreadableHeaderStream) {
 // Geometry for the frame reader through a parsed header.
 void ParseGeometry(const std::string &version, const std::string &bits, const std::string &columns,
                    const std::string &rows) {
-  HeaderSpec layout;
+  HeaderLayout layout;
   layout.version = version;
   layout.bits = bits;
   layout.columns = columns;

@@ -1,4 +1,4 @@
-// kvxio_inspect: looking into an open KVX file block by block, for tools
+// kvxio_browse: looking into an open KVX file block by block, for tools
 // that show what a file holds: the blocks in the order in which they lie in
 // the file, the header of a block with its keys in file order, and the raw
 // bytes of a block's binary section.

@@ -1,6 +1,6 @@
 // Looking into an open KVX file: blocks in file order, headers in file
 // order, raw binary data.
-#include "kvxio_inspect.h"
+#include "kvxio_browse.h"
 
 #include <sys/types.h>
 

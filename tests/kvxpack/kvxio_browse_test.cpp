@@ -1,6 +1,6 @@
 // Looking into open files: blocks and header entries in file order, raw
 // binary data, checked lengths.
-#include "kvxio_inspect.h"
+#include "kvxio_browse.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 
 namespace {
 
-class KvxInspect : public ::testing::Test {
+class KvxBrowse : public ::testing::Test {
  protected:
   void SetUp() override { kvx_reset_settings(); }
   void TearDown() override {
@@ -50,10 +50,10 @@ class KvxInspect : public ::testing::Test {
   }
 
   kvxtest::TempDir dir_;
-  std::string name_ = dir_.file("inspect.kvx");
+  std::string name_ = dir_.file("browse.kvx");
 };
 
-TEST_F(KvxInspect, BlocksAreListedInFileOrder) {
+TEST_F(KvxBrowse, BlocksAreListedInFileOrder) {
   write({10, 2, -1});
   write({7});  // appended
   const int stream = open_read();
@@ -91,7 +91,7 @@ TEST_F(KvxInspect, BlocksAreListedInFileOrder) {
   EXPECT_EQ(error, CouldNotFindHeader);
 }
 
-TEST_F(KvxInspect, HeaderEntriesComeInFileOrderWithContinuationsJoined) {
+TEST_F(KvxBrowse, HeaderEntriesComeInFileOrderWithContinuationsJoined) {
   const std::string title(600, 't');
   write({1}, {{"Title", title}, {"Note", "a;b{c}\nd"}, {"zeta", "last"}});
   const int stream = open_read();
@@ -116,7 +116,7 @@ TEST_F(KvxInspect, HeaderEntriesComeInFileOrderWithContinuationsJoined) {
   EXPECT_EQ(kvx_header_value(header, "Missing"), nullptr);
 }
 
-TEST_F(KvxInspect, BinaryDataAreReadWithinTheBlock) {
+TEST_F(KvxBrowse, BinaryDataAreReadWithinTheBlock) {
   write({4, 5});
   const int stream = open_read();
   KvxBlockInfo block;
@@ -158,7 +158,7 @@ TEST_F(KvxInspect, BinaryDataAreReadWithinTheBlock) {
   EXPECT_EQ(error, CouldNotFindHeader);
 }
 
-TEST_F(KvxInspect, AHeaderDamagedAfterOpeningIsReportedNotTrusted) {
+TEST_F(KvxBrowse, AHeaderDamagedAfterOpeningIsReportedNotTrusted) {
   write({1});
   const int stream = open_read();
   KvxBlockInfo block;
@@ -174,7 +174,7 @@ TEST_F(KvxInspect, AHeaderDamagedAfterOpeningIsReportedNotTrusted) {
   EXPECT_EQ(error, ReadDataError);
 }
 
-TEST_F(KvxInspect, ExternalBinaryDataAreCheckedAgainstTheFileThatHoldsThem) {
+TEST_F(KvxBrowse, ExternalBinaryDataAreCheckedAgainstTheFileThatHoldsThem) {
   // One image whose 100 data bytes lie at position 8 of a separate file.
   const std::string binary = dir_.file("data.bin");
   auto block_header = [&](const std::string &length_key) {

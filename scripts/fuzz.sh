@@ -84,8 +84,16 @@ for name in "${targets[@]}"; do
 done
 if [ "$status" -ne 0 ]; then
   echo "fuzz: at least one target found a fault" >&2
+  # The logs hold the fuzzed bytes; -a keeps grep from calling them binary.
+  # Small artifacts are printed in base64, so that a CI log alone is enough
+  # to replay the fault.
   for name in "${targets[@]}"; do
-    grep -h -m1 -E '^==[0-9]+== ?ERROR|broken promise|runtime error' "$build/$name.log" >&2 || true
+    grep -a -h -m1 -E '^==[0-9]+== ?ERROR|broken promise|runtime error' "$build/$name.log" >&2 || true
+    for artifact in "$build/artifacts/$name"/*; do
+      [ -f "$artifact" ] || continue
+      echo "$artifact ($(stat -c %s "$artifact") bytes):" >&2
+      head -c 4096 "$artifact" | base64 >&2
+    done
   done
 fi
 exit "$status"

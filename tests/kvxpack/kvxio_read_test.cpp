@@ -577,6 +577,19 @@ TEST_F(KvxRead, ModesAndTheFileTable) {
   EXPECT_EQ(error, RoutineSucceeded) << "stream 25 closes nothing";
 }
 
+// A file that holds nothing but a line end has no header start: it is an
+// empty KVX file, and the first image is written from its beginning.
+TEST_F(KvxRead, FileOfALineEndIsEmpty) {
+  const std::string reference = write_images("reference.kvx", "new", {1});
+  for (const char *line_end : {"\r", "\n", "\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(std::string(line_end)));
+    const std::string name = dir_.file("line-end.kvx");
+    write_file(name, line_end);
+    write_images("line-end.kvx", "any", {1});
+    EXPECT_EQ(read_file(name), read_file(reference)) << "the image starts at position 0";
+  }
+}
+
 TEST_F(KvxRead, AnyNeverEmptiesAFileItCannotWrite) {
   const std::string name = write_images("ro.kvx", "new", {1});
   const std::string before = read_file(name);

@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <new>
+
 #include "kvxinfo_args.h"
 #include "kvxinfo_file.h"
 #include "kvxinfo_header.h"
@@ -61,15 +63,21 @@ int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE
     std::fputs(kvxinfo_usage(), out);
     return KvxinfoOk;
   }
-  KvxinfoFile file;
-  KvxinfoProblem problem;
-  if (!file.open(args.file, problem)) return fail(problem, err);
-  switch (args.action) {
-    case KvxinfoAction::Header:
-      return kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err);
-    case KvxinfoAction::Png:
-      return picture(file, args, err);
-    default:
-      return list(file, out, err);
+  // Listings, headers and pictures all grow with the file; running out of
+  // memory on a large one is a failure to report, not a reason to abort.
+  try {
+    KvxinfoFile file;
+    KvxinfoProblem problem;
+    if (!file.open(args.file, problem)) return fail(problem, err);
+    switch (args.action) {
+      case KvxinfoAction::Header:
+        return kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err);
+      case KvxinfoAction::Png:
+        return picture(file, args, err);
+      default:
+        return list(file, out, err);
+    }
+  } catch (const std::bad_alloc &) {
+    return fail({args.file, "not enough memory"}, err);
   }
 }

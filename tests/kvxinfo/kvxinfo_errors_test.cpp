@@ -229,3 +229,41 @@ TEST_F(KvxinfoTest, AListingThatCannotBeWrittenFails) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace kvxinfotest;
+
+// Address space limits from too small to start the program up to plenty:
+// at every limit kvxinfo either writes the picture or says it ran out of
+// memory; it is never aborted.
+TEST_F(KvxinfoTest, RunningOutOfMemoryIsReportedAtEveryStep) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer reserves far more address space than any limit tried here";
+#else
+  constexpr long kSide = 2000;
+  const std::vector<uint8_t> pixels(kSide * kSide, 9);
+  ASSERT_TRUE(write_image(path("big.kvx").string(), 1, {2, kSide, kSide}, pixels.data(), Unsigned8,
+                          LowByteFirst));
+  int pictures = 0, out_of_memory = 0;
+  for (int mib = 4; mib <= 48; mib += 2) {
+    SCOPED_TRACE("ulimit -v " + std::to_string(mib) + " MiB");
+    const Outcome run = run_program(
+        "sh", {"-c", "ulimit -v " + std::to_string(mib * 1024) + "; exec \"$0\" \"$@\"",
+               KVXINFO_BIN_PATH, "--png", "big.png", "big.kvx", "1"});
+    if (run.err.find("error while loading shared libraries") != std::string::npos) continue;
+    if (run.exit == 0) {
+      ++pictures;
+      continue;
+    }
+    EXPECT_EQ(run.exit, 1) << run.err;
+    // The reader, the grey levels and libpng each word it their own way.
+    EXPECT_NE(run.err.find("emory"), std::string::npos) << run.err;
+    ++out_of_memory;
+  }
+  EXPECT_GT(out_of_memory, 0) << "the smallest limits that start the program are too small";
+  EXPECT_GT(pictures, 0) << "48 MiB are enough for the picture";
+#endif
+}
+
+}  // namespace

@@ -4,9 +4,11 @@
 # (default 60), two at a time.  Every target starts from a fresh copy of its
 # committed seed corpus (the committed files are never written).  Crash,
 # hang, leak and out-of-memory inputs are kept in build/fuzz/artifacts/<target>;
-# the script fails if any target found one.  The mutations follow a fixed
-# seed (FUZZ_SEED, default 1), so a run of the test command can be repeated
-# exactly; FUZZ_SEED=0 lets every run pick its own for longer explorations.
+# the script fails if any target found one.  The mutations start from a
+# fixed seed (FUZZ_SEED, default 1); FUZZ_SEED=0 lets every run pick its own
+# for longer explorations.  Runs still differ, as each stops after as many
+# inputs as the machine manages in the time given, so a failing run prints
+# its crash inputs for replay.
 #
 #   FUZZ_SECONDS=10 bash scripts/fuzz.sh              # all targets, 10 s each
 #   bash scripts/fuzz.sh num_str2long filename         # some targets only

@@ -577,16 +577,28 @@ TEST_F(KvxRead, ModesAndTheFileTable) {
   EXPECT_EQ(error, RoutineSucceeded) << "stream 25 closes nothing";
 }
 
-// A file that holds nothing but a line end has no header start: it is an
-// empty KVX file, and the first image is written from its beginning.
-TEST_F(KvxRead, FileOfALineEndIsEmpty) {
-  const std::string reference = write_images("reference.kvx", "new", {1});
-  for (const char *line_end : {"\r", "\n", "\r\n"}) {
-    SCOPED_TRACE(testing::PrintToString(std::string(line_end)));
+// A line end at the very end of a file, where a header could start, is the
+// end of the file: the next image is written from there, over that line end.
+// A file that holds nothing else is an empty KVX file.
+TEST_F(KvxRead, LineEndAtTheEndOfTheFileIsNoBlock) {
+  const std::string one = read_file(write_images("one.kvx", "new", {1}));
+  const std::string two = read_file(write_images("two.kvx", "new", {1, 2}));
+  struct Case {
+    std::string before;
+    long image;
+    const std::string &after;
+  };
+  const Case cases[] = {
+      {"\r", 1, one},       {"\n", 1, one},       {"\r\n", 1, one},
+      {one + "\r", 2, two}, {one + "\n", 2, two}, {one + "\r\n", 2, two},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.before.substr(c.before.size() > 2 ? one.size() : 0)) +
+                 " after " + std::to_string(c.image - 1) + " images");
     const std::string name = dir_.file("line-end.kvx");
-    write_file(name, line_end);
-    write_images("line-end.kvx", "any", {1});
-    EXPECT_EQ(read_file(name), read_file(reference)) << "the image starts at position 0";
+    write_file(name, c.before);
+    write_images("line-end.kvx", "any", {c.image});
+    EXPECT_EQ(read_file(name), c.after) << "the image starts where the line end was";
   }
 }
 

@@ -16,7 +16,7 @@
 //
 // Every function writes into the caller's buffer of buflen bytes (at most
 // buflen-1 characters and a terminator) and returns it, or returns null on
-// failure, leaving the buffer unspecified.  A name that would have to be cut
+// failure, leaving the buffer undefined.  A name that would have to be cut
 // to fit (the buffer or the 259-character working limit) fails: a cut name
 // names a different file.  Nothing is written when buflen is 0.
 #pragma once

@@ -27,7 +27,7 @@
 // error stream and ends the process with exit value -1.
 //
 // Streams are owned by the caller: open FILE streams in binary read mode.
-// The section readers leave the header stream's position unspecified.  The
+// The section readers leave the header stream's position undefined.  The
 // header file is indexed once and the index is reused while the file
 // (device, inode, size, modification and change time) stays the same, so
 // reading every frame of a run costs time linear in the frames.  A leading
@@ -146,7 +146,7 @@ const char *GetDldFrameVersion();
                               std::optional<std::string> *ProposalInfo);
 
 // Reads frame `FrameNumber` (from 1; 1 or less reads the first frame) of the
-// HM file into *Start (the stream's position afterwards is unspecified), resized to exactly
+// HM file into *Start (the stream's position afterwards is undefined), resized to exactly
 // DataLen() * Xsize() * Ysize() bytes, with the geometry of the last parse.  Pixels are left as
 // stored. ReadDldData is for header versions "2.0" and later (frames from byte 0), ReadDldDataV1
 // for earlier ones (frames after a 512-byte leading block). Results: 1 no stream; 2 positioning
@@ -154,6 +154,6 @@ const char *GetDldFrameVersion();
 // geometry factor below 1 or a size beyond 64 bits (message "BAD SIZE : (Header <version>) DataLen
 // * Xsize * Ysize<=0" on standard output, *Start untouched); 4 no memory; 5 fewer bytes than a
 // frame (a frame that ends beyond the end of a regular file is refused before allocating,
-// *Start untouched; otherwise the buffer is sized, its unread part unspecified).
+// *Start untouched; otherwise the buffer is sized, its unread part undefined).
 [[nodiscard]] int ReadDldData(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);
 [[nodiscard]] int ReadDldDataV1(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);

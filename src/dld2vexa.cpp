@@ -1,7 +1,10 @@
 #include "dld2vexa.h"
 
+#include <array>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
@@ -39,10 +42,61 @@ int failStep(int status, const char *routine, const std::string &message) {
   return fail(status);
 }
 
+// A signal that asks the program to stop (Ctrl-C, kill, a closed terminal)
+// ends the run between two frames: killed inside a block, the output file
+// would end with a torn block and refuse every later run.  The frame in
+// progress is finished and the file closed.  A second signal ends the
+// program at once, as without the guard.
+volatile std::sig_atomic_t stopSignal = 0;
+
+void noteStopSignal(int signal) { stopSignal = signal; }
+
+class StopSignalGuard {
+ public:
+  StopSignalGuard() {
+    stopSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = noteStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Restarted calls let the frame in progress finish its reads and writes.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    for (size_t n = 0; n < kSignals.size(); ++n) {
+      installed_[n] = sigaction(kSignals[n], nullptr, &previous_[n]) == 0 &&
+                      previous_[n].sa_handler != SIG_IGN &&  // nohup, background jobs
+                      sigaction(kSignals[n], &action, nullptr) == 0;
+    }
+  }
+  ~StopSignalGuard() {
+    for (size_t n = 0; n < kSignals.size(); ++n)
+      if (installed_[n]) sigaction(kSignals[n], &previous_[n], nullptr);
+  }
+  StopSignalGuard(const StopSignalGuard &) = delete;
+  StopSignalGuard &operator=(const StopSignalGuard &) = delete;
+
+ private:
+  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+  std::array<struct sigaction, kSignals.size()> previous_{};
+  std::array<bool, kSignals.size()> installed_{};
+};
+
 // The data file library's name of an error value, for messages.
 std::string errorName(int value) {
   const char *name = kvx_error_name(value);
   return name != nullptr ? name : "error value " + std::to_string(value);
+}
+
+// Closes the output file after a stop signal, keeping every image written.
+int stopBeforeFrame(int OutStream, const char *OutName, int frame) {
+  int ErrorValue = 0, kvxStatus = Success;
+  kvx_close_data_file(OutStream, &ErrorValue, &kvxStatus);
+  if (ErrorValue != 0)
+    return failStep(FileClosingError, "kvx_close_data_file",
+                    std::string(OutName) + ": " + errorName(ErrorValue));
+  const int signal = stopSignal;
+  return failStep(Abort, "main",
+                  "stopped by signal " + std::to_string(signal) + " (" + strsignal(signal) +
+                      ") before frame " + std::to_string(frame) + "; " + OutName +
+                      " keeps the images converted so far");
 }
 
 }  // namespace
@@ -101,8 +155,10 @@ int dld2vexa_main(int argc, char *argv[]) {
     return failStep(FileOpeningError, "kvx_open_data_file",
                     std::string(OutName) + ": " + errorName(ErrorValue));
 
+  StopSignalGuard stopGuard;
   int64_t In = InFirst, Out = OutFirst;
   for (int64_t loop = 1; loop <= loopmax; ++loop, In += InInc, Out += InInc) {
+    if (stopSignal != 0) return stopBeforeFrame(OutStream, OutName, static_cast<int>(In));
     if (In >= 1 && In <= MaxFrame) {
       std::printf(" Converting frame % d to image % d\n", static_cast<int>(In),
                   static_cast<int>(Out));

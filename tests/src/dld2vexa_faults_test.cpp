@@ -12,6 +12,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -543,6 +544,99 @@ TEST_F(ConverterFaultTest, OutputFileThatCannotBeMadeIsReported) {
     EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
   }
   EXPECT_FALSE(fs::exists(dir_ / "target.kvx")) << "a new file is never made through a link";
+}
+
+// Converts frames 1..`frames` with the standard output on a pipe of one
+// page that the test leaves unread: once the pipe is full, the converter
+// waits inside a frame, and `signal` (0 for none) reaches it there.  Then the
+// pipe is drained.  `ignored` is set to be ignored before the program runs,
+// as nohup and background jobs do.
+RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int frames, int signal,
+                           int ignored) {
+  int out[2];
+  // Shrinking a pipe is always allowed; a pipe that stays large would take
+  // the whole output, and the run would end before the signal.
+  if (pipe(out) != 0 || fcntl(out[1], F_SETPIPE_SZ, 4096) < 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int err = open((dir / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err, 2) < 0)
+      _exit(126);
+    close(out[0]);
+    // Started in the background, the tests themselves may ignore SIGINT.
+    for (int stop : {SIGINT, SIGTERM, SIGHUP}) std::signal(stop, SIG_DFL);
+    if (ignored != 0) std::signal(ignored, SIG_IGN);
+    execInChild(dir, {bin, "gasdet001", "0", "1", std::to_string(frames), "1", "out.kvx", "1"}, {});
+  }
+  close(out[1]);
+  RunResult result;
+  int queued = 0;
+  for (int wait = 0; wait < 1000 && ioctl(out[0], FIONREAD, &queued) == 0 && queued < 4096; ++wait)
+    usleep(10000);
+  if (signal != 0 && child > 0) kill(child, signal);
+  char chunk[4096];
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;)
+    result.out.append(chunk, static_cast<size_t>(n));
+  close(out[0]);
+  int raw = 0;
+  if (child > 0 && waitpid(child, &raw, 0) == child) result.exit = exitOf(raw);
+  result.err = readFile(dir / ".stderr");
+  return result;
+}
+
+size_t countOf(const std::string &text, const std::string &part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// A stop signal ends the run between two frames: the output file holds the
+// frames converted so far as whole images, and the next run continues it.
+TEST_F(ConverterFaultTest, StopSignalEndsTheRunBetweenFrames) {
+  constexpr int kFrames = 600;  // far more output than the pipe and the stream buffer hold
+  struct Case {
+    const char *name;
+    int signal;
+    int ignored;  // ignored before the run: it must stay so
+  };
+  const Case cases[] = {
+      {"Ctrl-C", SIGINT, 0},
+      {"kill", SIGTERM, 0},
+      {"hang-up", SIGHUP, 0},
+      {"hang-up under nohup", SIGHUP, SIGHUP},
+  };
+  makeDataSet(kFrames);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_ / "out.kvx");
+    const RunResult run = convertAndSignal(dir_, bin_, kFrames, c.signal, c.ignored);
+    const std::string file = readFile(dir_ / "out.kvx");
+    std::string error;
+    const size_t images = ReadKvxBlocks(file, &error).size();
+    EXPECT_EQ(error, "") << "only whole images";
+    EXPECT_EQ(file.size(), images * kBlockSize);
+    if (c.ignored != 0) {
+      EXPECT_EQ(run.exit, 0) << run.err;
+      EXPECT_EQ(images, static_cast<size_t>(kFrames)) << "an ignored signal changes nothing";
+      continue;
+    }
+    EXPECT_EQ(run.exit, 1) << run.err;
+    const size_t converted = countOf(run.out, " Converting frame");
+    EXPECT_EQ(images, converted) << "every frame begun is finished, and no other";
+    ASSERT_LT(images, static_cast<size_t>(kFrames)) << "the run stopped early";
+    const std::string next = std::to_string(images + 1);
+    EXPECT_NE(run.err.find("stopped by signal " + std::to_string(c.signal) + " (" +
+                           strsignal(c.signal) + ") before frame " + next + "; "),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("Status = 1 -- Abort"), std::string::npos) << run.err;
+
+    const int first = static_cast<int>(images) + 1;
+    const RunResult rest = convert(first, kFrames, first, "out.kvx");
+    EXPECT_EQ(rest.exit, 0) << "the file takes the remaining frames\n" << rest.err;
+    EXPECT_EQ(readFile(dir_ / "out.kvx").size(), static_cast<size_t>(kFrames) * kBlockSize);
+  }
 }
 
 }  // namespace

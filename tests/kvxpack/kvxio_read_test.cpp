@@ -33,14 +33,8 @@ std::string header(const std::string &entries, size_t size) {
   return text + std::string(size - text.size() - 4, ' ') + "\r\n}\n";
 }
 
-class KvxRead : public ::testing::Test {
+class KvxRead : public kvxtest::LibraryTest {
  protected:
-  void SetUp() override { kvx_reset_settings(); }
-  void TearDown() override {
-    for (int stream = 0; stream < 20; ++stream) (void)kvx_close_data_file(stream, nullptr, nullptr);
-    kvx_reset_settings();
-  }
-
   // Writes images of `numbers` (w x h unsigned 16-bit) into a file.
   std::string write_images(const std::string &file, const char *mode, std::vector<long> numbers,
                            long w = 100, long h = 50) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +17,23 @@
 #include <string>
 #include <vector>
 
+#include "kvxio.h"
+#include "kvxio_internal.h"
+
 namespace kvxtest {
+
+// A test of the library's process-wide state: settings reset before and
+// after, and every stream of the file table closed after, so that no test
+// leaks an open file into the next.
+class LibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { kvx_reset_settings(); }
+  void TearDown() override {
+    for (int stream = 0; stream < kvxio::MaxFiles; ++stream)
+      (void)kvx_close_data_file(stream, nullptr, nullptr);
+    kvx_reset_settings();
+  }
+};
 
 // A file name in a fresh temporary folder, removed with the object.
 class TempDir {

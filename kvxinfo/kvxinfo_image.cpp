@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "cmpr.h"
 #include "kvxinfo_text.h"
@@ -126,16 +124,6 @@ bool array_bytes(const Layout &layout, size_t &bytes) {
          bytes <= KvxinfoMaxImageBytes;
 }
 
-// Bytes of the stored (compressed) data.  A separate file whose size the
-// header does not state holds them from the data position to its end.
-uint64_t stored_bytes(const KvxBlockInfo &block) {
-  if (block.BinaryFileName.empty()) return block.BinarySize;
-  if (block.BinaryFileLen != 0) return block.BinaryFileLen;
-  std::error_code error;
-  const uintmax_t length = std::filesystem::file_size(block.BinaryFileName, error);
-  return !error && length > block.BinaryFilePos ? length - block.BinaryFilePos : 0;
-}
-
 // Reads the binary data: `bytes` bytes as they are, or inflated into
 // exactly `bytes` bytes.
 bool read_data(const KvxinfoFile &file, const KvxBlockInfo &block, const Layout &layout,
@@ -148,8 +136,13 @@ bool read_data(const KvxinfoFile &file, const KvxBlockInfo &block, const Layout 
                                  : "binary data cannot be read (" + kvxinfo_error_name(error) + ")";
     return false;
   }
-  // A compressed stream that passes the limit would inflate beyond it too.
-  const uint64_t stored = stored_bytes(block);
+  // The stream fills the data section; one that passes the limit would
+  // inflate beyond it too.
+  uint64_t stored = 0;
+  if (!kvx_read_block_data_size(file.stream(), block, stored, &error, nullptr)) {
+    what = "binary data cannot be read (" + kvxinfo_error_name(error) + ")";
+    return false;
+  }
   if (stored > KvxinfoMaxImageBytes) {
     what = "the compressed data are larger than " + std::to_string(KvxinfoMaxImageBytes) + " bytes";
     return false;

@@ -164,24 +164,45 @@ struct FileCloser {
   void operator()(std::FILE *f) const { std::fclose(f); }
 };
 
-int read_block_binary(int stream, const KvxBlockInfo &info, size_t length,
-                      std::vector<unsigned char> &bytes) {
+// Where a block's data lie: the block, and the stream to read them from
+// (its separate binary file, opened here, or the KVX file itself).
+struct BlockData {
+  Data_Block *block = nullptr;
+  std::unique_ptr<std::FILE, FileCloser> external;
+  std::FILE *f = nullptr;
+};
+
+int open_block_data(int stream, const KvxBlockInfo &info, BlockData &data) {
   int error = RoutineSucceeded;
   Data_File *file = used_file(stream, error);
   if (file == nullptr) return error;
-  Data_Block *block = block_of(*file, info, error);
-  if (block == nullptr) return error;
-  std::unique_ptr<std::FILE, FileCloser> external;
-  if (!block->BinaryFileName.empty()) {
-    external.reset(std::fopen(block->BinaryFileName.c_str(), "rb"));
-    if (!external) return CouldNotOpenFile;
+  data.block = block_of(*file, info, error);
+  if (data.block == nullptr) return error;
+  if (!data.block->BinaryFileName.empty()) {
+    data.external.reset(std::fopen(data.block->BinaryFileName.c_str(), "rb"));
+    if (!data.external) return CouldNotOpenFile;
   }
-  std::FILE *f = external ? external.get() : file->Channel.get();
-  if (f == nullptr) return ReadDataError;
-  if (length > data_available(*block, external.get())) return BadDataBlock;
+  data.f = data.external ? data.external.get() : file->Channel.get();
+  return data.f != nullptr ? RoutineSucceeded : ReadDataError;
+}
+
+int read_block_data_size(int stream, const KvxBlockInfo &info, uint64_t &bytes) {
+  BlockData data;
+  const int error = open_block_data(stream, info, data);
+  if (error == RoutineSucceeded) bytes = data_available(*data.block, data.external.get());
+  return error;
+}
+
+int read_block_binary(int stream, const KvxBlockInfo &info, size_t length,
+                      std::vector<unsigned char> &bytes) {
+  BlockData data;
+  if (const int error = open_block_data(stream, info, data); error != RoutineSucceeded)
+    return error;
+  if (length > data_available(*data.block, data.external.get())) return BadDataBlock;
   bytes.assign(length, 0);
-  if (fseeko(f, static_cast<off_t>(block->BinaryFilePos), SEEK_SET) != 0) return ReadDataError;
-  if (std::fread(bytes.data(), 1, length, f) != length) return ReadDataError;
+  if (fseeko(data.f, static_cast<off_t>(data.block->BinaryFilePos), SEEK_SET) != 0)
+    return ReadDataError;
+  if (std::fread(bytes.data(), 1, length, data.f) != length) return ReadDataError;
   return RoutineSucceeded;
 }
 
@@ -224,6 +245,12 @@ const std::string *kvx_header_value(const KvxBlockHeader &header, const char *ke
   for (const KvxHeaderEntry &entry : header.Defaults)
     if (compare_keys(entry.Key, key, UpperCaseSort) == 0) return &entry.Value;
   return nullptr;
+}
+
+int kvx_read_block_data_size(int stream, const KvxBlockInfo &block, uint64_t &bytes,
+                             int *pErrorValue, int *pstatus) {
+  const int error = guarded([&] { return read_block_data_size(stream, block, bytes); });
+  return report(error, pErrorValue, pstatus);
 }
 
 int kvx_read_block_binary(int stream, const KvxBlockInfo &block, size_t length,

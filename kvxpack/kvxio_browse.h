@@ -81,6 +81,14 @@ using KvxBlockVisitor =
 // with "KVX_".  Null when absent; valid while `header` is unchanged.
 const std::string *kvx_header_value(const KvxBlockHeader &header, const char *key);
 
+// Bytes of data that the block holds from its data position on: its binary
+// section, or what its separate binary file holds there (never more than
+// that file's stated length, all of the rest when none is stated).  Errors:
+// CouldNotOpenFile (separate binary file), ReadDataError, InvalidStream,
+// NoFileOpen.
+[[nodiscard]] int kvx_read_block_data_size(int stream, const KvxBlockInfo &block,
+                                           uint64_t &bytes, int *pErrorValue, int *pstatus);
+
 // The first `length` bytes of the block's data, read from its binary
 // section or its separate binary file.  `length` is checked against what
 // the block holds before anything is allocated.  Errors: BadDataBlock

@@ -14,14 +14,8 @@
 
 namespace {
 
-class KvxBrowse : public ::testing::Test {
+class KvxBrowse : public kvxtest::LibraryTest {
  protected:
-  void SetUp() override { kvx_reset_settings(); }
-  void TearDown() override {
-    for (int stream = 0; stream < 20; ++stream) (void)kvx_close_data_file(stream, nullptr, nullptr);
-    kvx_reset_settings();
-  }
-
   // Writes images with `keys` and 2 x 3 pixels of 16 bits each, valued
   // number * 100 + index, in the order given.
   void write(const std::vector<long> &numbers,
@@ -188,16 +182,20 @@ TEST_F(KvxBrowse, ExternalBinaryDataAreCheckedAgainstTheFileThatHoldsThem) {
     const char *name;
     std::string lengthKey;  // "KVX_BinaryFileSize" entry, if any
     size_t fileBytes;       // size of the separate file
+    uint64_t held;          // data size the library reports
     size_t length;          // bytes asked for
     int error;
   };
   const Case cases[] = {
-      {"1: stated length, file holds it", "KVX_BinaryFileSize = 100 ;", 108, 100, RoutineSucceeded},
-      {"2: stated length, file cut short", "KVX_BinaryFileSize = 100 ;", 58, 100, BadDataBlock},
-      {"3: stated length, file ends before the position", "KVX_BinaryFileSize = 100 ;", 4, 1,
+      {"1: stated length, file holds it", "KVX_BinaryFileSize = 100 ;", 108, 100, 100,
+       RoutineSucceeded},
+      {"2: stated length, file cut short", "KVX_BinaryFileSize = 100 ;", 58, 50, 100, BadDataBlock},
+      {"3: stated length, file ends before the position", "KVX_BinaryFileSize = 100 ;", 4, 0, 1,
        BadDataBlock},
-      {"4: no stated length, up to the end of the file", "", 108, 100, RoutineSucceeded},
-      {"5: no stated length, one byte beyond the file", "", 108, 101, BadDataBlock},
+      {"4: no stated length, up to the end of the file", "", 108, 100, 100, RoutineSucceeded},
+      {"5: no stated length, one byte beyond the file", "", 108, 100, 101, BadDataBlock},
+      {"6: stated length shorter than the file", "KVX_BinaryFileSize = 30 ;", 108, 30, 31,
+       BadDataBlock},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -210,6 +208,9 @@ TEST_F(KvxBrowse, ExternalBinaryDataAreCheckedAgainstTheFileThatHoldsThem) {
     const int stream = open_read();
     KvxBlockInfo block;
     ASSERT_EQ(kvx_find_block(stream, 1, 1, block, nullptr, nullptr), 1);
+    uint64_t held = 0;
+    EXPECT_EQ(kvx_read_block_data_size(stream, block, held, nullptr, nullptr), 1);
+    EXPECT_EQ(held, c.held) << "what the separate file holds, at most its stated length";
     std::vector<unsigned char> bytes;
     int error = -99;
     EXPECT_EQ(kvx_read_block_binary(stream, block, c.length, bytes, &error, nullptr),

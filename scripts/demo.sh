@@ -6,12 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/ensure-deps.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j"${JOBS:-2}" --target dld2vexa dldgen kvxinfo >/dev/null
-bin=$PWD/build/release/src/dld2vexa
-gen=$PWD/build/release/tools/dldgen
-info=$PWD/build/release/kvxinfo/kvxinfo
+bash scripts/ensure-deps.sh demo
+# A build of its own without the tests, so the demo needs no test framework.
+cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDLD2VEXA_TESTS=OFF >/dev/null
+cmake --build build/demo -j"${JOBS:-2}" --target dld2vexa dldgen kvxinfo >/dev/null
+bin=$PWD/build/demo/src/dld2vexa
+gen=$PWD/build/demo/tools/dldgen
+info=$PWD/build/demo/kvxinfo/kvxinfo
 docs=$PWD/docs
 
 rm -rf demo && mkdir demo && cd demo

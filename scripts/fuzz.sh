@@ -21,6 +21,7 @@ jobs="${JOBS:-2}"
 build=build/fuzz
 root="$PWD"
 
+bash scripts/ensure-deps.sh fuzz
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DDLD2VEXA_FUZZ=ON -DDLD2VEXA_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$jobs" --target fuzz_targets

@@ -2,6 +2,7 @@
 # Contributors' check: formatting and clang-tidy over the project's sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/ensure-deps.sh lint
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 mapfile -t files < <(git ls-files '*.cpp' '*.h')
 clang-format --dry-run --Werror "${files[@]}"

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/ensure-deps.sh
+bash scripts/ensure-deps.sh package
 jobs="${JOBS:-2}"
 dir=build/package
 

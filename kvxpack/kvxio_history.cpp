@@ -56,7 +56,13 @@ int kvx_history_argv(const char *history_key, const char *argument) {
   History_Block *block = find_block(history_key);
   if (block == nullptr) return 0;
   std::string_view text = argument != nullptr ? argument : "";
-  std::string piece = needs_quotes(text) ? "\"" + std::string(text) + "\"" : std::string(text);
+  // Built by appending: g++ 12 -O3 misreads a prefixing concatenation as overlapping copies.
+  std::string piece;
+  if (needs_quotes(text)) {
+    piece.append(1, '"').append(text).append(1, '"');
+  } else {
+    piece = text;
+  }
 
   std::string &line = block->argv_line;
   if (!line.empty() && line.size() < HistoryLineCapacity) line.push_back(' ');

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -38,7 +39,7 @@ class LineWriter {
   void Number(long value) {
     std::array<char, 24> digits{};
     const auto result = std::to_chars(digits.begin(), digits.end(), value);
-    text_.append(digits.data(), result.ptr);
+    text_.append(std::string_view(digits.data(), static_cast<size_t>(result.ptr - digits.data())));
     text_ += '\n';
   }
   void Zeros(int count) {
@@ -52,7 +53,9 @@ class LineWriter {
 
 std::string ChannelName(long channel, long index) {
   if (index < 2) return index == 0 ? "I0" : "I1";
-  return "C" + std::to_string(channel);
+  std::string name = "C";  // appended, not prefixed: g++ 12 -O3 misreads the insert as overlapping
+  name += std::to_string(channel);
+  return name;
 }
 
 void WriteScalerSection(const DldDataSetLayout &layout, LineWriter &out) {

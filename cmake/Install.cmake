@@ -1,14 +1,16 @@
 # Install layout:
 #   bin/                      dld2vexa, kvxinfo
 #   lib/                      the static libraries vexabase, kvxpack, vexapack
-#   include/dld2vexa/         their public headers, side by side as in the
-#                             source tree, so code that compiles against the
-#                             build tree compiles unchanged against an
-#                             installed tree
+#   include/dld2vexa/         their public headers, included by programs as
+#                             <dld2vexa/kvxio.h>: only include/ is on their
+#                             include path, so short names such as
+#                             filename.h or gamma.h never meet a program's
+#                             own headers
 #   lib/cmake/dld2vexa/       the CMake package: find_package(dld2vexa)
 #                             gives dld2vexa::vexabase, dld2vexa::kvxpack and
 #                             dld2vexa::vexapack
 #   share/man/man1/           the manual pages
+#   share/doc/dld2vexa/       the licence (copyright) and the changelog
 # With the prefix /usr on Debian, lib/ is lib/<multiarch>/ (GNUInstallDirs).
 # The developer tools (dldgen, the DLD writer), tests and benchmarks are not
 # installed.
@@ -22,26 +24,28 @@ set(DLD2VEXA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/dld2vexa)
 # project build on.  Headers that only the library's own sources share
 # (kvxio_internal.h, kvxio_scan.h, numio_internal.h, GetDldFrameIndex.h,
 # VexaOption_internal.h) stay out, and no public header includes them.
-target_sources(vexabase PUBLIC FILE_SET HEADERS
-  BASE_DIRS ${PROJECT_SOURCE_DIR}/vexapack ${PROJECT_SOURCE_DIR}/kvxpack
-  FILES ${PROJECT_SOURCE_DIR}/vexapack/VexaError.h
-        ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_errors.h)
-target_sources(kvxpack PUBLIC FILE_SET HEADERS
-  BASE_DIRS ${PROJECT_SOURCE_DIR}/kvxpack
-  FILES ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
-        ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h
-        ${PROJECT_SOURCE_DIR}/kvxpack/numio.h
-        ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
-        ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h
-        ${PROJECT_SOURCE_DIR}/kvxpack/bslio.h
-        ${PROJECT_SOURCE_DIR}/kvxpack/filename.h)
-target_sources(vexapack PUBLIC FILE_SET HEADERS
-  BASE_DIRS ${PROJECT_SOURCE_DIR}/vexapack
-  FILES ${PROJECT_SOURCE_DIR}/vexapack/VexaExpression.h
-        ${PROJECT_SOURCE_DIR}/vexapack/VexaInput.h
-        ${PROJECT_SOURCE_DIR}/vexapack/VexaOption.h
-        ${PROJECT_SOURCE_DIR}/vexapack/VexaParameter.h
-        ${PROJECT_SOURCE_DIR}/vexapack/GetDldFrame.h)
+# They are installed as plain files rather than as a header file set: a
+# file set would put its own folder, include/dld2vexa, on the include path
+# of every program that links the library.
+set(vexabase_public_headers
+  ${PROJECT_SOURCE_DIR}/vexapack/VexaError.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_errors.h)
+set(kvxpack_public_headers
+  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/numio.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/bslio.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/filename.h)
+set(vexapack_public_headers
+  ${PROJECT_SOURCE_DIR}/vexapack/VexaExpression.h
+  ${PROJECT_SOURCE_DIR}/vexapack/VexaInput.h
+  ${PROJECT_SOURCE_DIR}/vexapack/VexaOption.h
+  ${PROJECT_SOURCE_DIR}/vexapack/VexaParameter.h
+  ${PROJECT_SOURCE_DIR}/vexapack/GetDldFrame.h)
+install(FILES ${vexabase_public_headers} ${kvxpack_public_headers} ${vexapack_public_headers}
+        DESTINATION ${DLD2VEXA_INSTALL_INCLUDEDIR})
 
 install(TARGETS dld2vexa kvxinfo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -49,8 +53,7 @@ install(TARGETS vexabase kvxpack vexapack
   EXPORT dld2vexaTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  FILE_SET HEADERS DESTINATION ${DLD2VEXA_INSTALL_INCLUDEDIR}
-  INCLUDES DESTINATION ${DLD2VEXA_INSTALL_INCLUDEDIR})
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT dld2vexaTargets
   NAMESPACE dld2vexa::
   DESTINATION ${DLD2VEXA_INSTALL_CMAKEDIR})
@@ -84,3 +87,16 @@ foreach(page IN LISTS DLD2VEXA_MAN_PAGES)
 endforeach()
 add_custom_target(manpages ALL DEPENDS ${compressed_pages})
 install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Licence and changelog where Debian keeps them: copyright in plain text,
+# the changelog compressed like the manual pages.
+set(changelog ${PROJECT_BINARY_DIR}/doc/changelog)
+add_custom_command(OUTPUT ${changelog}.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/CHANGELOG ${changelog}
+  COMMAND ${GZIP_EXECUTABLE} -9nf ${changelog}
+  DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG
+  COMMENT "Compressing the changelog"
+  VERBATIM)
+add_custom_target(changelog ALL DEPENDS ${changelog}.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+install(FILES ${changelog}.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -22,15 +22,22 @@ if [ "$installed" != "$expected" ]; then
   exit 1
 fi
 
-# Every installed header compiles on its own: it includes nothing that was
-# left out of the installed tree.
+# Every installed header compiles on its own, included by its prefixed
+# name: it includes nothing that was left out of the installed tree.
 for header in "$prefix"/include/dld2vexa/*.h; do
-  if ! echo "#include \"$header\"" |
-    "$cxx" -std=c++20 -fsyntax-only -I"$prefix/include/dld2vexa" -x c++ -; then
+  if ! echo "#include <dld2vexa/$(basename "$header")>" |
+    "$cxx" -std=c++20 -fsyntax-only -I"$prefix/include" -x c++ -; then
     echo "FAIL: installed header $(basename "$header") does not compile on its own" >&2
     exit 1
   fi
 done
+
+# Only include/ is exported, so the short header names cannot shadow a
+# program's own filename.h or gamma.h.
+if grep -rq 'include/dld2vexa' --include='dld2vexaTargets*.cmake' "$prefix"; then
+  echo "FAIL: the CMake package puts include/dld2vexa on the include path" >&2
+  exit 1
+fi
 
 "$cmake" -S "$consumer" -B "$scratch/build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_CXX_COMPILER="$cxx" >/dev/null

@@ -43,4 +43,6 @@ if [ -e "$root/usr/bin/kvxinfo" ]; then
   [[ "$depends" == *libpng* ]] || fail "Depends lacks libpng: $depends"
 fi
 [ -n "$(find "$root/usr/lib" -name dld2vexaConfig.cmake)" ] || fail "CMake package is missing"
+grep -q "MIT License" "$root/usr/share/doc/dld2vexa/copyright" || fail "licence is missing"
+zgrep -q "^dld2vexa (" "$root/usr/share/doc/dld2vexa/changelog.gz" || fail "changelog is missing"
 echo "package $(basename "$deb") holds working programs; Depends: $depends"

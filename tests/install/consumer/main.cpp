@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "VexaExpression.h"
-#include "kvxio.h"
+#include <dld2vexa/VexaExpression.h>
+#include <dld2vexa/kvxio.h>
 
 namespace {
 

@@ -143,6 +143,7 @@ char *env_extract(char *buffer, std::size_t buflen, const char **pps) {
 
 char *env_subst(char *buffer, std::size_t buflen, const char *filepattern) {
   if (buffer == nullptr || buflen == 0 || filepattern == nullptr) return nullptr;
+  if (buflen == 1) return copy_out(buffer, buflen, "");  // room for the terminator only
   const auto result = substitute(filepattern, buflen - 1);
   if (!result) return nullptr;
   return copy_out(buffer, buflen, *result);

@@ -48,6 +48,7 @@ double far_negative(double x) {
 namespace kvx {
 
 double gamma(double x) {
+  if (std::isnan(x)) return x;
   if (x < FarNegative) return far_negative(x);
   double r = 1.0;
   while (std::fabs(x - 2.0) >= 1e-6) {

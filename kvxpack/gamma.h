@@ -11,7 +11,8 @@ namespace kvx {
 
 // gamma(x).  At the poles (0, -1, -2, ...) the result is the largest finite
 // double; arguments so far below zero that the result has underflowed give
-// a signed 0.  A NaN argument gives 1.
+// a signed 0.  A NaN argument gives NaN, as every other function of the
+// library does.
 double gamma(double x);
 
 }  // namespace kvx

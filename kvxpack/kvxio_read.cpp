@@ -157,6 +157,19 @@ bool header_id_number(const std::string &header_id, std::string &number) {
   return true;
 }
 
+// The number of a block without any id: its place among the data blocks
+// (the general block, when it took a sequence number, is not one of them),
+// moved on past numbers that blocks before it already hold, so that it
+// never takes an earlier block's place.
+uint64_t next_free_sequence_number(Data_File &file) {
+  const bool general_numbered =
+      file.GeneralBlock != nullptr && file.GeneralBlock->SequenceNumber != 0;
+  uint64_t number = file.NextSequenceNumber - (general_numbered ? 1 : 0);
+  Data_Chain *images = search_chain(file, "Image.Psd");
+  while (images != nullptr && search_block(*images, std::to_string(number)) != nullptr) ++number;
+  return number;
+}
+
 // Block id from "KVX_DataBlockID", "Image" or "HeaderID"; the warning text
 // when the id cannot be read.
 const char *read_block_id(Data_File &file, Data_Block &header, BlockId &id) {
@@ -179,7 +192,7 @@ const char *read_block_id(Data_File &file, Data_Block &header, BlockId &id) {
     return nullptr;
   }
   std::fprintf(stderr, "WARNING: Missing block ID, using sequence number\n");
-  id = {std::to_string(file.NextSequenceNumber - 1), "Image.Psd"};
+  id = {std::to_string(next_free_sequence_number(file)), "Image.Psd"};
   return nullptr;
 }
 

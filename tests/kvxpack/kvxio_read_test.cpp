@@ -230,6 +230,11 @@ TEST_F(KvxRead, OldStyleFiles) {
       header("KVX_DataBlockID = 7.Image.Psd ;\r\nKVX_BinarySize = 8 ;\r\nDim_1 = 2 ;");
   const std::string v2 =
       v2a + std::string(8, 'd') + header("KVX_DataBlockID = 8.Image.Psd ;\r\nKVX_BinarySize = 0 ;");
+  const auto numbered = [](int image) {
+    return header("Image = " + std::to_string(image) + " ;\r\nSize = 0 ;");
+  };
+  const std::string unnumbered = header("Size = 0 ;\r\nTitle = x ;");  // as long as numbered(n)
+  const uint64_t step = unnumbered.size();
   struct Case {
     const char *what;
     std::string bytes;
@@ -240,7 +245,13 @@ TEST_F(KvxRead, OldStyleFiles) {
   const std::vector<Case> cases = {
       {"version 1.00",
        v1,
-       {{12, 0}, {13, v1b_at}, {2, v1c_at}},
+       {{12, 0}, {13, v1b_at}, {3, v1c_at}},
+       "WARNING: Missing block ID, using sequence number\n",
+       "any"},
+      {"blocks without id take the next free number, never an earlier block's",
+       numbered(1) + unnumbered + numbered(3) + unnumbered,
+       {{1, 0}, {2, step}, {3, 2 * step}, {4, 3 * step}},
+       "WARNING: Missing block ID, using sequence number\n"
        "WARNING: Missing block ID, using sequence number\n",
        "any"},
       {"version 2.00 off the grid",

@@ -14,9 +14,11 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "GetDldFrameIndex.h"
 
@@ -60,13 +62,21 @@ int IntValue(long value) {
 bool FitsInt(long value) { return value >= INT_MIN && value <= INT_MAX; }
 
 // "%g" scan of the line into *value; no number, or one beyond the range of a
-// float, leaves *value alone.
+// float, leaves *value alone.  The latter is said on the error stream: a
+// scaler of 1e39 would otherwise turn into its default without a word.
 void ScanFloat(const HeaderCursor &cursor, float *value) {
   const char *text = cursor.Text();
   char *end = nullptr;
   errno = 0;
   const float scanned = std::strtof(text, &end);
-  if (end == text || (errno == ERANGE && std::isinf(scanned))) return;
+  if (end == text) return;
+  if (errno == ERANGE && std::isinf(scanned)) {
+    const std::string_view number(text, static_cast<size_t>(end - text));
+    std::fprintf(stderr, "WARNING : (Header %s) value %.*s is beyond the range of a float; %g is kept\n",
+                 g_values.version.data(), static_cast<int>(number.size()), number.data(),
+                 static_cast<double>(*value));
+    return;
+  }
   *value = scanned;
 }
 

@@ -526,6 +526,7 @@ TEST_F(GetDldFrameTest, NumbersOutsideTheirTypeKeepTheDefault) {
   lines[17] = "1e40";         // scaler channel 1, frame 2
   File header = OpenText(Join(lines));
   Experiment e;
+  ::testing::internal::CaptureStderr();
   ASSERT_EQ(e.Read(header.get()), 0);
   EXPECT_EQ(e.center1, 0.0f);
   EXPECT_EQ(e.center2, 0.0f);
@@ -533,6 +534,11 @@ TEST_F(GetDldFrameTest, NumbersOutsideTheirTypeKeepTheDefault) {
   Scalers s;
   ASSERT_EQ(s.Read(header.get(), 2), 0);
   EXPECT_EQ(s.values[0], 0.0f);
+  const std::string warnings = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(warnings.find("value 1e40 is beyond the range of a float; 0 is kept\n"),
+            std::string::npos)
+      << "a scaler that does not fit is not dropped silently: " << warnings;
+  EXPECT_NE(warnings.find("value -1e999 is beyond"), std::string::npos) << warnings;
   EXPECT_EQ(s.i0, 0);
   EXPECT_EQ(s.i1, 2);
 }

@@ -167,7 +167,7 @@ TEST_F(KvxinfoTest, APictureThatCannotBeWrittenLeavesNothingBehind) {
   EXPECT_TRUE(fs::is_empty(path("taken.png")));
   size_t files = 0;
   for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir_)) ++files;
-  EXPECT_EQ(files, 5u) << "good.kvx, taken.png, old.png, .stdout, .stderr: no temporary file";
+  EXPECT_EQ(files, 6u) << "good.kvx, taken.png, old.png and the three streams: no temporary file";
 }
 
 TEST_F(KvxinfoTest, ListingOfADamagedFileSaysWhatIsMissing) {
@@ -210,7 +210,7 @@ TEST_F(KvxinfoTest, APictureCutShortByAFullDiskKeepsTheOldOne) {
   EXPECT_EQ(read_file(path("old.png")), "old picture");
   size_t files = 0;
   for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir_)) ++files;
-  EXPECT_EQ(files, 4u) << "noise.kvx, old.png, .stdout, .stderr: no temporary file";
+  EXPECT_EQ(files, 5u) << "noise.kvx, old.png and the three streams: no temporary file";
 }
 
 }  // namespace

@@ -215,7 +215,7 @@ TEST_F(KvxinfoTest, AnExistingPictureIsReplacedWhole) {
   EXPECT_EQ(png.grey, std::vector<unsigned char>({0, 51, 102, 153, 204, 255}));
   size_t files = 0;
   for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir_)) ++files;
-  EXPECT_EQ(files, 4u) << "a.kvx, out.png, .stdout, .stderr: no temporary file left";
+  EXPECT_EQ(files, 5u) << "a.kvx, out.png and the three streams: no temporary file left";
 }
 
 TEST_F(KvxinfoTest, CompressedDataInASeparateFileWithoutAStatedSize) {

@@ -1,48 +1,26 @@
-// Helpers of the kvxinfo tests: a scratch folder, running the built
-// programs, KVX files written by the converter or by the library, and PNG
+// Helpers of the kvxinfo tests: the built programs run in a scratch folder,
+// KVX files written by the converter or by the library, and PNG
 // files read back.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "DldWriter.h"
 #include "kvxio.h"
+#include "support/TestSupport.h"
 
 namespace kvxinfotest {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int exit = -1;
-  std::string out, err;
-};
-
-inline std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void write_file(const fs::path &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline std::string quote(const std::string &word) {
-  std::string out = "'";
-  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using Outcome = testsupport::RunResult;
+using testsupport::read_file;
+using testsupport::write_file;
 
 // A grey-scale PNG read back with libpng.
 struct Png {
@@ -68,26 +46,15 @@ inline Png read_png(const fs::path &path) {
 // A scratch folder with the programs to run in it.
 class KvxinfoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kvxinfo-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { ASSERT_FALSE(dir_.empty()) << "no scratch folder"; }
 
   fs::path path(const std::string &name) const { return dir_ / name; }
 
   // Runs `program` with `args` in the scratch folder.
   Outcome run_program(const std::string &program, const std::vector<std::string> &args) const {
-    std::string command = "cd " + quote(dir_.string()) + " && " + quote(program);
-    for (const auto &arg : args) command += " " + quote(arg);
-    command += " </dev/null >.stdout 2>.stderr";
-    const int raw = std::system(command.c_str());
-    Outcome run;
-    run.exit = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = read_file(dir_ / ".stdout");
-    run.err = read_file(dir_ / ".stderr");
-    return run;
+    std::vector<std::string> command{program};
+    command.insert(command.end(), args.begin(), args.end());
+    return testsupport::run_program(dir_, command);
   }
 
   Outcome kvxinfo(const std::vector<std::string> &args) const {
@@ -112,7 +79,8 @@ class KvxinfoTest : public ::testing::Test {
     return read_file(path("gasdet001hm"));
   }
 
-  fs::path dir_;
+  testsupport::ScratchDir scratch_{"kvxinfo"};
+  fs::path dir_ = scratch_.path();
 };
 
 // Writes one image with the library: `dims` = {n, sizes...}, data as given.

@@ -4,12 +4,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "kvxio.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -17,37 +16,25 @@ namespace fs = std::filesystem;
 
 const char kIndicator[] = "512 512 3 0 0 0 0 0 0 0";
 
-std::string read_bytes(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_bytes(const fs::path &p, const std::string &bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
+using testsupport::read_file;
+using testsupport::write_file;
 
 // Each test works in a fresh directory and leaves the table empty.
 class BslioTest : public ::testing::Test {
  protected:
   void SetUp() override {
     bsl_reset_table();
-    std::string pattern = (fs::temp_directory_path() / "bslio_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(dir_.empty()) << "no scratch folder";
   }
-  void TearDown() override {
-    bsl_reset_table();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { bsl_reset_table(); }
 
   std::string make(const std::string &content, const std::string &name = "set.bsl") {
-    write_bytes(dir_ / name, content);
+    write_file(dir_ / name, content);
     return (dir_ / name).string();
   }
 
-  fs::path dir_;
+  testsupport::ScratchDir scratch_{"bslio"};
+  fs::path dir_ = scratch_.path();
 };
 
 TEST_F(BslioTest, DescribesTheFramesOfTheExample) {
@@ -194,7 +181,7 @@ TEST_F(BslioTest, BadHeadersAndModesFailAndLeaveTheFileAlone) {
     SCOPED_TRACE(std::to_string(i) + ": " + c.what);
     const std::string name = make(c.content);
     EXPECT_EQ(open_bsl_file(name.c_str(), c.mode), -1);
-    EXPECT_EQ(read_bytes(name), c.content) << "the header file is unchanged";
+    EXPECT_EQ(read_file(name), c.content) << "the header file is unchanged";
   }
   long low = 0, high = 0;
   EXPECT_EQ(bsl_memory_range(0, &low, &high), -1) << "failed opens leave their slot free";

@@ -1,17 +1,14 @@
-// Helpers of the data file library tests: temporary files, whole-file
-// reads and a small header reader.
+// Helpers of the data file library tests: the library's state around a
+// test, running as an unprivileged user and a small header reader.
 #pragma once
 
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +16,7 @@
 
 #include "kvxio.h"
 #include "kvxio_internal.h"
+#include "support/TestSupport.h"
 
 namespace kvxtest {
 
@@ -35,22 +33,8 @@ class LibraryTest : public ::testing::Test {
   }
 };
 
-// A file name in a fresh temporary folder, removed with the object.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/kvxio_test_XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  std::string file(const std::string &name) const { return (path_ / name).string(); }
-  const std::filesystem::path &path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = testsupport::ScratchDir;
+using testsupport::read_file;
 
 // Runs `body` in a forked child that file permissions bind: run as root,
 // who ignores them, the child first becomes the unprivileged user 65534,
@@ -60,8 +44,7 @@ inline std::optional<int> run_unprivileged(const std::function<int()> &body) {
   constexpr int kCannotDrop = 255;
   const pid_t child = fork();
   if (child == 0) {
-    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-      _exit(kCannotDrop);
+    if (!testsupport::drop_privileges()) _exit(kCannotDrop);
     _exit(body());
   }
   int raw = 0;
@@ -69,11 +52,6 @@ inline std::optional<int> run_unprivileged(const std::function<int()> &body) {
       WEXITSTATUS(raw) == kCannotDrop)
     return std::nullopt;
   return WEXITSTATUS(raw);
-}
-
-inline std::string read_file(const std::string &name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Undoes the value encoding of a stored value text: quotes, escapes and

@@ -9,7 +9,9 @@ header (a dict in file order), its image number and dimensions, and .data,
 the image as a numpy array indexed data[row, column] (Dim_2, Dim_1).
 """
 
-from ._file import Block, File, FormatError, KvxError, UnsafePathError, UnsupportedError, open
+from ._block import Block
+from ._errors import FormatError, KvxError, UnsafePathError, UnsupportedError
+from ._file import File, open
 
 __all__ = ["open", "File", "Block", "KvxError", "FormatError", "UnsupportedError",
            "UnsafePathError"]

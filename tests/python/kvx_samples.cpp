@@ -79,9 +79,15 @@ std::vector<T> integers(size_t count) {
 template <typename T>
 std::vector<T> reals(size_t count) {
   using limits = std::numeric_limits<T>;
-  std::vector<T> values = {0,           -0.0,        1.5,           -2.25,
-                           limits::max(), limits::denorm_min(), limits::infinity(),
-                           -limits::infinity(), limits::quiet_NaN()};
+  std::vector<T> values = {0,
+                           -0.0,
+                           1.5,
+                           -2.25,
+                           limits::max(),
+                           limits::denorm_min(),
+                           limits::infinity(),
+                           -limits::infinity(),
+                           limits::quiet_NaN()};
   for (size_t i = values.size(); i < count; ++i)
     values.push_back(static_cast<T>(static_cast<double>(i * 7 % 100) * 0.25 - 10));
   values.resize(count);
@@ -106,19 +112,31 @@ void fill(const std::vector<T> &values, int byte_order, std::vector<unsigned cha
 void make_data(int type, int byte_order, size_t count, std::vector<unsigned char> &bytes,
                Written &written) {
   switch (type) {
-    case Unsigned8: return fill(integers<uint8_t>(count), byte_order, bytes, written, true);
-    case Signed8: return fill(integers<int8_t>(count), byte_order, bytes, written, true);
-    case Unsigned16: return fill(integers<uint16_t>(count), byte_order, bytes, written, true);
-    case Signed16: return fill(integers<int16_t>(count), byte_order, bytes, written, true);
-    case Unsigned32: return fill(integers<uint32_t>(count), byte_order, bytes, written, true);
-    case Signed32: return fill(integers<int32_t>(count), byte_order, bytes, written, true);
-    case Unsigned64: return fill(integers<uint64_t>(count), byte_order, bytes, written, true);
-    case Signed64: return fill(integers<int64_t>(count), byte_order, bytes, written, true);
-    case FloatIEEE32: return fill(reals<float>(count), byte_order, bytes, written, true);
-    case DoubleIEEE64: return fill(reals<double>(count), byte_order, bytes, written, true);
+    case Unsigned8:
+      return fill(integers<uint8_t>(count), byte_order, bytes, written, true);
+    case Signed8:
+      return fill(integers<int8_t>(count), byte_order, bytes, written, true);
+    case Unsigned16:
+      return fill(integers<uint16_t>(count), byte_order, bytes, written, true);
+    case Signed16:
+      return fill(integers<int16_t>(count), byte_order, bytes, written, true);
+    case Unsigned32:
+      return fill(integers<uint32_t>(count), byte_order, bytes, written, true);
+    case Signed32:
+      return fill(integers<int32_t>(count), byte_order, bytes, written, true);
+    case Unsigned64:
+      return fill(integers<uint64_t>(count), byte_order, bytes, written, true);
+    case Signed64:
+      return fill(integers<int64_t>(count), byte_order, bytes, written, true);
+    case FloatIEEE32:
+      return fill(reals<float>(count), byte_order, bytes, written, true);
+    case DoubleIEEE64:
+      return fill(reals<double>(count), byte_order, bytes, written, true);
     case FloatVAX32:
-    case FloatConvex32: return fill(integers<uint32_t>(count), byte_order, bytes, written, false);
-    default: return fill(integers<uint64_t>(count), byte_order, bytes, written, false);
+    case FloatConvex32:
+      return fill(integers<uint32_t>(count), byte_order, bytes, written, false);
+    default:
+      return fill(integers<uint64_t>(count), byte_order, bytes, written, false);
   }
 }
 

@@ -151,6 +151,8 @@ class Block:
         return self._inflate(self._file._read(pos, available, path), length, compression)
 
     def _inflate(self, packed, length, compression):
+        if length == 0:
+            return b""  # an empty array is written without a stream
         stream = zlib.decompressobj(31 if compression == names.GZIP else 15)
         try:
             data = stream.decompress(packed, length)

@@ -25,7 +25,8 @@ namespace {
 struct Written {
   std::vector<long> dims;  // empty: no data
   int type = 0;
-  std::vector<std::string> values;  // as JSON numbers; empty: not numbers
+  std::vector<std::string> values;  // as JSON numbers
+  bool numbers = true;              // false: the values have no number form here
 };
 
 std::string json_string(const std::string &text) {
@@ -97,6 +98,7 @@ std::vector<T> reals(size_t count) {
 template <typename T>
 void fill(const std::vector<T> &values, int byte_order, std::vector<unsigned char> &bytes,
           Written &written, bool numbers) {
+  written.numbers = numbers;
   for (T value : values) {
     append(bytes, value, byte_order);
     if (!numbers) continue;
@@ -233,8 +235,7 @@ bool describe(const std::string &name, const std::string &file_name,
           << ",\"binary_size\":" << b.BinarySize << ",\"header\":" << json_entries(h->Entries)
           << ",\"dims\":" << json_list(w.dims)
           << ",\"type\":" << json_string(kvx_datatype2string(w.type))
-          << ",\"values\":" << (w.values.empty() && !w.dims.empty() ? "null" : json_list(w.values))
-          << "}";
+          << ",\"values\":" << (w.numbers ? json_list(w.values) : "null") << "}";
         blocks += o.str();
         return true;
       },
@@ -289,6 +290,7 @@ std::vector<Sample> layout_samples() {
       {-3, -1, {4, 3, 2}, FloatIEEE32, HighByteFirst, GzipCompression, 0, 1, {{"Title", "error"}}},
       {5, 2, {16, 8}, Unsigned8, LowByteFirst, ZCompression, 0, 1, {}},
       {6, 1, {}, Unsigned16, HighByteFirst, UnCompressed, 0, 1, {{"Title", "no data"}}},
+      {7, 1, {5, 0}, Unsigned16, LowByteFirst, GzipCompression, 0, 1, {{"Title", "empty"}}},
   };
 }
 

@@ -26,7 +26,7 @@ class Block:
     """
 
     __slots__ = ("_file", "key", "chain", "header_pos", "header_size", "binary_pos",
-                 "binary_size", "_binary_file", "_header")
+                 "binary_size", "_binary_file", "_header", "_lookup")
 
     def __init__(self, file, key, chain, header_pos, binary_pos, binary_size, binary_file):
         self._file = file
@@ -38,6 +38,7 @@ class Block:
         self.binary_size = binary_size
         self._binary_file = binary_file  # (name, position, length) or None
         self._header = None
+        self._lookup = None
 
     def __repr__(self):
         return f"<kvx.Block {self.key}.{self.chain} at byte {self.header_pos}>"
@@ -53,18 +54,23 @@ class Block:
         (quotes and escapes undone, continuation keys "key~1", "key~2", ...
         appended to their base key).  Read on first use."""
         if self._header is None:
-            text = self._file._read(self.header_pos, self.header_size)
-            self._header = self._file._header_of(text, self.header_pos)
+            self._read_header()
         return self._header
+
+    def _read_header(self):
+        text = self._file._read(self.header_pos, self.header_size)
+        self._header, self._lookup = self._file._header_of(text, self.header_pos)
 
     def value(self, key):
         """The value of `key`, found without regard to case and ignoring
         spaces, in this header and then in the file's general block (except
         for "KVX_" keys); None when absent."""
-        found = hdr.find_value(self.header, key)
-        general = self._file.general
-        if found is None and general is not None and not hdr.is_format_key(key):
-            found = hdr.find_value(general, key)
+        if self._lookup is None:
+            self._read_header()
+        identity = hdr.identity(key)
+        found = self._lookup.get(identity)
+        if found is None and not hdr.is_format_key(key):
+            found = self._file._general_lookup.get(identity)
         return found
 
     @property

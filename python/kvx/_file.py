@@ -48,6 +48,7 @@ class File(Sequence):
     def __init__(self, path, allow_outside=False, partial=False):
         self.path = os.fspath(path)
         self.general = None
+        self._general_lookup = {}
         self.defect = None
         self._allow_outside = allow_outside
         self._blocks = []
@@ -102,7 +103,7 @@ class File(Sequence):
             pos, boundary = self._data_block(f, start, boundary, format_keys_only)
 
     def _general_block(self, f, pairs, values):
-        self.general = hdr.join_entries(pairs)
+        self.general, self._general_lookup = hdr.join_entries(pairs)
         boundary = DEFAULT_BLOCK_BOUNDARY
         text = self._format_value(values, "KVX_BlockBoundary")
         if text is not None:
@@ -164,7 +165,7 @@ class File(Sequence):
     @staticmethod
     def _format_value(values, key):
         """The decoded value of `key` in an index of hdr.index, or None."""
-        stored = values.get((hdr.key_text(key), hdr.continuation_depth(key)))
+        stored = values.get(hdr.identity(key))
         return None if stored is None else hdr.decode_value(stored)
 
     def _block_id(self, values, start):

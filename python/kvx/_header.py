@@ -20,6 +20,13 @@ _SEPARATORS = re.compile(rb"[ \t\r\n\f\v;]*")
 _WHITE = re.compile(rb"[ \t\r\n\f\v]*")
 _KEY_TEXT = re.compile(rb"[^=;}\r\n\0]*")
 _BYTE_END = re.compile(rb"}\r?\n")
+# Entries as the writer makes them: a key of printable characters without
+# spaces, " = ", a value on one line, " ;" CR LF.  The general split below
+# gives the same for them; these only save time.
+_PLAIN_KEY = r"[!-\"$-:<>-|~][!-:<>-|~]{0,63}"
+_PLAIN_VALUE = r"[^ \t\r\n\f\v;][^;\r\n]{0,510}"
+_PLAIN_ENTRY = re.compile(f"({_PLAIN_KEY}) = ({_PLAIN_VALUE}) ;\r\n")
+_PLAIN_HEADER = re.compile(f"((?:{_PLAIN_KEY} = {_PLAIN_VALUE} ;\r\n)*)[ \r\n]*}}\r?\n")
 _ESCAPE = re.compile(r"\\(.)|[\r\n]", re.DOTALL)
 _ESCAPES = {":": ";", ")": "}", "(": "{", "s": " ", "t": "\t", "f": "\f", "v": "\v",
             "n": "\n", "l": "\n", "r": "\r", "\r": "", "\n": ""}
@@ -118,6 +125,12 @@ def entries(text, pos, format_keys_only=False):
     """The (key, stored value) pairs of the header text from `pos` (after
     the "{") to its closing "}".  With `format_keys_only` the split stops at
     the first key that does not begin with "KVX_"."""
+    if not format_keys_only and text.isascii():
+        plain = text.decode("ascii")
+        first = _SEPARATORS.match(text, pos).end()
+        whole = _PLAIN_HEADER.match(plain, first)
+        if whole:
+            return _PLAIN_ENTRY.findall(plain, first, whole.end(1))
     found = []
     end = len(text)
     while True:
@@ -168,6 +181,8 @@ def _text(raw):
 def decode_value(stored):
     """The caller's value of a stored value text: quotes, escapes and line
     continuations undone."""
+    if "\\" not in stored and '"' not in stored and "\r" not in stored and "\n" not in stored:
+        return stored.strip(_WHITE_CHARS)
     text = stored.lstrip(_WHITE_CHARS)
     if text.startswith('"'):
         text = text[1:]
@@ -203,13 +218,14 @@ def key_text(key):
 def join_entries(pairs):
     """The header mapping of (key, stored value) pairs in file order: values
     decoded, a key given twice keeping its last value at its last place, and
-    the pieces of "key~1", "key~2", ... appended to their base key."""
+    the pieces of "key~1", "key~2", ... appended to their base key; and the
+    same values by the identity of their keys, for finding keys."""
     by_text = {}
     for key, stored in pairs:
-        identity = (key_text(key), continuation_depth(key))
-        by_text.pop(identity, None)
-        by_text[identity] = (key, decode_value(stored))
-    header = {}
+        found_by = identity(key)
+        by_text.pop(found_by, None)
+        by_text[found_by] = (key, decode_value(stored))
+    header, lookup = {}, {}
     for (text, depth), (key, value) in by_text.items():
         if depth > 0 and (text, 0) in by_text and _joined(by_text, text, depth):
             continue
@@ -218,26 +234,21 @@ def join_entries(pairs):
             while (text, n) in by_text:
                 value += by_text[(text, n)][1]
                 n += 1
-        header[key] = value
-    return header
+        header[key] = lookup[(text, depth)] = value
+    return header, lookup
 
 
 def _joined(by_text, text, depth):
     return all((text, n) in by_text for n in range(1, depth))
 
 
+def identity(key):
+    """What a key is found by: its comparison text (a continuation key's
+    without the "~n") and its continuation number."""
+    return key_text(key), continuation_depth(key)
+
+
 def index(pairs):
-    """The stored values of (key, stored value) pairs by the identity keys
-    are found by; a key given twice keeps its last value."""
-    return {(key_text(key), continuation_depth(key)): stored for key, stored in pairs}
-
-
-def find_value(header, key):
-    """The value of `key` in a header mapping, found as the C++ library
-    finds keys (without regard to case, ignoring spaces and control
-    characters), or None."""
-    wanted = (key_text(key), continuation_depth(key))
-    for name, value in header.items():
-        if (key_text(name), continuation_depth(name)) == wanted:
-            return value
-    return None
+    """The stored values of (key, stored value) pairs by the identity of
+    their keys; a key given twice keeps its last value."""
+    return {identity(key): stored for key, stored in pairs}

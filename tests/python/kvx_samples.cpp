@@ -14,6 +14,8 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "kvxio.h"
@@ -27,6 +29,7 @@ struct Written {
   int type = 0;
   std::vector<std::string> values;  // as JSON numbers
   bool numbers = true;              // false: the values have no number form here
+  std::string dtype;                // numpy's name of the values' type, "u2"
 };
 
 std::string json_string(const std::string &text) {
@@ -99,6 +102,10 @@ template <typename T>
 void fill(const std::vector<T> &values, int byte_order, std::vector<unsigned char> &bytes,
           Written &written, bool numbers) {
   written.numbers = numbers;
+  written.dtype = (std::is_floating_point_v<T> ? "f"
+                   : std::is_signed_v<T>       ? "i"
+                                               : "u") +
+                  std::to_string(sizeof(T));
   for (T value : values) {
     append(bytes, value, byte_order);
     if (!numbers) continue;
@@ -235,6 +242,7 @@ bool describe(const std::string &name, const std::string &file_name,
           << ",\"binary_size\":" << b.BinarySize << ",\"header\":" << json_entries(h->Entries)
           << ",\"dims\":" << json_list(w.dims)
           << ",\"type\":" << json_string(kvx_datatype2string(w.type))
+          << ",\"dtype\":" << json_string(w.dtype)
           << ",\"values\":" << (w.numbers ? json_list(w.values) : "null") << "}";
         blocks += o.str();
         return true;

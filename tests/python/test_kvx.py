@@ -58,7 +58,8 @@ def check_data(block, want, where):
         return
     data = block.data
     assert data.shape == tuple(reversed(want["dims"])), where
-    assert data.dtype.isnative and data.flags.writeable, where
+    assert data.dtype == np.dtype(want["dtype"]), where
+    assert data.flags.writeable, where
     expected = np.array(want["values"], dtype=data.dtype).reshape(data.shape)
     np.testing.assert_array_equal(data, expected, err_msg=where)
 

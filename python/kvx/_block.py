@@ -2,6 +2,7 @@
 
 import math
 import re
+import sys
 import zlib
 
 import numpy as np
@@ -118,7 +119,11 @@ class Block:
         shape = self.shape
         count = math.prod(shape)
         raw = self._stored_bytes(count * stored.itemsize, compression)
-        values = np.frombuffer(raw, dtype=stored, count=count).reshape(shape)
+        try:
+            values = np.frombuffer(raw, dtype=stored, count=count).reshape(shape)
+        except ValueError as failure:  # more dimensions, or larger, than numpy takes
+            raise UnsupportedError(f"{self._file.path}: image {self.key}.{self.chain}: "
+                                   f"no numpy array of shape {shape}: {failure}") from None
         return values.astype(stored.newbyteorder("="))
 
     def _error(self, text):
@@ -159,6 +164,8 @@ class Block:
     def _inflate(self, packed, length, compression):
         if length == 0:
             return b""  # an empty array is written without a stream
+        if length > sys.maxsize:
+            raise self._error(f"the image's {length} bytes are more than this machine can hold")
         stream = zlib.decompressobj(31 if compression == names.GZIP else 15)
         try:
             data = stream.decompress(packed, length)

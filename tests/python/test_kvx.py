@@ -73,45 +73,56 @@ def test_layout_details(samples):
     assert f.image(-3, "Image.Error").data.shape == (2, 3, 4)
 
 
+def replace_in_header(content, at, old, new):
+    """`content` with `old` at `at` replaced by `new`; the padding of that
+    header makes up for a change in length."""
+    end = content.index(b"\r\n}\n", at)
+    grow = len(new) - len(old)
+    padding = content[at + len(old):end]
+    padding = padding[:len(padding) - grow] if grow > 0 else padding + b" " * -grow
+    return content[:at] + new + padding + content[end:]
+
+
+F, U = kvx.FormatError, kvx.UnsupportedError
 DAMAGES = [
     # (what, bytes replaced (old, new), cut the file to this many bytes,
-    #  image whose data are read (None: the open fails), message)
+    #  image whose data are read (None: the open fails), error, message)
     ("unknown data type", (b"DataType = UnsignedByte ;", b"DataType = UnsignedBite ;"), None, 1,
-     "unknown data type"),
+     F, "unknown data type"),
     ("unknown byte order", (b"ByteOrder = LowByteFirst ;", b"ByteOrder = LowBiteFirst ;"),
-     None, 1, "unknown byte order"),
-    ("unknown compression", (b"Compression = GzipCompression ;", b"Compression = GzipCompressiom ;"),
-     None, 2, "unknown compression"),
+     None, 1, F, "unknown byte order"),
+    ("unknown compression", (b"Compression = GzipCompression ;", b"Compression = Gzip2 ;"),
+     None, 2, F, "unknown compression"),
     ("image larger than its binary section", (b"Dim_1 = 40 ;", b"Dim_1 = 90 ;"), None, 1,
-     "hold 1536 of the image's 2700 bytes"),
+     F, "hold 1536 of the image's 2700 bytes"),
     ("compressed image larger than its data", (b"Dim_1 = 40 ;", b"Dim_1 = 90 ;"), None, 2,
-     "shorter than the image's 2700"),
+     F, "shorter than the image's 2700"),
     ("compressed data larger than the image", (b"Dim_1 = 40 ;", b"Dim_1 = 10 ;"), None, 2,
-     "more than the image's 300"),
-    ("dimension that is no number", (b"Dim_2 = 30 ;", b"Dim_2 = 3x ;"), None, 1, "not a size"),
-    ("file cut inside a binary section", None, -100, None, "beyond the end of the file"),
-    ("bytes behind the last block", None, +3, None, "expecting the end of the file"),
+     F, "more than the image's 300"),
+    ("compressed image larger than memory", (b"Dim_1 = 40 ;", b"Dim_1 = 999999999999999999 ;"),
+     None, 2, F, "more than this machine can hold"),
+    ("dimension that is no number", (b"Dim_2 = 30 ;", b"Dim_2 = 3x ;"), None, 1, F, "not a size"),
+    ("shape numpy cannot hold", (b"Dim_1 = 40 ;", b"Dim_1 = 0 ;\r\nDim_3 = 1%s ;" % (b"0" * 19)),
+     None, 1, U, "no numpy array"),
+    ("file cut inside a binary section", None, -100, None, F, "beyond the end of the file"),
+    ("bytes behind the last block", None, +3, None, F, "expecting the end of the file"),
 ]
 
 
-@pytest.mark.parametrize("what, change, cut, image, message", DAMAGES, ids=[d[0] for d in DAMAGES])
-def test_damage_raises_a_clear_error(samples, tmp_path, what, change, cut, image, message):
+@pytest.mark.parametrize("what, change, cut, image, error, message", DAMAGES,
+                         ids=[d[0] for d in DAMAGES])
+def test_damage_raises_a_clear_error(samples, tmp_path, what, change, cut, image, error, message):
     path = sample_copy(samples, tmp_path)
     content = path.read_bytes()
     if change:
         # Only the first block that holds the text: the rest stay whole.
         start = content.index(b"KVX_DataBlockID = %d.Image.Psd" % image)
-        at = content.index(change[0], start)
-        content = content[:at] + change[1] + content[at + len(change[0]):]
+        content = replace_in_header(content, content.index(change[0], start), *change)
     if cut is not None:
         content = content[:cut] if cut < 0 else content + b"xyz"[:cut]
     path.write_bytes(content)
-    if image is None:
-        with pytest.raises(kvx.FormatError, match=message):
-            kvx.open(path)
-        return
-    with pytest.raises(kvx.FormatError, match=message):
-        kvx.open(path).image(image).data
+    with pytest.raises(error, match=message):
+        kvx.open(path).image(image).data if image else kvx.open(path)
 
 
 def test_damaged_compressed_stream(samples, tmp_path):

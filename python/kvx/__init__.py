@@ -1,0 +1,18 @@
+"""Reading KVX image files into numpy.
+
+    import kvx
+    for block in kvx.open("run.kvx"):
+        print(block.image, block.header["Title"], block.data.shape)
+
+kvx.open(path) lists the data blocks in file order; each Block has its
+header (a dict in file order), its image number and dimensions, and .data,
+the image as a numpy array indexed data[row, column] (Dim_2, Dim_1).
+"""
+
+from ._block import Block
+from ._errors import FormatError, KvxError, UnsafePathError, UnsupportedError
+from ._file import File, open
+
+__all__ = ["open", "File", "Block", "KvxError", "FormatError", "UnsupportedError",
+           "UnsafePathError"]
+__version__ = "1.0"

@@ -1,0 +1,306 @@
+"""KVX files: the walk from block to block, and the reads that blocks ask
+for."""
+
+import builtins
+import os
+import re
+from collections.abc import Sequence
+
+from . import _header as hdr
+from . import _names as names
+from ._block import Block
+from ._errors import FormatError, UnsafePathError
+
+DEFAULT_BLOCK_BOUNDARY = 512
+# A general block may state another boundary, up to this.
+MAX_BLOCK_BOUNDARY = 1 << 20
+# Bytes read at a header's start to find its leading "KVX_" keys.
+_FIRST_READ = 1024
+_UNSIGNED = re.compile(r"[ \t\r\n\f\v]*([0-9]+)[ \t\r\n\f\v]*\Z")
+_UINT64_MAX = (1 << 64) - 1
+# The leading entries of a header as the C++ library writes them: values
+# without quotes or escapes, and no further "KVX_" key behind them.  Such a
+# header is listed without the general tokenizer, which gives the same.
+_WRITTEN_START = re.compile(
+    rb"\{\r\nKVX_DataBlockID = ([^\s;\\\"]{1,512}) ;\r\nKVX_BinarySize = ([0-9]+) ;\r\n"
+    rb"(?:KVX_HeaderSize = ([0-9]+) ;\r\n)?(?![ \t\r\n\f\v;]*(?:[Kk][Vv][Xx]_|#))")
+
+
+def _unsigned(text):
+    match = _UNSIGNED.match(text) if text is not None else None
+    if match is None or int(match.group(1)) > _UINT64_MAX:
+        return None
+    return int(match.group(1))
+
+
+class _Defect(Exception):
+    """A block that stops the walk through the file."""
+
+
+class File(Sequence):
+    """The data blocks of a KVX file in file order (a sequence of Block).
+
+    Attributes: path; general -- the header of the general block as a dict,
+    or None when the file has none; defect -- with partial=True, why the
+    walk stopped early (None when it did not).
+    """
+
+    def __init__(self, path, allow_outside=False, partial=False):
+        self.path = os.fspath(path)
+        self.general = None
+        self._general_lookup = {}
+        self.defect = None
+        self._allow_outside = allow_outside
+        self._blocks = []
+        with builtins.open(self.path, "rb") as f:
+            self._length = os.fstat(f.fileno()).st_size
+            try:
+                self._walk(f)
+            except _Defect as defect:
+                if not partial:
+                    raise FormatError(str(defect)) from None
+                self.defect = str(defect)
+
+    def __len__(self):
+        return len(self._blocks)
+
+    def __getitem__(self, index):
+        return self._blocks[index]
+
+    def __repr__(self):
+        return f"<kvx.File {self.path!r}: {len(self._blocks)} blocks>"
+
+    def image(self, number, chain="Image.Psd"):
+        """The last block of image `number` in `chain` (KeyError if none)."""
+        found = [b for b in self._blocks if b.image == number and b.chain == chain]
+        if not found:
+            raise KeyError(f"{self.path} has no image {number} in chain {chain}")
+        return found[-1]
+
+    # -- the walk ---------------------------------------------------------
+
+    def _walk(self, f):
+        boundary = DEFAULT_BLOCK_BOUNDARY
+        if hdr.only_line_end(f.read(3)):
+            return
+        pairs = self._pairs(f, 0, False)
+        values = hdr.index(pairs)
+        version = self._format_value(values, "KVX_DataFormatVersion")
+        pos = 0
+        if version is not None:
+            boundary, pos = self._general_block(f, pairs, values)
+        elif self._format_value(values, "KVX_DataBlockID") is None:
+            boundary = 1  # files before data format 2 have no grid
+        format_keys_only = version is not None or boundary != 1
+        while True:
+            start = pos
+            f.seek(start)
+            first = f.read(3)
+            if hdr.header_begin(first) is None:
+                if hdr.only_line_end(first):
+                    return
+                raise self._defect(start, "expecting the end of the file or a header start")
+            pos, boundary = self._data_block(f, start, boundary, format_keys_only)
+
+    def _general_block(self, f, pairs, values):
+        self.general, self._general_lookup = hdr.join_entries(pairs)
+        boundary = DEFAULT_BLOCK_BOUNDARY
+        text = self._format_value(values, "KVX_BlockBoundary")
+        if text is not None:
+            boundary = _unsigned(text)
+            if boundary is None or not 0 < boundary <= MAX_BLOCK_BOUNDARY:
+                raise self._defect(0, f"bad block boundary {text!r}")
+        binary_size = self._binary_size(values, 0, general=True)
+        end = self._header_end(f, 0, boundary, values)
+        boundary = self._checked_boundary(end, boundary)
+        return boundary, self._binary_end(0, end, binary_size)
+
+    def _data_block(self, f, start, boundary, format_keys_only):
+        values = self._written_start(f, start) if format_keys_only else None
+        if values is None:
+            values = hdr.index(self._pairs(f, start, format_keys_only))
+        if format_keys_only and (self._format_value(values, "KVX_DataBlockID") is None
+                                 or self._format_value(values, "KVX_BinarySize") is None):
+            values = hdr.index(self._pairs(f, start, False))
+        key, chain = self._block_id(values, start)
+        binary_size = self._binary_size(values, start)
+        binary_file = self._binary_file_entry(values, start)
+        end = self._header_end(f, start, boundary, values)
+        boundary = self._checked_boundary(end, boundary)
+        next_pos = self._binary_end(start, end, binary_size)
+        self._blocks.append(Block(self, key, chain, start, end, binary_size, binary_file))
+        return next_pos, boundary
+
+    @staticmethod
+    def _written_start(f, start):
+        """The index of the leading "KVX_" keys of a header in the form the
+        library writes, or None for any other header."""
+        f.seek(start)
+        match = _WRITTEN_START.match(f.read(_FIRST_READ))
+        if match is None:
+            return None
+        found = {("KVX_DATABLOCKID", 0): match.group(1).decode("ascii", "surrogateescape"),
+                 ("KVX_BINARYSIZE", 0): match.group(2).decode("ascii")}
+        if match.group(3) is not None:
+            found[("KVX_HEADERSIZE", 0)] = match.group(3).decode("ascii")
+        return found
+
+    def _pairs(self, f, start, format_keys_only):
+        """The (key, stored value) pairs of the header at `start`, read in
+        growing pieces: the leading "KVX_" keys need only the first."""
+        size = _FIRST_READ if format_keys_only else 8 * _FIRST_READ
+        while True:
+            f.seek(start)
+            text = f.read(size)
+            begin = hdr.header_begin(text)
+            if begin is None:
+                raise self._defect(start, "expecting a header start")
+            try:
+                return hdr.entries(text, begin, format_keys_only)
+            except hdr.HeaderSyntaxError as problem:
+                if start + len(text) >= self._length:
+                    raise self._defect(start, f"error reading header values: {problem}")
+            size *= 4
+
+    @staticmethod
+    def _format_value(values, key):
+        """The decoded value of `key` in an index of hdr.index, or None."""
+        stored = values.get(hdr.identity(key))
+        return None if stored is None else hdr.decode_value(stored)
+
+    def _block_id(self, values, start):
+        text = self._format_value(values, "KVX_DataBlockID")
+        if text is not None:
+            key, dot, chain = text.partition(".")
+            if not key or not chain:
+                raise self._defect(start, f"bad block id {text!r}")
+            return key, chain
+        text = self._format_value(values, "Image")
+        if text is not None:
+            if not text:
+                raise self._defect(start, "empty block id")
+            return text, "Image.Psd"
+        text = self._format_value(values, "HeaderID")
+        if text is not None:
+            number = re.match(r"[^:]*:([0-9]+)", text)
+            if number is None:
+                raise self._defect(start, f"bad header id {text!r}")
+            return str(int(number.group(1))), "Image.Psd"
+        return str(len(self._blocks) + (self.general is not None)), "Image.Psd"
+
+    def _binary_size(self, values, start, general=False):
+        for key in ("KVX_BinarySize",) if general else ("KVX_BinarySize", "Size"):
+            text = self._format_value(values, key)
+            if text is not None:
+                size = _unsigned(text)
+                if size is None:
+                    raise self._defect(start, f"bad binary size {text!r}")
+                return size
+        if general:
+            return 0
+        product, n = 0, 1
+        while (text := self._format_value(values, f"Dim_{n}")) is not None:
+            size = _unsigned(text)
+            if size is None:
+                raise self._defect(start, f"bad binary size (Dim_{n} = {text!r})")
+            product = size if n == 1 else product * size
+            n += 1
+        code = names.FLOAT_IEEE32
+        if (text := self._format_value(values, "DataType")) is not None:
+            code = names.data_type_code(text)
+        return product * (names.DATA_TYPES[code][3] if code else 0)
+
+    def _binary_file_entry(self, values, start):
+        name = self._format_value(values, "KVX_BinaryFileName")
+        if name is None:
+            return None
+        position = self._format_value(values, "KVX_BinaryFilePosition")
+        if not name:
+            raise self._defect(start, "empty KVX_BinaryFileName")
+        if position is None:
+            raise self._defect(start, "KVX_BinaryFileName requires KVX_BinaryFilePosition")
+        length = self._format_value(values, "KVX_BinaryFileSize")
+        numbers = _unsigned(position), 0 if length is None else _unsigned(length)
+        if None in numbers:
+            raise self._defect(start, "bad KVX_BinaryFilePosition or KVX_BinaryFileSize")
+        return (name,) + numbers
+
+    def _header_end(self, f, start, boundary, values):
+        stated = _unsigned(self._format_value(values, "KVX_HeaderSize")) or 0
+        end = None
+        if boundary >= len(hdr.END_MARKER):
+            end = hdr.find_end_on_grid(f, start, boundary, stated, self._length)
+        if end is None:
+            end = hdr.find_end_bytewise(f, start, self._length)
+        if end is None:
+            raise self._defect(start, "header end marker not found")
+        return end
+
+    @staticmethod
+    def _checked_boundary(binary_pos, boundary):
+        # A header that does not end on the grid puts the rest of the file
+        # off the grid too.
+        return boundary if binary_pos % boundary == 0 else 1
+
+    def _binary_end(self, start, binary_pos, binary_size):
+        end = binary_pos + binary_size
+        if end > self._length:
+            raise self._defect(start, "binary section beyond the end of the file")
+        return end
+
+    def _defect(self, pos, text):
+        return _Defect(f"{self.path}: block at byte {pos}: {text}")
+
+    # -- reading on demand ------------------------------------------------
+
+    def _read(self, pos, length, path=None):
+        with builtins.open(path or self.path, "rb") as f:
+            f.seek(pos)
+            data = f.read(length)
+        if len(data) != length:
+            raise FormatError(f"{path or self.path}: {length} bytes at byte {pos} "
+                              f"cannot be read (the file is shorter)")
+        return data
+
+    def _header_of(self, text, pos):
+        begin = hdr.header_begin(text)
+        try:
+            if begin is None:
+                raise hdr.HeaderSyntaxError("no header start")
+            return hdr.join_entries(hdr.entries(text, begin))
+        except hdr.HeaderSyntaxError as problem:
+            raise FormatError(f"{self.path}: header at byte {pos}: {problem}") from None
+
+    def _binary_file(self, entry):
+        """Path, data position and available length of a separate binary
+        file.  Its name is relative to the KVX file's directory; unless
+        allowed, a name that leads outside that directory is refused."""
+        name, pos, stated = entry
+        directory = os.path.dirname(os.path.abspath(self.path))
+        path = os.path.join(directory, name)
+        if not self._allow_outside:
+            real_dir = os.path.realpath(directory)
+            real = os.path.realpath(path)
+            if (os.path.isabs(name) or ".." in name.split("/")
+                    or os.path.commonpath([real, real_dir]) != real_dir):
+                raise UnsafePathError(
+                    f"{self.path}: binary file {name!r} lies outside {directory}; "
+                    f"pass allow_outside=True to read it")
+            path = real
+        try:
+            held = max(os.path.getsize(path) - pos, 0)
+        except OSError as failure:
+            raise FormatError(f"{self.path}: binary file {name!r}: {failure.strerror}") from None
+        return path, pos, min(held, stated) if stated else held
+
+
+def open(path, *, allow_outside=False, partial=False):
+    """Opens the KVX file at `path` and lists its data blocks in file order.
+
+    Only the leading "KVX_" keys of each header are read here; `.header`
+    and `.data` of a block are read when used.  A damaged block raises
+    FormatError, or with partial=True ends the list, with the reason in
+    `defect`.  allow_outside=True lets blocks read separate binary files
+    outside the KVX file's directory (absolute names, "..", symbolic links).
+    """
+    return File(path, allow_outside=allow_outside, partial=partial)

@@ -14,7 +14,8 @@ namespace {
 std::vector<KvxinfoColumn> columns(bool name_files) {
   std::vector<KvxinfoColumn> list;
   if (name_files) list.push_back({"File"});
-  for (const char *title : {"Image", "Chain", "Dimensions", "DataType", "ByteOrder", "Compression"})
+  list.push_back({"Image", false, true});  // left aligned, a number in JSON
+  for (const char *title : {"Chain", "Dimensions", "DataType", "ByteOrder", "Compression"})
     list.push_back({title});
   // The positions and sizes are numbers, right aligned.
   for (const char *title : {"HeaderPos", "HeaderSize", "BinarySize"})

@@ -100,6 +100,31 @@ TEST_F(KvxinfoTest, StatisticsLeaveOutDummiesAndNonNumbers) {
   EXPECT_EQ(kvxinfo({"--png", "nan.png", "s.kvx", "2"}).exit, 0) << "the image can be shown";
 }
 
+TEST_F(KvxinfoTest, AnImageThatCannotBeReadDoesNotStopTheOthers) {
+  const std::vector<uint8_t> pixels = {0, 1, 2, 3};
+  const std::string file = path("v.kvx").string();
+  ASSERT_TRUE(write_image(file, 1, {2, 2, 2}, pixels.data(), Unsigned8, LowByteFirst));
+  ASSERT_TRUE(write_image(file, 2, {2, 1, 1}, pixels.data(), FloatVAX32, LowByteFirst));
+  const std::string message =
+      "kvxinfo: v.kvx: image 2: data type FloatVAX32 cannot be shown "
+      "as numbers\n";
+  const Outcome stats = kvxinfo({"--stats", "--format", "json", "v.kvx"});
+  EXPECT_EQ(stats.exit, 1);
+  EXPECT_EQ(stats.err, message);
+  EXPECT_EQ(stats.out,
+            "[\n"
+            "  {\"File\": \"v.kvx\", \"Image\": 1, \"Chain\": \"Image.Psd\", \"stats\": "
+            "{\"Pixels\": 4, \"Min\": 0, \"Max\": 3, \"Mean\": 1.5, \"Sum\": 6}},\n"
+            "  {\"File\": \"v.kvx\", \"Image\": 2, \"Chain\": \"Image.Psd\", \"stats\": "
+            "{\"Pixels\": null, \"Min\": null, \"Max\": null, \"Mean\": null, \"Sum\": null}}\n"
+            "]\n");
+  const Outcome pictures = kvxinfo({"--png", "o%d.png", "v.kvx", "1:2"});
+  EXPECT_EQ(pictures.exit, 1);
+  EXPECT_EQ(pictures.err, message);
+  EXPECT_TRUE(fs::exists(path("o1.png")));
+  EXPECT_FALSE(fs::exists(path("o2.png")));
+}
+
 TEST_F(KvxinfoTest, PicturesOfARangeOfImages) {
   const std::vector<uint8_t> pixels = {0, 1, 2, 3};
   for (const long image : {1, 2, 3, 5})

@@ -33,6 +33,7 @@ set(vexabase_public_headers
 set(kvxpack_public_headers
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_pixels.h
   ${PROJECT_SOURCE_DIR}/kvxpack/numio.h
   ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
   ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h

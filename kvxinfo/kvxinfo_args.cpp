@@ -1,8 +1,11 @@
 // The command line of kvxinfo.
 #include "kvxinfo_args.h"
 
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 
 namespace {
 
@@ -17,33 +20,165 @@ bool read_integer(const std::string &word, long &value) {
   return errno == 0;
 }
 
-bool is_option(const std::string &word) {
-  long number = 0;
-  return word.size() > 1 && word[0] == '-' && !read_integer(word, number);
+// IMAGE or FIRST:LAST.
+bool read_images(const std::string &word, KvxinfoArgs &args) {
+  const size_t colon = word.find(':', 1);
+  if (colon == std::string::npos) return read_integer(word, args.image);
+  args.range = true;
+  return read_integer(word.substr(0, colon), args.image) &&
+         read_integer(word.substr(colon + 1), args.last) && args.image <= args.last;
+}
+
+// A word that getopt would take for options but that is an image number.
+bool is_negative_image(const std::string &word) {
+  KvxinfoArgs images;
+  return word.size() > 1 && word[0] == '-' && read_images(word, images);
+}
+
+enum LongOnly : int { Keys = 256, Stats, Format, Png, Log, Version };
+
+const option Options[] = {
+    {"help", no_argument, nullptr, 'h'},        {"keys", required_argument, nullptr, Keys},
+    {"stats", no_argument, nullptr, Stats},     {"format", required_argument, nullptr, Format},
+    {"png", required_argument, nullptr, Png},   {"log", no_argument, nullptr, Log},
+    {"version", no_argument, nullptr, Version}, {nullptr, 0, nullptr, 0}};
+
+// True for a word that names a long option whose value follows as the next
+// word ("--png", "--for").
+bool takes_next_word(const std::string &word) {
+  if (word.size() < 3 || !word.starts_with("--") || word.find('=') != std::string::npos)
+    return false;
+  for (const option &o : Options)
+    if (o.name != nullptr && o.has_arg == required_argument &&
+        std::string(o.name).starts_with(word.substr(2)))
+      return true;
+  return false;
+}
+
+bool read_keys(const std::string &list, std::vector<std::string> &keys) {
+  for (size_t from = 0;;) {
+    const size_t comma = list.find(',', from);
+    const std::string key = list.substr(from, comma - from);
+    if (key.empty()) return false;
+    keys.push_back(key);
+    if (comma == std::string::npos) return true;
+    from = comma + 1;
+  }
+}
+
+bool read_format(const std::string &name, KvxinfoFormat &format) {
+  const std::map<std::string, KvxinfoFormat> formats = {
+      {"text", KvxinfoFormat::Text}, {"csv", KvxinfoFormat::Csv}, {"json", KvxinfoFormat::Json}};
+  const auto found = formats.find(name);
+  if (found == formats.end()) return false;
+  format = found->second;
+  return true;
+}
+
+// The words as getopt's argument vector.  Each entry points into
+// `storage`, so its word is found by its index there.  Negative image
+// numbers stand in as "0" so that getopt passes them as operands.
+struct ArgVector {
+  explicit ArgVector(const std::vector<std::string> &words) : words(words) {
+    storage.push_back("kvxinfo");
+    for (size_t i = 0; i < words.size(); ++i)
+      storage.push_back(is_negative_image(words[i]) && (i == 0 || !takes_next_word(words[i - 1]))
+                            ? "0"
+                            : words[i]);
+    for (std::string &word : storage) argv.push_back(word.data());
+    argv.push_back(nullptr);
+  }
+  // The original word behind an entry of argv.
+  const std::string &word(const char *entry) const {
+    for (size_t i = 1; i < storage.size(); ++i)
+      if (storage[i].data() == entry) return words[i - 1];
+    return storage[0];
+  }
+  int argc() const { return static_cast<int>(argv.size() - 1); }
+
+  const std::vector<std::string> &words;
+  std::vector<std::string> storage;
+  std::vector<char *> argv;
+};
+
+bool check_combination(const KvxinfoArgs &args, bool header, bool png, bool format,
+                       std::string &what) {
+  const bool rows = !args.keys.empty() || args.stats;
+  if (header + png + rows > 1) {
+    what = "-k, --png and --keys/--stats cannot be used together";
+    return false;
+  }
+  if (args.log && !png) {
+    what = "--log goes with --png";
+    return false;
+  }
+  if (format && (header || png)) {
+    what = "--format goes with the listing, --keys and --stats";
+    return false;
+  }
+  return true;
+}
+
+bool read_operands(const std::vector<std::string> &operands, KvxinfoArgs &args, std::string &what) {
+  const bool one_image = args.action == KvxinfoAction::Header || args.action == KvxinfoAction::Png;
+  if (one_image ? operands.size() != 2 : operands.empty()) {
+    what = one_image ? "give FILE and IMAGE" : "give at least one FILE";
+    return false;
+  }
+  if (!one_image) {
+    args.files = operands;
+    return true;
+  }
+  args.files = {operands[0]};
+  const bool read = args.action == KvxinfoAction::Png ? read_images(operands[1], args)
+                                                      : read_integer(operands[1], args.image);
+  if (!read) {
+    what = "IMAGE \"" + operands[1] + "\" is not an image number" +
+           (args.action == KvxinfoAction::Png ? " or range FIRST:LAST" : "");
+    return false;
+  }
+  if (!args.range) args.last = args.image;
+  if (args.range && args.png.find("%d") == std::string::npos) {
+    what = "a range of images needs %d in the name of the PNG file";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 const char *kvxinfo_usage() {
-  return "Usage: kvxinfo FILE\n"
+  return "Usage: kvxinfo FILE...\n"
+         "       kvxinfo --keys K1,K2,... [--stats] [--format FORMAT] FILE...\n"
+         "       kvxinfo --stats [--format FORMAT] FILE...\n"
          "       kvxinfo -k FILE IMAGE\n"
-         "       kvxinfo --png OUT.png [--log] FILE IMAGE\n"
-         "       kvxinfo -h\n"
+         "       kvxinfo --png OUT.png [--log] FILE IMAGE|FIRST:LAST\n"
+         "       kvxinfo -h | --help | --version\n"
          "\n"
-         "Shows what a KVX image file holds.\n"
+         "Shows what KVX image files hold.\n"
          "\n"
-         "  FILE            list the image blocks, one line each: image number, chain,\n"
+         "  FILE...         list the image blocks, one line each: image number, chain,\n"
          "                  dimensions, data type, byte order, compression, header\n"
-         "                  position, header size and binary size; then the total\n"
+         "                  position, header size and binary size; then the total.\n"
+         "                  With several files the first column names the file\n"
+         "  --keys K1,...   one row per image: file, image, chain and the values of the\n"
+         "                  header keys K1, ... (\"-\" where a header lacks one)\n"
+         "  --stats         one row per image: the number of pixels, their minimum,\n"
+         "                  maximum, mean and sum, dummy pixels left out\n"
+         "  --format FORMAT text (aligned columns, the default), csv or json\n"
          "  -k              print the header of image IMAGE: one \"key = value\" line\n"
          "                  per key in file order, continued values joined\n"
          "  --png OUT.png   write image IMAGE as an 8-bit grey-scale PNG, scaled from\n"
          "                  its smallest value (black) to its largest (white); pixels\n"
-         "                  equal to the header's Dummy value are black\n"
+         "                  equal to the header's Dummy value are black.  With a range\n"
+         "                  FIRST:LAST every image of it in the file, each to OUT.png\n"
+         "                  with %d replaced by its image number\n"
          "  --log           with --png: scale logarithmically\n"
          "  -h, --help      print this text\n"
+         "  --version       print the version\n"
          "\n"
-         "IMAGE is an image number of the primary data chain, as listed.\n"
+         "IMAGE is an image number of the primary data chain, as listed.  Options take\n"
+         "their value as the next word or after \"=\" (--png=OUT.png).\n"
          "\n"
          "Exit status: 0 success; 1 a file cannot be read or written, is not a KVX\n"
          "file, or has no such image, or the image cannot be shown; 2 wrong arguments.\n";
@@ -52,51 +187,81 @@ const char *kvxinfo_usage() {
 bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args,
                         std::string &what) {
   args = KvxinfoArgs{};
-  bool header = false, png = false, options_end = false;
+  ArgVector vector(words);
+  bool header = false, png = false, format = false;
+  opterr = 0;
+  optind = 0;  // a fresh scan, also after an earlier call
   std::vector<std::string> operands;
-  for (size_t i = 0; i < words.size(); ++i) {
-    const std::string &word = words[i];
-    if (options_end || !is_option(word)) {
-      operands.push_back(word);
-    } else if (word == "--") {
-      options_end = true;
-    } else if (word == "-h" || word == "--help") {
-      args.action = KvxinfoAction::Help;
-      return true;
-    } else if (word == "-k") {
-      header = true;
-    } else if (word == "--log") {
-      args.log = true;
-    } else if (word == "--png") {
-      if (i + 1 == words.size()) {
-        what = "--png needs the name of the PNG file";
+  // "-": operands come in their order as code 1, whatever POSIXLY_CORRECT
+  // says; ":": a missing value is told apart from an unknown option.
+  for (int code;
+       (code = getopt_long(vector.argc(), vector.argv.data(), "-:hk", Options, nullptr)) != -1;) {
+    const std::string &word = vector.word(vector.argv[optind - 1]);
+    switch (code) {
+      case 1:
+        operands.push_back(vector.word(optarg));
+        break;
+      case 'h':
+        args.action = KvxinfoAction::Help;
+        return true;
+      case Version:
+        args.action = KvxinfoAction::Version;
+        return true;
+      case 'k':
+        header = true;
+        break;
+      case Log:
+        args.log = true;
+        break;
+      case Stats:
+        args.stats = true;
+        break;
+      case Png:
+        png = true;
+        args.png = optarg;
+        break;
+      case Keys:
+        if (!read_keys(optarg, args.keys)) {
+          what = "--keys needs header key names separated by commas";
+          return false;
+        }
+        break;
+      case Format:
+        format = true;
+        if (!read_format(optarg, args.format)) {
+          what = std::string("unknown format \"") + optarg + "\" (text, csv or json)";
+          return false;
+        }
+        break;
+      case ':':
+        what = optopt == Png ? "--png needs the name of the PNG file" : word + " needs a value";
         return false;
-      }
-      png = true;
-      args.png = words[++i];
-    } else {
-      what = "unknown option " + word;
-      return false;
+      default:
+        if (optopt >= Keys) {
+          what = word.substr(0, word.find('=')) + " takes no value";
+          return false;
+        }
+        what = "unknown option " +
+               (optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : word);
+        return false;
     }
   }
-  if (header && png) {
-    what = "-k and --png cannot be used together";
-    return false;
+  if (!check_combination(args, header, png, format, what)) return false;
+  args.action = header                             ? KvxinfoAction::Header
+                : png                              ? KvxinfoAction::Png
+                : args.stats || !args.keys.empty() ? KvxinfoAction::Rows
+                                                   : KvxinfoAction::List;
+  for (int i = optind; i < vector.argc(); ++i) operands.push_back(vector.word(vector.argv[i]));
+  return read_operands(operands, args, what);
+}
+
+std::string kvxinfo_png_name(const std::string &pattern, long image) {
+  std::string name;
+  for (size_t at = 0;;) {
+    const size_t mark = pattern.find("%d", at);
+    name += pattern.substr(at, mark - at);
+    if (mark == std::string::npos) return name;
+    name += std::to_string(image);
+    at = mark + 2;
   }
-  if (args.log && !png) {
-    what = "--log goes with --png";
-    return false;
-  }
-  args.action = header ? KvxinfoAction::Header : png ? KvxinfoAction::Png : KvxinfoAction::List;
-  const size_t wanted = args.action == KvxinfoAction::List ? 1 : 2;
-  if (operands.size() != wanted) {
-    what = wanted == 1 ? "give one FILE" : "give FILE and IMAGE";
-    return false;
-  }
-  args.file = operands[0];
-  if (wanted == 2 && !read_integer(operands[1], args.image)) {
-    what = "IMAGE \"" + operands[1] + "\" is not an image number";
-    return false;
-  }
-  return true;
 }

@@ -4,40 +4,47 @@
 
 #include <cstddef>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "kvxinfo_file.h"
 #include "kvxinfo_problem.h"
+#include "kvxio_pixels.h"
 
-// Largest data array read into memory (after decompression): 256 MiB.  A
-// picture of more is of no use at a glance, and the sizes come from the
-// file, so they are bounded before anything is allocated.
+// Largest data array read into memory, as stored (after decompression):
+// 256 MiB.  A picture of more is of no use at a glance, and the sizes come
+// from the file, so they are bounded before anything is allocated.
 inline constexpr size_t KvxinfoMaxImageBytes = size_t{256} << 20;
 // Largest width or height: the limit that PNG readers apply by default.
 inline constexpr long KvxinfoMaxImageSide = 1000000;
 
 struct KvxinfoImage {
-  size_t width = 0;                 // "Dim_1"
-  size_t height = 0;                // "Dim_2", 1 for one-dimensional data
-  int type = 0;                     // a DType with a host type (integers, IEEE floats)
-  std::vector<unsigned char> data;  // width * height values, host byte order
-  bool has_dummy = false;           // the header has "Dummy"
+  size_t width = 0;        // "Dim_1"
+  size_t height = 0;       // "Dim_2", 1 for one-dimensional data
+  KvxPixelValues values;   // width * height values in the block's own type
+  bool has_dummy = false;  // the header has a "Dummy" that is a number
   double dummy = 0.0;
   double ddummy = 0.0;  // "DDummy": how far from "Dummy" a value still is one
 
   size_t pixels() const { return width * height; }
   // Pixel `index` (row by row) as a number.
-  double value(size_t index) const;
+  double value(size_t index) const {
+    return std::visit([index](const auto &v) { return static_cast<double>(v[index]); }, values);
+  }
   // True for a pixel that marks "no data": equal to the dummy value (within
   // the tolerance), or not a finite number.
   bool is_dummy(double value) const;
 };
 
-// Reads image `image` (chain 1) of `file`.  Fails with a message for a
-// missing image, missing or bad dimensions, more than two dimensions that
-// are not 1, a data type that cannot be shown as a number (VAX and Convex
-// floats, unassigned codes) or that is unknown, an unknown byte order or
-// compression, data that do not match the dimensions, and arrays beyond the
-// limits above.
+// Reads the image of `block` of `file`.  Messages begin "image <n>: ", with
+// the chain named for blocks outside the primary chain.  Fails with a message for missing or bad
+// dimensions, more than two dimensions that are not 1, a data type that cannot be shown as a number
+// (VAX and Convex floats, unassigned codes) or that is unknown, an unknown byte order or
+// compression, data that do not match the dimensions, and arrays beyond the limits above.  A
+// "Dummy" that is not a number is no dummy; a "DDummy" that is not a number is no tolerance.
+[[nodiscard]] bool kvxinfo_read_block(const KvxinfoFile &file, const KvxBlockInfo &block,
+                                      KvxinfoImage &pixels, KvxinfoProblem &problem);
+
+// Reads image `image` (chain 1) of `file`, as above.
 [[nodiscard]] bool kvxinfo_read_image(const KvxinfoFile &file, long image, KvxinfoImage &pixels,
                                       KvxinfoProblem &problem);

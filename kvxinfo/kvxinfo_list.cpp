@@ -1,10 +1,9 @@
-// The listing of a KVX file.
+// The listing of KVX files.
 #include "kvxinfo_list.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <array>
 #include <string>
 
 #include "kvxinfo_text.h"
@@ -12,17 +11,21 @@
 
 namespace {
 
-constexpr size_t Columns = 9;
-using Row = std::array<std::string, Columns>;
-
-const Row Titles = {"Image",       "Chain",     "Dimensions", "DataType",  "ByteOrder",
-                    "Compression", "HeaderPos", "HeaderSize", "BinarySize"};
-// The columns from HeaderPos on are numbers, right aligned.
-constexpr size_t FirstNumberColumn = 6;
+std::vector<KvxinfoColumn> columns(bool name_files) {
+  std::vector<KvxinfoColumn> list;
+  if (name_files) list.push_back({"File"});
+  list.push_back({"Image", false, true});  // left aligned, a number in JSON
+  for (const char *title : {"Chain", "Dimensions", "DataType", "ByteOrder", "Compression"})
+    list.push_back({title});
+  // The positions and sizes are numbers, right aligned.
+  for (const char *title : {"HeaderPos", "HeaderSize", "BinarySize"})
+    list.push_back({title, true, true});
+  return list;
+}
 
 std::string value_or_dash(const KvxBlockHeader &header, const char *key) {
   const std::string *value = kvx_header_value(header, key);
-  return value != nullptr ? kvxinfo_printable(*value) : std::string("-");
+  return value != nullptr ? *value : std::string("-");
 }
 
 // "Dim_1" x "Dim_2" x ... as the header gives them.
@@ -32,42 +35,24 @@ std::string dimensions(const KvxBlockHeader &header) {
     const std::string key = "Dim_" + std::to_string(n);
     const std::string *size = kvx_header_value(header, key.c_str());
     if (size == nullptr) break;
-    text += (n > 1 ? "x" : "") + kvxinfo_printable(*size);
+    if (n > 1) text += 'x';
+    text += *size;
   }
   return text.empty() ? "-" : text;
 }
 
-Row row_of(const KvxBlockInfo &block, const KvxBlockHeader *header) {
-  Row row;
-  row[0] = kvxinfo_printable(block.BlockKey);
-  row[1] = kvxinfo_printable(block.ChainKey);
+std::vector<KvxinfoCell> row_of(const KvxBlockInfo &block, const KvxBlockHeader *header) {
+  std::vector<KvxinfoCell> row = {{block.BlockKey}, {block.ChainKey}};
   if (header != nullptr) {
-    row[2] = dimensions(*header);
-    row[3] = value_or_dash(*header, "DataType");
-    row[4] = value_or_dash(*header, "ByteOrder");
-    row[5] = value_or_dash(*header, "Compression");
+    row.push_back({dimensions(*header)});
+    for (const char *key : {"DataType", "ByteOrder", "Compression"})
+      row.push_back({value_or_dash(*header, key)});
   } else {
-    row[2] = row[3] = row[4] = row[5] = "?";
+    row.insert(row.end(), 4, {"?"});
   }
-  row[6] = std::to_string(block.HeaderPos);
-  row[7] = std::to_string(block.HeaderSize);
-  row[8] = std::to_string(block.BinarySize);
+  for (const uint64_t number : {block.HeaderPos, block.HeaderSize, block.BinarySize})
+    row.push_back({std::to_string(number)});
   return row;
-}
-
-void print_rows(const std::vector<Row> &rows, std::FILE *out) {
-  std::array<size_t, Columns> width{};
-  for (const Row &row : rows)
-    for (size_t c = 0; c < Columns; ++c) width[c] = std::max(width[c], row[c].size());
-  for (const Row &row : rows) {
-    std::string line;
-    for (size_t c = 0; c < Columns; ++c) {
-      const std::string pad(width[c] - row[c].size(), ' ');
-      if (c > 0) line += "  ";
-      line += c >= FirstNumberColumn ? pad + row[c] : row[c] + (c + 1 < Columns ? pad : "");
-    }
-    std::fprintf(out, "%s\n", line.c_str());
-  }
 }
 
 uint64_t file_size(const std::string &name) {
@@ -76,19 +61,27 @@ uint64_t file_size(const std::string &name) {
                                                             : 0;
 }
 
-}  // namespace
+struct Total {
+  size_t blocks = 0;
+  uint64_t bytes = 0;
+};
 
-bool kvxinfo_list(const KvxinfoFile &file, std::FILE *out, std::vector<KvxinfoProblem> &problems) {
-  std::vector<Row> rows{Titles};
-  uint64_t bytes = 0, end = 0;
+// Adds the rows of `file` to `table`; false when the blocks cannot be
+// walked.
+bool list_file(const KvxinfoFile &file, bool name_files, KvxinfoTable &table, Total &total,
+               std::vector<KvxinfoProblem> &problems) {
+  uint64_t end = 0;
   const auto list_block = [&](const KvxBlockInfo &block, const KvxBlockHeader *header,
                               int header_error) {
     if (header == nullptr)
       problems.push_back({file.name(), "image " + kvxinfo_printable(block.BlockKey) +
                                            ": header cannot be read (" +
                                            kvxinfo_error_name(header_error) + ")"});
-    rows.push_back(row_of(block, header));
-    bytes += block.HeaderSize + block.BinarySize;
+    std::vector<KvxinfoCell> row = row_of(block, header);
+    if (name_files) row.insert(row.begin(), {file.name()});
+    table.add(std::move(row));
+    ++total.blocks;
+    total.bytes += block.HeaderSize + block.BinarySize;
     end = std::max(end, block.HeaderPos + block.HeaderSize + block.BinarySize);
     return true;
   };
@@ -98,14 +91,33 @@ bool kvxinfo_list(const KvxinfoFile &file, std::FILE *out, std::vector<KvxinfoPr
         {file.name(), "blocks cannot be listed (" + kvxinfo_error_name(error) + ")"});
     return false;
   }
-  print_rows(rows, out);
-  const size_t blocks = rows.size() - 1;
-  std::fprintf(out, "total: %zu block%s, %llu bytes\n", blocks, blocks == 1 ? "" : "s",
-               static_cast<unsigned long long>(bytes));
   // The scan stops at a damaged block; what lies behind it is not listed.
-  if (const uint64_t size = file_size(file.name()); blocks > 0 && end < size)
+  if (const uint64_t size = file_size(file.name()); total.blocks > 0 && end < size)
     problems.push_back({file.name(), "the " + std::to_string(size - end) + " bytes from position " +
                                          std::to_string(end) +
                                          " on cannot be read as blocks; they are not listed"});
-  return problems.empty();
+  return true;
+}
+
+}  // namespace
+
+KvxinfoListing::KvxinfoListing(bool name_files, KvxinfoFormat format)
+    : name_files_(name_files), format_(format), table_(columns(name_files), format) {}
+
+bool KvxinfoListing::add(const KvxinfoFile &file, std::vector<KvxinfoProblem> &problems) {
+  const size_t reported = problems.size();
+  Total total;
+  if (list_file(file, name_files_, table_, total, problems)) {
+    const std::string which = name_files_ ? kvxinfo_printable(file.name()) + ": " : "";
+    totals_.push_back("total: " + which + std::to_string(total.blocks) + " block" +
+                      (total.blocks == 1 ? "" : "s") + ", " + std::to_string(total.bytes) +
+                      " bytes\n");
+  }
+  return problems.size() == reported;
+}
+
+void KvxinfoListing::print(std::FILE *out) const {
+  table_.print(out);
+  if (format_ == KvxinfoFormat::Text)
+    for (const std::string &line : totals_) std::fputs(line.c_str(), out);
 }

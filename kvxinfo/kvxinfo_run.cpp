@@ -3,7 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <new>
+#include <set>
 
 #include "kvxinfo_args.h"
 #include "kvxinfo_file.h"
@@ -11,6 +14,7 @@
 #include "kvxinfo_image.h"
 #include "kvxinfo_list.h"
 #include "kvxinfo_png.h"
+#include "kvxinfo_rows.h"
 #include "kvxinfo_text.h"
 
 namespace {
@@ -21,12 +25,37 @@ int fail(const KvxinfoProblem &problem, std::FILE *err) {
   return KvxinfoFailed;
 }
 
-int list(const KvxinfoFile &file, std::FILE *out, std::FILE *err) {
+// Listings and rows of every file, one file open at a time (the library
+// keeps 20 open at most); files that cannot be read are reported after the
+// output of the others.
+int tabulate(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
   std::vector<KvxinfoProblem> problems;
-  if (kvxinfo_list(file, out, problems)) return KvxinfoOk;
+  KvxinfoListing listing(args.files.size() > 1, args.format);
+  KvxinfoTable rows = kvxinfo_rows_table(args.keys, args.stats, args.format);
+  std::string current;
+  bool any = false;
+  try {
+    for (const std::string &name : args.files) {
+      current = name;
+      KvxinfoFile file;
+      KvxinfoProblem problem;
+      if (!file.open(name, problem)) {
+        problems.push_back(problem);
+        continue;
+      }
+      any = true;
+      if (args.action == KvxinfoAction::Rows)
+        kvxinfo_rows(file, args.keys, args.stats, rows, problems);
+      else
+        listing.add(file, problems);
+    }
+    if (any) args.action == KvxinfoAction::Rows ? rows.print(out) : listing.print(out);
+  } catch (const std::bad_alloc &) {
+    problems.push_back({current, "not enough memory"});
+  }
   std::fflush(out);
   for (const KvxinfoProblem &problem : problems) fail(problem, err);
-  return KvxinfoFailed;
+  return problems.empty() ? KvxinfoOk : KvxinfoFailed;
 }
 
 // True when `a` and `b` name the same existing file.
@@ -50,6 +79,48 @@ int picture(const KvxinfoFile &file, const KvxinfoArgs &args, std::FILE *err) {
   return KvxinfoOk;
 }
 
+// The image numbers of the primary chain from `first` to `last`.
+bool images_in_range(const KvxinfoFile &file, long first, long last, std::set<long> &images,
+                     KvxinfoProblem &problem) {
+  const auto take = [&](const KvxBlockInfo &block, const KvxBlockHeader *, int) {
+    char *end = nullptr;
+    errno = 0;
+    const long number = std::strtol(block.BlockKey.c_str(), &end, 10);
+    KvxBlockInfo primary;
+    if (errno == 0 && *end == '\0' && number >= first && number <= last &&
+        kvx_find_block(file.stream(), number, 1, primary, nullptr, nullptr) &&
+        primary.HeaderPos == block.HeaderPos)
+      images.insert(number);
+    return true;
+  };
+  int error = RoutineSucceeded;
+  if (kvx_visit_blocks(file.stream(), take, &error, nullptr)) return true;
+  problem = {file.name(), "blocks cannot be listed (" + kvxinfo_error_name(error) + ")"};
+  return false;
+}
+
+// One picture, or one per image of the range.
+int pictures(const KvxinfoArgs &args, std::FILE *err) {
+  KvxinfoFile file;
+  KvxinfoProblem problem;
+  if (!file.open(args.files.front(), problem)) return fail(problem, err);
+  if (!args.range) return picture(file, args, err);
+  std::set<long> images;
+  if (!images_in_range(file, args.image, args.last, images, problem)) return fail(problem, err);
+  if (images.empty())
+    return fail({file.name(), "no image from " + std::to_string(args.image) + " to " +
+                                  std::to_string(args.last)},
+                err);
+  int status = KvxinfoOk;
+  for (const long image : images) {
+    KvxinfoArgs one = args;
+    one.image = image;
+    one.png = kvxinfo_png_name(args.png, image);
+    if (picture(file, one, err) != KvxinfoOk) status = KvxinfoFailed;
+  }
+  return status;
+}
+
 }  // namespace
 
 int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE *err) {
@@ -63,21 +134,21 @@ int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE
     std::fputs(kvxinfo_usage(), out);
     return KvxinfoOk;
   }
-  // Listings, headers and pictures all grow with the file; running out of
-  // memory on a large one is a failure to report, not a reason to abort.
+  if (args.action == KvxinfoAction::Version) {
+    std::fputs("kvxinfo (dld2vexa) " KVXINFO_VERSION "\n", out);
+    return KvxinfoOk;
+  }
+  if (args.action == KvxinfoAction::List || args.action == KvxinfoAction::Rows)
+    return tabulate(args, out, err);
+  // Headers and pictures grow with the file; running out of memory on a
+  // large one is a failure to report, not a reason to abort.
   try {
+    if (args.action == KvxinfoAction::Png) return pictures(args, err);
     KvxinfoFile file;
     KvxinfoProblem problem;
-    if (!file.open(args.file, problem)) return fail(problem, err);
-    switch (args.action) {
-      case KvxinfoAction::Header:
-        return kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err);
-      case KvxinfoAction::Png:
-        return picture(file, args, err);
-      default:
-        return list(file, out, err);
-    }
+    if (!file.open(args.files.front(), problem)) return fail(problem, err);
+    return kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err);
   } catch (const std::bad_alloc &) {
-    return fail({args.file, "not enough memory"}, err);
+    return fail({args.files.front(), "not enough memory"}, err);
   }
 }

@@ -1,4 +1,4 @@
-// kvxinfo as a whole: command line in, listing, header or PNG out, and the
+// kvxinfo as a whole: command line in, listing, rows, header or PNGs out, and the
 // exit status.
 //
 // Exit statuses: 0 success; 1 a file cannot be read or written, is not a

@@ -2,6 +2,7 @@
 // order, raw binary data.
 #include "kvxio_browse.h"
 
+#include <stdio_ext.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <tuple>
 
 #include "kvxio_scan.h"
 
@@ -90,20 +92,94 @@ std::vector<KvxHeaderEntry> entries_of(Data_Block &block, bool format_keys) {
     if (format_keys || !is_format_key(symbol.Key))
       listed.push_back({symbol.KeyPos, {symbol.Key, std::move(value)}});
   }
-  std::stable_sort(listed.begin(), listed.end(),
-                   [](const Listed &a, const Listed &b) { return a.pos < b.pos; });
+  // Positions are sorted, not the entries: moving their texts costs more.
+  std::vector<Listed *> in_file_order;
+  in_file_order.reserve(listed.size());
+  for (Listed &item : listed) in_file_order.push_back(&item);
+  std::stable_sort(in_file_order.begin(), in_file_order.end(),
+                   [](const Listed *a, const Listed *b) { return a->pos < b->pos; });
   std::vector<KvxHeaderEntry> entries;
   entries.reserve(listed.size());
-  for (Listed &item : listed) entries.push_back(std::move(item.entry));
+  for (Listed *item : in_file_order) entries.push_back(std::move(item->entry));
   return entries;
 }
 
+struct FileCloser {
+  void operator()(std::FILE *f) const { std::fclose(f); }
+};
+
+// The header text of `block` in one read.  The padding before the end
+// marker is dropped: the tokenizer would only skip it byte by byte, and a
+// walk over a file of many blocks would spend most of its time there.
+bool read_header_text(std::FILE *f, const Data_Block &block, std::string &text) {
+  constexpr std::string_view EndMarker = "\r\n}\n";
+  if (block.TextLen <= EndMarker.size() ||
+      fseeko(f, static_cast<off_t>(block.TextPos), SEEK_SET) != 0)
+    return false;
+  text.resize(block.TextLen);
+  if (std::fread(text.data(), 1, text.size(), f) != text.size()) return false;
+  if (text.ends_with(EndMarker)) {
+    const size_t body = text.size() - EndMarker.size();
+    size_t kept = body;
+    while (kept > 0 && (text[kept - 1] == ' ' || text[kept - 1] == '\r' || text[kept - 1] == '\n'))
+      --kept;
+    text.erase(kept, body - kept);
+  }
+  return true;
+}
+
+// Tokenizes a header text held in memory.  The entries are those of
+// get_symbol_list, inserted in about the order of the symbol list, where
+// each lands at the list's end at once; in file order every insertion would
+// walk the list.  The order is the list's own comparison, computed once per
+// key: KVX_ keys first, then the comparison text with continuation keys
+// after their base key.  Keys that compare equal keep their file order, so
+// the last value wins as it does there.
+bool parse_header_text(std::string &text, Data_Block &scratch) {
+  struct Token {
+    std::string key, value;
+    uint64_t key_pos = 0, value_pos = 0;
+    std::tuple<bool, std::string, long> order;
+  };
+  std::unique_ptr<std::FILE, FileCloser> memory(fmemopen(text.data(), text.size(), "r"));
+  if (!memory) return false;
+  std::FILE *f = memory.get();
+  __fsetlocking(f, FSETLOCKING_BYCALLER);  // one thread reads it
+  if (check_start(f) != 0) return false;
+  std::vector<Token> tokens;
+  for (Token token;;) {
+    const int got = get_key(f, token.key, token.key_pos);
+    if (got == 1) break;
+    if (got < 0 || get_val(f, token.value, token.value_pos) != 0) return false;
+    if (token.key.find_first_not_of(' ') == std::string::npos) continue;
+    const long depth = continuation_depth(token.key);
+    const std::string_view key = token.key;
+    token.order = {!is_format_key(key),
+                   keyorder_text(depth > 0 ? key.substr(0, key.find('~')) : key), depth};
+    tokens.push_back(std::move(token));
+  }
+  std::vector<const Token *> sorted;
+  sorted.reserve(tokens.size());
+  for (const Token &token : tokens) sorted.push_back(&token);
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const Token *a, const Token *b) { return a->order < b->order; });
+  for (const Token *each : sorted) {
+    const Token &token = *each;
+    Symbol_Element *symbol = insert_symbol(scratch, token.key, token.value);
+    if (symbol == nullptr) return false;
+    symbol->KeyPos = token.key_pos;
+    symbol->ValPos = token.value_pos;
+  }
+  return true;
+}
+
 // Reads the header of a block that lies in the file into `scratch`, without
-// keeping it in the block.
+// keeping it in the block.  The text is read in one piece and tokenized
+// within the header's own bytes.
 bool read_header_copy(Data_File &file, const Data_Block &block, Data_Block &scratch) {
   std::FILE *f = file.Channel.get();
-  if (f == nullptr || fseeko(f, static_cast<off_t>(block.TextPos), SEEK_SET) != 0) return false;
-  return check_start(f) == 0 && get_symbol_list(f, scratch, true) == 0;
+  std::string text;
+  return f != nullptr && read_header_text(f, block, text) && parse_header_text(text, scratch);
 }
 
 // The header of a block that lies in the file, with the general block's
@@ -158,11 +234,6 @@ uint64_t data_available(const Data_Block &block, std::FILE *external) {
   const uint64_t held = length > block.BinaryFilePos ? length - block.BinaryFilePos : 0;
   return block.BinaryFileLen != 0 ? std::min(held, block.BinaryFileLen) : held;
 }
-
-// Closes a separate binary file when the read is over.
-struct FileCloser {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
 
 // Where a block's data lie: the block, and the stream to read them from
 // (its separate binary file, opened here, or the KVX file itself).

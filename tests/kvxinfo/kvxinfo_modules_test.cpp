@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -35,6 +34,9 @@ TEST(KvxinfoArgs, CommandLinesThatAreRight) {
       {{"--png", "-x.png", "a.kvx", "007"}, KvxinfoAction::Png, "a.kvx", 7, "-x.png", false},
       {{"-k", "--", "-a.kvx", "1"}, KvxinfoAction::Header, "-a.kvx", 1, "", false},
       {{"a.kvx", "-h"}, KvxinfoAction::Help, "", 0, "", false},
+      {{"--png=o.png", "a.kvx", "2"}, KvxinfoAction::Png, "a.kvx", 2, "o.png", false},
+      {{"--pn", "-3", "a.kvx", "1"}, KvxinfoAction::Png, "a.kvx", 1, "-3", false},
+      {{"a.kvx", "-5:-3", "--png", "o%d.png"}, KvxinfoAction::Png, "a.kvx", -5, "o%d.png", false},
   };
   for (size_t n = 0; n < cases.size(); ++n) {
     SCOPED_TRACE(n);
@@ -43,11 +45,21 @@ TEST(KvxinfoArgs, CommandLinesThatAreRight) {
     std::string what;
     ASSERT_TRUE(kvxinfo_parse_args(c.words, args, what)) << what;
     EXPECT_EQ(args.action, c.action);
-    EXPECT_EQ(args.file, c.file);
+    EXPECT_EQ(args.files, c.file.empty() ? std::vector<std::string>{} : std::vector{c.file});
     EXPECT_EQ(args.image, c.image);
     EXPECT_EQ(args.png, c.png);
     EXPECT_EQ(args.log, c.log);
   }
+  KvxinfoArgs rows;
+  std::string what;
+  ASSERT_TRUE(kvxinfo_parse_args(
+      {"b.kvx", "--keys=Time,Title", "--for", "json", "--keys", "Dummy", "--", "-a.kvx"}, rows,
+      what))
+      << what;
+  EXPECT_EQ(rows.action, KvxinfoAction::Rows);
+  EXPECT_EQ(rows.keys, (std::vector<std::string>{"Time", "Title", "Dummy"}));
+  EXPECT_EQ(rows.format, KvxinfoFormat::Json);
+  EXPECT_EQ(rows.files, (std::vector<std::string>{"b.kvx", "-a.kvx"})) << "in their order";
   for (const char *image : {"+3", " 3", "3 ", "0x10", "", "1e3"}) {
     SCOPED_TRACE(image);
     KvxinfoArgs args;
@@ -66,7 +78,9 @@ std::string list(const std::string &name, std::vector<std::string> &messages,
   if (after_open) after_open();
   std::FILE *out = std::tmpfile();
   std::vector<KvxinfoProblem> problems;
-  kvxinfo_list(file, out, problems);
+  KvxinfoListing listing(false, KvxinfoFormat::Text);
+  listing.add(file, problems);
+  listing.print(out);
   std::rewind(out);
   std::string text;
   for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
@@ -119,9 +133,7 @@ KvxinfoImage doubles(const std::vector<double> &values) {
   KvxinfoImage image;
   image.width = values.size();
   image.height = 1;
-  image.type = DoubleIEEE64;
-  image.data.resize(values.size() * sizeof(double));
-  if (!values.empty()) std::memcpy(image.data.data(), values.data(), image.data.size());
+  image.values = values;
   return image;
 }
 

@@ -224,3 +224,38 @@ TEST_F(KvxBrowse, ExternalBinaryDataAreCheckedAgainstTheFileThatHoldsThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// A header written by hand: a key given twice (in two spellings) and a
+// continuation before its base key.
+TEST(KvxBrowseHeader, EntriesOfAHandWrittenHeader) {
+  kvxtest::TempDir dir;
+  const std::string name = dir.file("hand.kvx");
+  const auto entries = [&](int &error) {
+    std::vector<std::string> listed;
+    const int stream = kvx_open_data_file(name.c_str(), "read", nullptr, nullptr);
+    KvxBlockInfo block;
+    KvxBlockHeader header;
+    error = RoutineSucceeded;
+    if (kvx_find_block(stream, 1, 1, block, &error, nullptr) &&
+        kvx_read_block_header(stream, block, header, &error, nullptr))
+      for (const KvxHeaderEntry &entry : header.Entries)
+        listed.push_back(entry.Key + "=" + entry.Value);
+    (void)kvx_close_data_file(stream, nullptr, nullptr);
+    return listed;
+  };
+  const std::string text =
+      "{\r\nKVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\nZeta = 1 ;\r\n"
+      "Note~1 = two ;\r\nTitle = old ;\r\nNote = one ;\r\nTI TLE = new ;\r\n";
+  std::ofstream(name, std::ios::binary)
+      << text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n";
+  int error = RoutineSucceeded;
+  EXPECT_EQ(entries(error),
+            (std::vector<std::string>{"KVX_DataBlockID=1.Image.Psd", "KVX_BinarySize=0", "Zeta=1",
+                                      "Note=onetwo", "Title=new"}))
+      << "file order, a key given twice where it was last given, continuations joined";
+  EXPECT_EQ(error, RoutineSucceeded);
+}
+
+}  // namespace

@@ -1,12 +1,15 @@
 // Writes one image into a new KVX file with the KVX library, its size taken
-// from expressions read by the framework, and reads its dimensions back.
-// Usage: consumer FILE.  Exit value 0 when the dimensions read back are the
-// ones written, 1 otherwise.
+// from expressions read by the framework, and reads its dimensions and
+// pixels back.
+// Usage: consumer FILE.  Exit value 0 when the dimensions and pixels read back
+// are the ones written, 1 otherwise.
 #include <cstdio>
+#include <variant>
 #include <vector>
 
 #include <dld2vexa/VexaExpression.h>
 #include <dld2vexa/kvxio.h>
+#include <dld2vexa/kvxio_pixels.h>
 
 namespace {
 
@@ -56,7 +59,18 @@ int main(int argc, char *argv[]) {
   if (kvx_read_data_dimension(reread, 1, 1, readDim, &bytes, &errorValue, &status) == 0 ||
       errorValue != RoutineSucceeded)
     return fail("kvx_read_data_dimension", errorValue);
+  // The pixels as numbers, in one call.
+  KvxBlockInfo block;
+  KvxPixels read;
+  if (kvx_find_block(reread, 1, 1, block, &errorValue, &status) == 0 ||
+      kvx_read_block_pixels(reread, block, DoubleIEEE64, read, &errorValue, &status) == 0)
+    return fail("kvx_read_block_pixels", errorValue);
   kvx_close_data_file(reread, &errorValue, &status);
+  if (std::get<std::vector<double>>(read.Values) !=
+      std::vector<double>(pixels.begin(), pixels.end())) {
+    std::fprintf(stderr, "consumer: the pixels read back differ from those written\n");
+    return 1;
+  }
 
   if (readDim[1] != columns || readDim[2] != rows || bytes != pixels.size() * 2) {
     std::fprintf(stderr, "consumer: read back %ld x %ld (%zu bytes), wrote %ld x %ld\n", readDim[1],

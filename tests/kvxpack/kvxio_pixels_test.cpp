@@ -1,0 +1,210 @@
+// Pixels read back as numbers from blocks the library wrote: every host
+// data type, byte order and compression, and the blocks it refuses.
+#include "kvxio_pixels.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "kvxio_test_util.h"
+
+namespace {
+
+using kvxtest::LibraryTest;
+using kvxtest::TempDir;
+
+// Rows of a pattern repeated, so that the data shrink when compressed (the
+// writer stores no compressed block that does not).
+constexpr long Rows = 256;
+
+// Four values of a type: its extremes and two small ones.
+template <typename T>
+std::vector<T> extremes() {
+  using L = std::numeric_limits<T>;
+  if constexpr (std::is_floating_point_v<T>)
+    return {L::lowest(), T(-1.5), L::denorm_min(), L::max()};
+  return {L::lowest(), 0, 1, L::max()};
+}
+
+// The values as doubles and the stored bytes of `Rows` repetitions.
+struct Sample {
+  std::vector<double> values;
+  std::string bytes;
+};
+
+template <typename T>
+Sample sample(int byte_order) {
+  Sample s;
+  for (const T value : extremes<T>()) s.values.push_back(static_cast<double>(value));
+  for (long row = 0; row < Rows; ++row)
+    for (const T value : extremes<T>()) {
+      char raw[sizeof(T)];
+      std::memcpy(raw, &value, sizeof raw);
+      if (byte_order != kvx_byteorder()) std::reverse(raw, raw + sizeof raw);
+      s.bytes.append(raw, sizeof raw);
+    }
+  return s;
+}
+
+Sample sample_of(int type, int byte_order) {
+  switch (type) {
+    case Unsigned8:
+      return sample<uint8_t>(byte_order);
+    case Signed8:
+      return sample<int8_t>(byte_order);
+    case Unsigned16:
+      return sample<uint16_t>(byte_order);
+    case Signed16:
+      return sample<int16_t>(byte_order);
+    case Unsigned32:
+      return sample<uint32_t>(byte_order);
+    case Signed32:
+      return sample<int32_t>(byte_order);
+    case Unsigned64:
+      return sample<uint64_t>(byte_order);
+    case Signed64:
+      return sample<int64_t>(byte_order);
+    case FloatIEEE32:
+      return sample<float>(byte_order);
+    default:
+      return sample<double>(byte_order);
+  }
+}
+
+// The values in their own type, as doubles.
+std::vector<double> as_doubles(const KvxPixelValues &values) {
+  return std::visit([](const auto &v) { return std::vector<double>(v.begin(), v.end()); }, values);
+}
+
+bool write(const std::string &name, long image, int type, int byte_order, int compression,
+           const std::vector<long> &dims, const void *data) {
+  kvx_set_datacompression(compression);
+  const int stream = kvx_open_data_file(name.c_str(), "any", nullptr, nullptr);
+  const bool ok = stream >= 0 && kvx_write_data_raw(stream, image, 1, dims.data(), data, type, 0,
+                                                    byte_order, 1, nullptr, nullptr) == 1;
+  kvx_set_datacompression(0);
+  return kvx_close_data_file(stream, nullptr, nullptr) == 1 && ok;
+}
+
+class PixelsTest : public LibraryTest {
+ protected:
+  // Reads image `image` of `name` as `type`; the error value.
+  int read(const std::string &name, long image, int type, KvxPixels &pixels) {
+    const int stream = kvx_open_data_file(name.c_str(), "read", nullptr, nullptr);
+    KvxBlockInfo block;
+    int error = RoutineSucceeded;
+    if (kvx_find_block(stream, image, 1, block, &error, nullptr))
+      (void)kvx_read_block_pixels(stream, block, type, pixels, &error, nullptr);
+    (void)kvx_close_data_file(stream, nullptr, nullptr);
+    return error;
+  }
+  TempDir dir_;
+};
+
+TEST_F(PixelsTest, EveryTypeOrderAndCompressionReadsBackAsWritten) {
+  const std::string name = dir_.file("all.kvx");
+  long image = 0;
+  for (int type = Unsigned8; type <= DoubleIEEE64; ++type)
+    for (const int order : {LowByteFirst, HighByteFirst})
+      for (const int compression : {UnCompressed, GzipCompression, ZCompression}) {
+        ++image;
+        SCOPED_TRACE(std::string(kvx_datatype2string(type)) + ", " + ByteOrder2String(order) +
+                     ", " + kvx_compression2string(compression));
+        const Sample s = sample_of(type, order);
+        ASSERT_TRUE(write(name, image, type, order, compression, {2, 4, Rows}, s.bytes.data()));
+        std::vector<double> expected;
+        for (long row = 0; row < Rows; ++row)
+          expected.insert(expected.end(), s.values.begin(), s.values.end());
+
+        KvxPixels own;
+        ASSERT_EQ(read(name, image, KvxStoredDataType, own), RoutineSucceeded);
+        EXPECT_EQ(own.Layout.Dim, (std::vector<size_t>{4, Rows})) << "the dimensions";
+        EXPECT_EQ(own.Layout.Compression, compression) << "the stored compression";
+        EXPECT_EQ(own.DataType, type) << "the block's own type";
+        EXPECT_EQ(own.Values.index(), static_cast<size_t>(type - 1)) << "the vector of its type";
+        EXPECT_EQ(as_doubles(own.Values), expected) << "values in the host's byte order";
+
+        KvxPixels doubles;
+        ASSERT_EQ(read(name, image, DoubleIEEE64, doubles), RoutineSucceeded);
+        EXPECT_EQ(std::get<std::vector<double>>(doubles.Values), expected) << "as doubles";
+      }
+}
+
+// Replaces `from` by `to` (of the same length) in a file.
+void patch(const std::string &name, const std::string &from, const std::string &to) {
+  std::string bytes = kvxtest::read_file(name);
+  const size_t at = bytes.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  bytes.replace(at, to.size(), to);
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+TEST_F(PixelsTest, BlocksThatCannotBeReadAsAskedFail) {
+  const std::vector<uint8_t> zeros(64 * 100000, 0);
+  const std::vector<int16_t> shorts = {-1, 2, 300, 4};
+  const std::vector<double> doubles = {0.5, 1e300, std::numeric_limits<double>::quiet_NaN(), 4};
+  struct Case {
+    const char *name;
+    int type;
+    int compression;
+    long rows;
+    const void *data;
+    std::string from, to;  // a change of the written file
+    int read_as;
+    int error;
+  };
+  const std::vector<Case> cases = {
+      {"VAX floats", FloatVAX32, UnCompressed, 1, zeros.data(), "", "", DoubleIEEE64,
+       DataConversionFailed},
+      {"unknown type", Unsigned8, UnCompressed, 1, zeros.data(), "= UnsignedByte", "= UnsignedBite",
+       KvxStoredDataType, DataConversionFailed},
+      {"unknown byte order", Signed16, UnCompressed, 1, shorts.data(), "LowByteFirst",
+       "SidewayFirst", Signed16, DataConversionFailed},
+      {"unknown compression", Unsigned8, GzipCompression, 1000, zeros.data(), "GzipCompression",
+       "GzipCompressiom", Unsigned8, DataConversionFailed},
+      {"asked for a VAX float", Signed16, UnCompressed, 1, shorts.data(), "", "", FloatVAX32,
+       DataConversionFailed},
+      {"no Dim_1", Signed16, UnCompressed, 1, shorts.data(), "Dim_1", "Dim_X", Signed16,
+       CouldNotReadDimension},
+      {"negative size", Signed16, UnCompressed, 1, shorts.data(), "Dim_1 = 4 ", "Dim_1 = -4",
+       Signed16, CouldNotReadDimension},
+      {"data shorter than the array", Signed16, UnCompressed, 1, shorts.data(), "Dim_2 = 1 ;",
+       "Dim_2 = 99;", Signed16, BadDataBlock},
+      {"stream holds more", Unsigned8, ZCompression, 1000, zeros.data(), "Dim_2 = 1000",
+       "Dim_2 = 999 ", Unsigned8, BadDataBlock},
+      {"stream holds less", Unsigned8, ZCompression, 1000, zeros.data(), "Dim_2 = 1000",
+       "Dim_2 = 1001", Unsigned8, BadDataBlock},
+      {"sizes beyond what the stream can hold", Unsigned8, GzipCompression, 100000, zeros.data(),
+       "Dim_2 = 100000 ", "Dim_2 = 9999999", Unsigned8, BadDataBlock},
+      {"negative into unsigned", Signed16, UnCompressed, 1, shorts.data(), "", "", Unsigned32,
+       DataConversionFailed},
+      {"too large for a byte", Signed16, UnCompressed, 1, shorts.data(), "", "", Signed8,
+       DataConversionFailed},
+      {"fraction into an integer", DoubleIEEE64, UnCompressed, 1, doubles.data(), "", "", Signed64,
+       DataConversionFailed},
+      {"too large for a float", DoubleIEEE64, UnCompressed, 1, doubles.data(), "", "", FloatIEEE32,
+       DataConversionFailed},
+  };
+  for (size_t n = 0; n < cases.size(); ++n) {
+    const Case &c = cases[n];
+    SCOPED_TRACE(c.name);
+    const std::string name = dir_.file(std::to_string(n) + ".kvx");
+    const long width = c.data == zeros.data() ? 64 : 4;
+    ASSERT_TRUE(write(name, 1, c.type, LowByteFirst, c.compression, {2, width, c.rows}, c.data));
+    if (!c.from.empty()) patch(name, c.from, c.to);
+    KvxPixels pixels;
+    EXPECT_EQ(read(name, 1, c.read_as, pixels), c.error);
+  }
+  // Sizes whose product passes 64 bits, in a header written by hand.
+  const std::string text =
+      "{\r\nKVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\nDim_1 = 2000000000 ;"
+      "\r\nDim_2 = 2000000000 ;\r\nDim_3 = 2000000000 ;\r\nDataType = Signed64 ;";
+  std::ofstream(dir_.file("huge.kvx"), std::ios::binary)
+      << text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n";
+  KvxPixels pixels;
+  EXPECT_EQ(read(dir_.file("huge.kvx"), 1, Signed64, pixels), BadSizeDefinition);
+}
+
+}  // namespace

@@ -68,18 +68,21 @@ void open_channel(Data_File &file, OpenMode mode) {
 }
 
 // Makes the opened file this stream's alone to write: takes the writer's
-// lock and only then empties the file of a "new" stream.
+// lock, then empties the file of a "new" stream.  A file that "any" has
+// just made may have been written by another writer that took the lock
+// first; it is then read as an existing file.
 int claim_for_writing(Data_File &file, OpenMode mode) {
   if (file.Flags.ReadOnlyFile) return RoutineSucceeded;
   const int fd = fileno(file.Channel.get());
   const int locked = kvx_lock_for_writing(fd);
   if (locked != RoutineSucceeded) return locked;
-  if (mode != OpenMode::New) return RoutineSucceeded;
-  // Only a regular file is emptied: a device cannot be cut, and an opening
-  // that empties leaves it as it is.
   struct stat info {};
   if (fstat(fd, &info) != 0) return CouldNotOpenFile;
-  if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) return CouldNotOpenFile;
+  // Only a regular file is emptied: a device cannot be cut, and an opening
+  // that empties leaves it as it is.
+  if (mode == OpenMode::New)
+    return S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0 ? CouldNotOpenFile : RoutineSucceeded;
+  if (info.st_size > 0) file.Flags.ExistingFile = true;
   return RoutineSucceeded;
 }
 

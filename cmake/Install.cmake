@@ -35,7 +35,8 @@ target_sources(kvxpack PUBLIC FILE_SET HEADERS
         ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
         ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h
         ${PROJECT_SOURCE_DIR}/kvxpack/bslio.h
-        ${PROJECT_SOURCE_DIR}/kvxpack/filename.h)
+        ${PROJECT_SOURCE_DIR}/kvxpack/filename.h
+        ${PROJECT_SOURCE_DIR}/kvxpack/program_start.h)
 target_sources(vexapack PUBLIC FILE_SET HEADERS
   BASE_DIRS ${PROJECT_SOURCE_DIR}/vexapack
   FILES ${PROJECT_SOURCE_DIR}/vexapack/VexaExpression.h

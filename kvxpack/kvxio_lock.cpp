@@ -35,7 +35,8 @@ long kvx_lock_wait_seconds() {
   if (text == nullptr) return 0;
   const std::string_view digits(text);
   long seconds = 0;
-  const auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), seconds);
+  const auto [end, failure] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), seconds);
   if (digits.empty() || end != digits.data() + digits.size()) return 0;
   if (failure == std::errc::result_out_of_range) return kMaxWaitSeconds;
   if (failure != std::errc() || seconds < 0) return 0;

@@ -158,7 +158,9 @@ int checkStandardOutput(int status) {
   return failStep(FileWriteError, "main", message);
 }
 
-std::string systemFailure(const char *name) { return std::string(name) + ": " + std::strerror(errno); }
+std::string systemFailure(const char *name) {
+  return std::string(name) + ": " + std::strerror(errno);
+}
 
 }  // namespace
 

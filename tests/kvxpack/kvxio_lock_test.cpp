@@ -1,6 +1,8 @@
 // One writer per file: the writer's lock taken by every open that may
 // write, the refusal of a second writer, and the wait that KVX_LOCK_WAIT
 // allows.  Whole runs that race for one file are tested with the converter.
+#include "kvxio_lock.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,7 +14,6 @@
 #include <string>
 #include <thread>
 
-#include "kvxio_lock.h"
 #include "kvxio_test_util.h"
 
 namespace {
@@ -52,8 +53,8 @@ class KvxLock : public kvxtest::LibraryTest {
     EXPECT_GE(stream, 0) << error;
     const uint16_t pixels[4] = {1, 2, 3, 4};
     const long dim[] = {2, 2, 2};
-    EXPECT_EQ(kvx_write_data_raw(stream, 1, 1, dim, pixels, Unsigned16, 0, HighByteFirst, 1,
-                                 &error, nullptr),
+    EXPECT_EQ(kvx_write_data_raw(stream, 1, 1, dim, pixels, Unsigned16, 0, HighByteFirst, 1, &error,
+                                 nullptr),
               1);
     EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
     return name;
@@ -134,8 +135,8 @@ TEST(KvxLockWaitSeconds, WholeSecondsUpToADay) {
     long seconds;
   };
   const Case cases[] = {
-      {nullptr, 0},  {"", 0},     {"7", 7},       {"86400", 86400}, {"86401", 86400},
-      {"-3", 0},     {"2.5", 0},  {"10s", 0},     {" 5", 0},        {"99999999999999999999", 86400},
+      {nullptr, 0}, {"", 0},    {"7", 7},   {"86400", 86400}, {"86401", 86400},
+      {"-3", 0},    {"2.5", 0}, {"10s", 0}, {" 5", 0},        {"99999999999999999999", 86400},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.value != nullptr ? c.value : "unset");

@@ -330,8 +330,8 @@ TEST_F(ConverterFaultTest, InputThatIsNotARegularFileIsRefused) {
     std::vector<std::string> args;
     const char *report;
   };
-  const std::vector<std::string> hmFileArgs = {"gasdet001", "0", "1", "1", "1", "out.kvx",
-                                               "=",         "=", "=", "="};
+  const std::vector<std::string> hmFileArgs = {"gasdet001", "0", "1", "1", "1",
+                                               "out.kvx",   "=", "=", "=", "="};
   auto withHmFile = [&](const char *hm) {
     std::vector<std::string> args = hmFileArgs;
     args.emplace_back(hm);
@@ -614,11 +614,12 @@ TEST_F(ConverterFaultTest, OutputFileThatCannotBeMadeIsReported) {
 
 // Converts frames 1..`frames` with the standard output on a pipe of one
 // page that the test leaves unread: once the pipe is full, the converter
-// waits inside a frame, `whileHeld` runs, and `signal` (0 for none) reaches
-// it there.  Then the pipe is drained.  `ignored` is set to be ignored before
-// the program runs, as nohup and background jobs do.
+// waits as it begins a frame, `whileHeld` runs with the bytes that the pipe
+// holds, and `signal` (0 for none) reaches the converter there.  Then the
+// pipe is drained.  `ignored` is set to be ignored before the program runs,
+// as nohup and background jobs do.
 RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int frames, int signal,
-                           int ignored, const std::function<void()> &whileHeld = {}) {
+                           int ignored, const std::function<void(int)> &whileHeld = {}) {
   int out[2];
   // Shrinking a pipe is always allowed; a pipe that stays large would take
   // the whole output, and the run would end before the signal.
@@ -627,8 +628,7 @@ RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int fram
   if (child == 0) {
     const int in = open("/dev/null", O_RDONLY);
     const int err = open((dir / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err, 2) < 0)
-      _exit(126);
+    if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err, 2) < 0) _exit(126);
     close(out[0]);
     // Started in the background, the tests themselves may ignore SIGINT.
     for (int stop : {SIGINT, SIGTERM, SIGHUP}) std::signal(stop, SIG_DFL);
@@ -637,10 +637,14 @@ RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int fram
   }
   close(out[1]);
   RunResult result;
+  // A line is written whole or not at all, so the full pipe may lack the
+  // bytes of part of a line; the program then waits within one frame.
+  constexpr int kFull = 4096 - 64;
   int queued = 0;
-  for (int wait = 0; wait < 1000 && ioctl(out[0], FIONREAD, &queued) == 0 && queued < 4096; ++wait)
+  for (int wait = 0; wait < 1000 && ioctl(out[0], FIONREAD, &queued) == 0 && queued < kFull; ++wait)
     usleep(10000);
-  if (whileHeld) whileHeld();
+  usleep(200000);
+  if (whileHeld && ioctl(out[0], FIONREAD, &queued) == 0) whileHeld(queued);
   if (signal != 0 && child > 0) kill(child, signal);
   char chunk[4096];
   for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;)
@@ -710,7 +714,6 @@ TEST_F(ConverterFaultTest, StopSignalEndsTheRunBetweenFrames) {
     EXPECT_EQ(readFile(dir_ / "out.kvx").size(), static_cast<size_t>(kFrames) * kBlockSize);
   }
 }
-
 
 TEST_F(ConverterFaultTest, ClosedStandardDescriptorsNeverReachTheOutputFile) {
   struct Case {
@@ -834,11 +837,11 @@ TEST_F(ConverterFaultTest, ParallelRunsOnOneFileConvertAllOrNothing) {
     std::vector<pid_t> runs;
     for (int r = 0; r < kRuns; ++r) {
       const int first = r * kImagesPerRun + 1;
-      runs.push_back(startProgram(dir_,
-                                  {bin_, "gasdet001", "0", std::to_string(first),
-                                   std::to_string(first + kImagesPerRun - 1), "1", "out.kvx",
-                                   std::to_string(first)},
-                                  together, "", std::to_string(r)));
+      runs.push_back(startProgram(
+          dir_,
+          {bin_, "gasdet001", "0", std::to_string(first), std::to_string(first + kImagesPerRun - 1),
+           "1", "out.kvx", std::to_string(first)},
+          together, "", std::to_string(r)));
     }
     close(gate[0]);
     close(gate[1]);
@@ -887,10 +890,14 @@ TEST_F(ConverterFaultTest, RunHeldBetweenFramesKeepsTheFileToItself) {
   };
   const Case cases[] = {{"refused", nullptr, 25}, {"queued", "60", 0}};
   makeDataSet(kFrames + 2);
-  const std::vector<std::string> second = {bin_,      "gasdet001", "0",
+  const std::vector<std::string> second = {bin_,
+                                           "gasdet001",
+                                           "0",
                                            std::to_string(kFrames + 1),
                                            std::to_string(kFrames + 2),
-                                           "1",       "out.kvx",   std::to_string(kFrames + 1)};
+                                           "1",
+                                           "out.kvx",
+                                           std::to_string(kFrames + 1)};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove(dir_ / "out.kvx");
@@ -898,9 +905,10 @@ TEST_F(ConverterFaultTest, RunHeldBetweenFramesKeepsTheFileToItself) {
     options.lockWait = c.lockWait;
     options.timeLimit = 120;
     pid_t queued = -1;
-    size_t heldImages = 0;
+    size_t heldImages = 0, heldOutput = 0;
     std::string heldFile;
-    const RunResult first = convertAndSignal(dir_, bin_, kFrames, 0, 0, [&] {
+    const RunResult first = convertAndSignal(dir_, bin_, kFrames, 0, 0, [&](int pipeBytes) {
+      heldOutput = static_cast<size_t>(pipeBytes);
       heldFile = readFile(dir_ / "out.kvx");
       heldImages = heldFile.size() / kBlockSize;
       queued = startProgram(dir_, second, options, "", "B");
@@ -914,9 +922,9 @@ TEST_F(ConverterFaultTest, RunHeldBetweenFramesKeepsTheFileToItself) {
     if (c.exit != 0) {
       EXPECT_NE(run.err.find("FileInUseByAnotherProcess"), std::string::npos) << run.err;
     }
-    // The pipe held the first 4096 bytes of A's output: every frame begun
-    // has its line there, the one in progress perhaps only in part.
-    const size_t arrived = countOf(first.out.substr(0, 4096), " Converting frame");
+    // The pipe held the first `queued` bytes of A's output: every frame
+    // begun has its line there.
+    const size_t arrived = countOf(first.out.substr(0, heldOutput), " Converting frame");
     EXPECT_GE(heldImages + 1, arrived) << "lines arrived for frames not begun";
     EXPECT_LE(heldImages, arrived) << "frames converted whose lines had not arrived";
     const std::string file = readFile(dir_ / "out.kvx");

@@ -33,12 +33,14 @@ set(vexabase_public_headers
 set(kvxpack_public_headers
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_lock.h
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_pixels.h
   ${PROJECT_SOURCE_DIR}/kvxpack/numio.h
   ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
   ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h
   ${PROJECT_SOURCE_DIR}/kvxpack/bslio.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/filename.h)
+  ${PROJECT_SOURCE_DIR}/kvxpack/filename.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/program_start.h)
 set(vexapack_public_headers
   ${PROJECT_SOURCE_DIR}/vexapack/VexaExpression.h
   ${PROJECT_SOURCE_DIR}/vexapack/VexaInput.h

@@ -173,7 +173,11 @@ void kvx_reset_settings();
 // its first header is unreadable), ErrorLocatingBlocks (a damaged block
 // stops the scan; with "read" the blocks before it are kept and the open
 // succeeds), CouldNotFindHeader ("old" on a file without blocks),
-// CannotOpenAsBslFile.
+// CannotOpenAsBslFile, FileInUseByAnotherProcess.
+// Every mode but "read" and "temp" holds the writer's lock (kvxio_lock.h)
+// from the open to the close: while another process writes to the file,
+// the open fails with FileInUseByAnotherProcess before anything is read or
+// changed ("new" empties the file only once it holds the lock).
 [[nodiscard]] int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue,
                                      int *pstatus);
 

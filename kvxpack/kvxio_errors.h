@@ -59,6 +59,8 @@ enum ErrorValues : int {
   CouldNotCreateHeader = 47,
   CouldNotReadGeneralHeader = 48,
   CouldNotReadHeader = 49,
+  // Another process writes to the file (it holds the writer's lock).
+  FileInUseByAnotherProcess = 50,
 };
 
 // The name of an error value ("RoutineFailed" for -1), or null for a value

@@ -1,10 +1,15 @@
 // Opening and closing data files: the file table entries and their streams.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string_view>
 
 #include "kvxio_internal.h"
+#include "kvxio_lock.h"
 #include "kvxio_scan.h"
 
 namespace kvxio {
@@ -29,12 +34,21 @@ int free_stream() {
   return -1;
 }
 
+// Opens or creates the file of a "new" stream without emptying it yet:
+// another writer may still be writing it.
+void open_new_channel(Data_File &file) {
+  const int fd = ::open(file.Name.c_str(), O_RDWR | O_CREAT, 0666);
+  if (fd < 0) return;
+  file.Channel.reset(fdopen(fd, "w+b"));
+  if (!file.Channel) ::close(fd);
+}
+
 // Opens the stream of `file` as `mode` asks and sets the file's flags.  A
 // mode that opens no stream leaves the channel empty.
 void open_channel(Data_File &file, OpenMode mode) {
   switch (mode) {
     case OpenMode::New:
-      file.Channel.reset(std::fopen(file.Name.c_str(), "w+b"));
+      open_new_channel(file);
       break;
     case OpenMode::Temp:
       file.Flags.TemporaryFile = true;
@@ -51,6 +65,25 @@ void open_channel(Data_File &file, OpenMode mode) {
     case OpenMode::Unknown:
       break;
   }
+}
+
+// Makes the opened file this stream's alone to write: takes the writer's
+// lock, then empties the file of a "new" stream.  A file that "any" has
+// just made may have been written by another writer that took the lock
+// first; it is then read as an existing file.
+int claim_for_writing(Data_File &file, OpenMode mode) {
+  if (file.Flags.ReadOnlyFile) return RoutineSucceeded;
+  const int fd = fileno(file.Channel.get());
+  const int locked = kvx_lock_for_writing(fd);
+  if (locked != RoutineSucceeded) return locked;
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return CouldNotOpenFile;
+  // Only a regular file is emptied: a device cannot be cut, and an opening
+  // that empties leaves it as it is.
+  if (mode == OpenMode::New)
+    return S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0 ? CouldNotOpenFile : RoutineSucceeded;
+  if (info.st_size > 0) file.Flags.ExistingFile = true;
+  return RoutineSucceeded;
 }
 
 // Gives the stream its own fully buffered buffer of 512 bytes.
@@ -77,7 +110,8 @@ int open_kvx_file(const char *fname, OpenMode mode, int &error) {
 
   if (fname != nullptr) open_channel(file, mode);
   if (!file.Flags.TemporaryFile) {
-    error = file.Channel ? set_buffer(file) : CouldNotOpenFile;
+    error = file.Channel ? claim_for_writing(file, mode) : CouldNotOpenFile;
+    if (error == RoutineSucceeded) error = set_buffer(file);
     if (error != RoutineSucceeded) {
       free_entry(file);
       return -1;

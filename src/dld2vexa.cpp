@@ -1,6 +1,11 @@
 #include "dld2vexa.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +20,7 @@
 #include "VexaParameter.h"
 #include "dld2vexa_internal.h"
 #include "kvxio.h"
+#include "kvxio_lock.h"
 
 namespace {
 
@@ -79,14 +85,39 @@ class StopSignalGuard {
   std::array<bool, kSignals.size()> installed_{};
 };
 
+// What a file that is neither a regular file nor a directory is, or null.
+const char *specialKind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISREG(mode) || S_ISDIR(mode)) return nullptr;
+  return "not a regular file";
+}
+
+std::string notRegular(const char *name, const char *kind) {
+  return std::string(name) + ": not a regular file (" + kind + ")";
+}
+
 // The data file library's name of an error value, for messages.
 std::string errorName(int value) {
   const char *name = kvx_error_name(value);
   return name != nullptr ? name : "error value " + std::to_string(value);
 }
 
-// Closes the output file after a stop signal, keeping every image written.
-int stopBeforeFrame(int OutStream, const char *OutName, int frame) {
+// Why the output file cannot be opened.  A file that another run writes to
+// is left to it; the run may be queued behind it instead.
+std::string outputOpenFailure(const char *OutName, int ErrorValue) {
+  std::string message = std::string(OutName) + ": " + errorName(ErrorValue);
+  if (ErrorValue == FileInUseByAnotherProcess)
+    message += std::string(" (another run writes to it; ") + kKvxLockWaitVariable +
+               "=<seconds> makes a run wait for it)";
+  return message;
+}
+
+// Closes the output file after a stop signal, keeping every image written,
+// and says which arguments continue the run.
+int stopBeforeFrame(int OutStream, const char *OutName, int frame, int last, int image) {
   int ErrorValue = 0, kvxStatus = Success;
   kvx_close_data_file(OutStream, &ErrorValue, &kvxStatus);
   if (ErrorValue != 0)
@@ -96,14 +127,82 @@ int stopBeforeFrame(int OutStream, const char *OutName, int frame) {
   return failStep(Abort, "main",
                   "stopped by signal " + std::to_string(signal) + " (" + strsignal(signal) +
                       ") before frame " + std::to_string(frame) + "; " + OutName +
-                      " keeps the images converted so far");
+                      " keeps the images converted so far; to continue, run again with first "
+                      "frame " +
+                      std::to_string(frame) + ", last frame " + std::to_string(last) +
+                      ", first output image " + std::to_string(image));
+}
+
+// The first failure of the standard output, as an errno value (0: none).
+// The run goes on without its output; the failure is reported at its end.
+int standardOutputError = 0;
+
+// Sends a progress line on at once, so that it can be followed on a pipe
+// or in a log file as on a terminal.
+void flushProgress() {
+  if (std::fflush(stdout) != 0 && standardOutputError == 0) standardOutputError = errno;
+}
+
+// A run whose output did not all reach the standard output has failed,
+// even when every image was converted: the failure is reported once the
+// run has ended as it would have.
+int checkStandardOutput(int status) {
+  flushProgress();
+  if (standardOutputError == 0 && std::ferror(stdout)) standardOutputError = EIO;
+  if (standardOutputError == 0) return status;
+  const std::string message = std::string("standard output: ") + std::strerror(standardOutputError);
+  if (status != 0) {
+    std::fprintf(stderr, "dld2vexa: %s\n", message.c_str());
+    return status;
+  }
+  return failStep(FileWriteError, "main", message);
+}
+
+std::string systemFailure(const char *name) {
+  return std::string(name) + ": " + std::strerror(errno);
 }
 
 }  // namespace
 
+FILE *openInput(const char *name, std::string &failure) {
+  // Special files are refused before any open: opening a FIFO blocks until
+  // a writer comes, opening a device may act on it.
+  struct stat info {};
+  if (stat(name, &info) == 0) {
+    if (const char *kind = specialKind(info.st_mode)) {
+      failure = notRegular(name, kind);
+      return nullptr;
+    }
+  }
+  // Opened without blocking all the same: the name may have been replaced
+  // by a FIFO since.
+  const int fd = open(name, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) {
+    failure = systemFailure(name);
+    return nullptr;
+  }
+  const char *kind = nullptr;
+  if (fstat(fd, &info) != 0) {
+    failure = systemFailure(name);
+  } else if (S_ISDIR(info.st_mode)) {
+    failure = std::string(name) + ": " + std::strerror(EISDIR);
+  } else if ((kind = specialKind(info.st_mode)) != nullptr) {
+    failure = notRegular(name, kind);
+  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
+    if (FILE *file = fdopen(fd, "rb")) return file;
+    failure = systemFailure(name);
+  } else {
+    failure = systemFailure(name);
+  }
+  close(fd);
+  return nullptr;
+}
+
 int D2V_debug_level() { return D2V_debug; }
 
-int dld2vexa_main(int argc, char *argv[]) {
+namespace {
+
+int runConversion(int argc, char *argv[]) {
   // Started without any argument, not even its own name: behave as if
   // called by name, so that no step ever reads a null argument vector.
   static char defaultName[] = "dld2vexa";
@@ -132,11 +231,12 @@ int dld2vexa_main(int argc, char *argv[]) {
   if (status != Success) return fail(status);
 
   D2V_trace("open header file");
-  D2VInputFile InFstream(openInput(InName));
-  if (!InFstream) return failStep(FileOpeningError, "main", openFailure(InName));
+  std::string failure;
+  D2VInputFile InFstream(openInput(InName, failure));
+  if (!InFstream) return failStep(FileOpeningError, "main", failure);
   D2V_trace("open histogramming memory file");
-  D2VInputFile InHmstream(openInput(InHmName));
-  if (!InHmstream) return failStep(FileOpeningError, "main", openFailure(InHmName));
+  D2VInputFile InHmstream(openInput(InHmName, failure));
+  if (!InHmstream) return failStep(FileOpeningError, "main", failure);
   D2V_trace("GetMaxDldNumber");
   if (GetMaxDldNumber(InFstream.get(), &MaxFrame) != 0)
     return failStep(CannotFindHeader, "GetMaxDldNumber", unreadableHeader(InName));
@@ -152,16 +252,18 @@ int dld2vexa_main(int argc, char *argv[]) {
   int kvxStatus = Success;
   const int OutStream = kvx_open_data_file(OutName, "any", &ErrorValue, &kvxStatus);
   if (ErrorValue != 0)
-    return failStep(FileOpeningError, "kvx_open_data_file",
-                    std::string(OutName) + ": " + errorName(ErrorValue));
+    return failStep(FileOpeningError, "kvx_open_data_file", outputOpenFailure(OutName, ErrorValue));
 
   StopSignalGuard stopGuard;
   int64_t In = InFirst, Out = OutFirst;
   for (int64_t loop = 1; loop <= loopmax; ++loop, In += InInc, Out += InInc) {
-    if (stopSignal != 0) return stopBeforeFrame(OutStream, OutName, static_cast<int>(In));
+    if (stopSignal != 0)
+      return stopBeforeFrame(OutStream, OutName, static_cast<int>(In), InLast,
+                             static_cast<int>(Out));
     if (In >= 1 && In <= MaxFrame) {
       std::printf(" Converting frame % d to image % d\n", static_cast<int>(In),
                   static_cast<int>(Out));
+      flushProgress();
       Dld2Vexa(&cb, InFstream.get(), static_cast<int>(In), DataLength, Dim_1, Dim_2, Off_1, Off_2,
                InHmstream.get(), OutStream, static_cast<int>(Out), InName, Dummy, &ErrorValue);
       // The output is left open: closing it would write the failed image's
@@ -171,6 +273,7 @@ int dld2vexa_main(int argc, char *argv[]) {
       // Frames outside 1..MaxFrame only appear while In has stayed a valid
       // int, because In runs between InFirst and InLast.
       std::printf(" Input frame % d does not exist.\n", static_cast<int>(In));
+      flushProgress();
     }
   }
 
@@ -187,4 +290,12 @@ int dld2vexa_main(int argc, char *argv[]) {
   std::printf("Output file       : %s\n", OutName);
   std::printf("\nEnd of %s\n", argv[0]);
   return 0;
+}
+
+}  // namespace
+
+int dld2vexa_main(int argc, char *argv[]) {
+  standardOutputError = 0;
+  std::clearerr(stdout);
+  return checkStandardOutput(runConversion(argc, argv));
 }

@@ -150,9 +150,10 @@ bool join(Dialog &dialog, char *out, std::string_view head, std::string_view tai
 // Frame count and geometry of the header file, opened here for the purpose.
 void readHeaderDefaults(Dialog &dialog, const char *InName, int *InFirst, int *InLast, int *Dim_1,
                         int *Dim_2, int *DataLength, int *Off_1, int *Off_2) {
-  D2VInputFile header(openInput(InName));
+  std::string failure;
+  D2VInputFile header(openInput(InName, failure));
   if (!header) {
-    dialog.fail(FileOpeningError, openFailure(InName).c_str());
+    dialog.fail(FileOpeningError, failure.c_str());
     return;
   }
   D2V_trace("GetMaxDldNumber");

@@ -2,11 +2,7 @@
 // trace line and the owner of an input file stream.
 #pragma once
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -28,25 +24,12 @@ struct D2VFileCloser {
 // An input file opened by the converter, closed when it goes out of scope.
 using D2VInputFile = std::unique_ptr<FILE, D2VFileCloser>;
 
-// Opens an input file for binary reading.  A directory opens like a file
-// but fails at the first read, where it would pass for an empty file; it is
-// refused here with EISDIR.
-inline FILE *openInput(const char *name) {
-  FILE *file = std::fopen(name, "rb");
-  struct stat info {};
-  if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
-    std::fclose(file);
-    errno = EISDIR;
-    return nullptr;
-  }
-  return file;
-}
-
-// The message for an input file that cannot be opened: its name and the
-// system's reason, taken right after the failed open.
-inline std::string openFailure(const char *name) {
-  return std::string(name) + ": " + std::strerror(errno);
-}
+// Opens an input file for binary reading, or gives null and the message
+// that says why not in `failure`.  Only regular files are taken: a
+// directory opens like a file but would pass for an empty one, a FIFO
+// without a writer would hold the open forever, and neither a FIFO nor a
+// device or socket can be read again from the start, as a run does.
+FILE *openInput(const char *name, std::string &failure);
 
 // The message for a header file whose frame count or geometry cannot be
 // read: the file ends before them.

@@ -130,9 +130,13 @@ TEST(KvxErrorTest, MessagesOfTheErrorValues) {
     const char *expected;
   };
   const Case cases[] = {
-      {-1, "\nRoutineFailed\n"},          {0, "\nRoutineSucceeded\n"},
-      {13, "\nWriteDataError\n"},         {49, "\nCouldNotReadHeader\n"},
-      {50, "\nUnknownErrorValue : 50\n"}, {99, "\nUnknownErrorValue : 99\n"},
+      {-1, "\nRoutineFailed\n"},
+      {0, "\nRoutineSucceeded\n"},
+      {13, "\nWriteDataError\n"},
+      {49, "\nCouldNotReadHeader\n"},
+      {50, "\nFileInUseByAnotherProcess\n"},
+      {51, "\nUnknownErrorValue : 51\n"},
+      {99, "\nUnknownErrorValue : 99\n"},
       {-2, "\nUnknownErrorValue : -2\n"},
   };
   for (const Case &c : cases) {

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -51,13 +52,29 @@ struct RunResult {
   std::string out, err;
 };
 
+// Where a program's standard output goes.
+enum class Output { Captured, DevFull, ClosedPipe };
+
 struct RunOptions {
-  rlim_t fileSizeLimit = RLIM_INFINITY;  // bytes; SIGXFSZ is ignored with a limit
+  rlim_t fileSizeLimit = RLIM_INFINITY;  // bytes, with the default action of SIGXFSZ
   bool unprivileged = false;             // as kNobody when running as root
+  std::vector<int> closed;               // standard descriptors closed at the start
+  Output output = Output::Captured;      // a closed pipe comes with SIGPIPE ignored
+  const char *lockWait = nullptr;        // KVX_LOCK_WAIT, unset when null
+  const int *startGate = nullptr;        // a pipe: the program starts once its write end closes
+  unsigned timeLimit = 0;                // seconds before SIGALRM ends a program that hangs
 };
 
 using testfiles::readFile;
 using testfiles::writeFile;
+
+// In a forked child: opens `path` as descriptor `fd`.
+bool redirect(const fs::path &path, int fd, int flags) {
+  const int opened = open(path.c_str(), flags, 0666);
+  if (opened < 0 || dup2(opened, fd) < 0) return false;
+  if (opened != fd) close(opened);
+  return true;
+}
 
 // In a forked child: gives up root for the unprivileged account.  False
 // when that is refused.
@@ -71,12 +88,30 @@ bool dropPrivileges() {
 [[noreturn]] void execInChild(const fs::path &dir, const std::vector<std::string> &args,
                               const RunOptions &options) {
   if (options.fileSizeLimit != RLIM_INFINITY) {
-    std::signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
+    std::signal(SIGXFSZ, SIG_DFL);  // as in a shell: the limit's signal kills
     const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
   }
   if (options.unprivileged && !dropPrivileges()) _exit(126);
   if (chdir(dir.c_str()) != 0) _exit(126);
+  if (options.lockWait != nullptr && setenv("KVX_LOCK_WAIT", options.lockWait, 1) != 0) _exit(126);
+  if (options.lockWait == nullptr) unsetenv("KVX_LOCK_WAIT");
+  if (options.output == Output::DevFull && !redirect("/dev/full", 1, O_WRONLY)) _exit(126);
+  if (options.output == Output::ClosedPipe) {
+    int broken[2];
+    if (pipe(broken) != 0 || dup2(broken[1], 1) < 0) _exit(126);
+    close(broken[0]);
+    close(broken[1]);
+    std::signal(SIGPIPE, SIG_IGN);
+  }
+  if (options.startGate != nullptr) {
+    char gate = 0;
+    close(options.startGate[1]);
+    if (read(options.startGate[0], &gate, 1) != 0) _exit(126);
+    close(options.startGate[0]);
+  }
+  for (int fd : options.closed) close(fd);
+  if (options.timeLimit > 0) alarm(options.timeLimit);
   std::vector<char *> argv;
   for (const auto &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
   argv.push_back(nullptr);
@@ -86,26 +121,36 @@ bool dropPrivileges() {
 
 int exitOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw); }
 
-// Runs a program with stdin from `input` and both streams captured.
-RunResult runProgram(const fs::path &dir, const std::vector<std::string> &args,
-                     const RunOptions &options, const std::string &input = "") {
-  writeFile(dir / ".stdin", input);
+// Starts a program with stdin from `input` and both streams captured in
+// files named after `tag`; finishProgram waits for it.
+pid_t startProgram(const fs::path &dir, const std::vector<std::string> &args,
+                   const RunOptions &options, const std::string &input = "",
+                   const std::string &tag = "") {
+  writeFile(dir / (".stdin" + tag), input);
   const pid_t child = fork();
   if (child == 0) {
-    const int in = open((dir / ".stdin").c_str(), O_RDONLY);
-    const int out = open((dir / ".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    const int err = open((dir / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+    if (!redirect(dir / (".stdin" + tag), 0, O_RDONLY) ||
+        !redirect(dir / (".stdout" + tag), 1, O_WRONLY | O_CREAT | O_TRUNC) ||
+        !redirect(dir / (".stderr" + tag), 2, O_WRONLY | O_CREAT | O_TRUNC))
       _exit(126);
     execInChild(dir, args, options);
   }
+  return child;
+}
+
+RunResult finishProgram(const fs::path &dir, pid_t child, const std::string &tag = "") {
   RunResult result;
   int raw = 0;
   if (child < 0 || waitpid(child, &raw, 0) != child) return result;
   result.exit = exitOf(raw);
-  result.out = readFile(dir / ".stdout");
-  result.err = readFile(dir / ".stderr");
+  result.out = readFile(dir / (".stdout" + tag));
+  result.err = readFile(dir / (".stderr" + tag));
   return result;
+}
+
+RunResult runProgram(const fs::path &dir, const std::vector<std::string> &args,
+                     const RunOptions &options, const std::string &input = "") {
+  return finishProgram(dir, startProgram(dir, args, options, input));
 }
 
 // Why the permission cases cannot run here, or nothing when they can: as
@@ -277,28 +322,49 @@ TEST_F(ConverterFaultTest, MissingPermissionsAreReportedAndChangeNothing) {
   }
 }
 
-TEST_F(ConverterFaultTest, DirectoryAsInputFileIsRefused) {
+// A FIFO without a writer would hold the open forever: the time limit
+// turns such a hang into a failed case.
+TEST_F(ConverterFaultTest, InputThatIsNotARegularFileIsRefused) {
   struct Case {
     const char *name;
     std::vector<std::string> args;
     const char *report;
   };
+  const std::vector<std::string> hmFileArgs = {"gasdet001", "0", "1", "1", "1",
+                                               "out.kvx",   "=", "=", "=", "="};
+  auto withHmFile = [&](const char *hm) {
+    std::vector<std::string> args = hmFileArgs;
+    args.emplace_back(hm);
+    return args;
+  };
   const Case cases[] = {
-      {"header file", {"input.dir", "="}, "ROUTINE  : user_io\n%DIR%/input.dir: Is a directory\n"},
-      {"HM file",
-       {"gasdet001", "0", "1", "1", "1", "out.kvx", "=", "=", "=", "=", "input.dir"},
+      {"directory as header file",
+       {"input.dir", "="},
+       "ROUTINE  : user_io\n%DIR%/input.dir: Is a directory\n"},
+      {"directory as HM file", withHmFile("input.dir"),
        "ROUTINE  : main\n%DIR%/input.dir: Is a directory\n"},
+      {"FIFO as header file",
+       {"input.fifo", "="},
+       "ROUTINE  : user_io\n%DIR%/input.fifo: not a regular file (a FIFO)\n"},
+      {"FIFO as HM file", withHmFile("input.fifo"),
+       "ROUTINE  : main\n%DIR%/input.fifo: not a regular file (a FIFO)\n"},
+      {"device as HM file", withHmFile("/dev/null"),
+       "ROUTINE  : main\n/dev/null: not a regular file (a character device)\n"},
   };
   makeDataSet(1);
   fs::create_directory(dir_ / "input.dir");
+  ASSERT_EQ(mkfifo((dir_ / "input.fifo").c_str(), 0600), 0);
+  RunOptions limited;
+  limited.timeLimit = 30;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> args = {bin_};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const RunResult run = runProgram(dir_, args, {});
+    const RunResult run = runProgram(dir_, args, limited);
     EXPECT_EQ(run.exit, 25) << run.out << run.err;
     std::string report = c.report;
-    report.replace(report.find("%DIR%"), 5, dir_.string());
+    if (const auto at = report.find("%DIR%"); at != std::string::npos)
+      report.replace(at, 5, dir_.string());
     EXPECT_NE(run.err.find(report), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(dir_ / "out.kvx")) << "no output file is made";
   }
@@ -548,11 +614,12 @@ TEST_F(ConverterFaultTest, OutputFileThatCannotBeMadeIsReported) {
 
 // Converts frames 1..`frames` with the standard output on a pipe of one
 // page that the test leaves unread: once the pipe is full, the converter
-// waits inside a frame, and `signal` (0 for none) reaches it there.  Then the
+// waits as it begins a frame, `whileHeld` runs with the bytes that the pipe
+// holds, and `signal` (0 for none) reaches the converter there.  Then the
 // pipe is drained.  `ignored` is set to be ignored before the program runs,
 // as nohup and background jobs do.
 RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int frames, int signal,
-                           int ignored) {
+                           int ignored, const std::function<void(int)> &whileHeld = {}) {
   int out[2];
   // Shrinking a pipe is always allowed; a pipe that stays large would take
   // the whole output, and the run would end before the signal.
@@ -561,8 +628,7 @@ RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int fram
   if (child == 0) {
     const int in = open("/dev/null", O_RDONLY);
     const int err = open((dir / ".stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err, 2) < 0)
-      _exit(126);
+    if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err, 2) < 0) _exit(126);
     close(out[0]);
     // Started in the background, the tests themselves may ignore SIGINT.
     for (int stop : {SIGINT, SIGTERM, SIGHUP}) std::signal(stop, SIG_DFL);
@@ -571,9 +637,14 @@ RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int fram
   }
   close(out[1]);
   RunResult result;
+  // A line is written whole or not at all, so the full pipe may lack the
+  // bytes of part of a line; the program then waits within one frame.
+  constexpr int kFull = 4096 - 64;
   int queued = 0;
-  for (int wait = 0; wait < 1000 && ioctl(out[0], FIONREAD, &queued) == 0 && queued < 4096; ++wait)
+  for (int wait = 0; wait < 1000 && ioctl(out[0], FIONREAD, &queued) == 0 && queued < kFull; ++wait)
     usleep(10000);
+  usleep(200000);
+  if (whileHeld && ioctl(out[0], FIONREAD, &queued) == 0) whileHeld(queued);
   if (signal != 0 && child > 0) kill(child, signal);
   char chunk[4096];
   for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;)
@@ -630,12 +701,237 @@ TEST_F(ConverterFaultTest, StopSignalEndsTheRunBetweenFrames) {
                            strsignal(c.signal) + ") before frame " + next + "; "),
               std::string::npos)
         << run.err;
+    EXPECT_NE(run.err.find("to continue, run again with first frame " + next + ", last frame " +
+                           std::to_string(kFrames) + ", first output image " + next + "\n"),
+              std::string::npos)
+        << "the report gives the arguments that continue the run\n"
+        << run.err;
     EXPECT_NE(run.err.find("Status = 1 -- Abort"), std::string::npos) << run.err;
 
     const int first = static_cast<int>(images) + 1;
     const RunResult rest = convert(first, kFrames, first, "out.kvx");
     EXPECT_EQ(rest.exit, 0) << "the file takes the remaining frames\n" << rest.err;
     EXPECT_EQ(readFile(dir_ / "out.kvx").size(), static_cast<size_t>(kFrames) * kBlockSize);
+  }
+}
+
+TEST_F(ConverterFaultTest, ClosedStandardDescriptorsNeverReachTheOutputFile) {
+  struct Case {
+    const char *name;
+    std::string existing;  // the output file before the run
+    int exit;
+  };
+  makeDataSet(1);
+  // A block without a block id: opening the file prints a warning.
+  const std::string unnamed =
+      "{\r\nDim_1 = 1 ;\r\nDim_2 = 1 ;\r\nDataType = UnsignedShort ;\r\n}\nab";
+  const Case cases[] = {
+      {"failing: image 1 is there already", existingOutput("made.kvx", 1), 255},
+      {"succeeding after a warning", unnamed, 0},
+  };
+  for (const Case &c : cases) {
+    for (int closedSet = 1; closedSet < 8; ++closedSet) {
+      RunOptions options;
+      std::string closedNames;
+      for (int fd = 0; fd <= 2; ++fd) {
+        if ((closedSet & (1 << fd)) == 0) continue;
+        options.closed.push_back(fd);
+        closedNames += " " + std::to_string(fd);
+      }
+      SCOPED_TRACE(std::string(c.name) + ", closed:" + closedNames);
+      writeFile(dir_ / "out.kvx", c.existing);
+      const RunResult run = convert(1, 1, 1, "out.kvx", options);
+      EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+      const std::string after = readFile(dir_ / "out.kvx");
+      expectBlocksKept(c.existing, after);
+      if (c.exit != 0) {
+        EXPECT_EQ(after, c.existing) << "a failed run leaves the file as it was";
+      }
+      for (const char *report : {"Converting frame", "WARNING", "Status ="})
+        EXPECT_EQ(after.find(report), std::string::npos) << report << " written into the file";
+    }
+  }
+}
+
+TEST_F(ConverterFaultTest, FailedStandardOutputFailsTheRunAfterItsEnd) {
+  struct Case {
+    const char *name;
+    Output output;
+    int existingImages;  // image 1 there already makes the run fail
+    int exit;
+    const char *report;
+  };
+  const Case cases[] = {
+      {"/dev/full", Output::DevFull, 0, 37,
+       "ROUTINE  : main\nstandard output: No space left on device\nStatus = 37"},
+      {"closed pipe, SIGPIPE ignored", Output::ClosedPipe, 0, 37,
+       "ROUTINE  : main\nstandard output: Broken pipe\nStatus = 37"},
+      {"/dev/full on a failing run", Output::DevFull, 1, 255,
+       "\ndld2vexa: standard output: No space left on device\n"},
+  };
+  makeDataSet(2);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_ / "out.kvx");
+    const std::string before = c.existingImages > 0 ? existingOutput("out.kvx", 1) : "";
+    RunOptions options;
+    options.output = c.output;
+    const RunResult run = convert(1, 2, 1, "out.kvx", options);
+    EXPECT_EQ(run.exit, c.exit) << run.err;
+    EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
+    const std::string after = readFile(dir_ / "out.kvx");
+    if (c.exit == 255) {
+      EXPECT_EQ(after, before) << "the failed run changed nothing";
+    } else {
+      std::string error;
+      EXPECT_EQ(ReadKvxBlocks(after, &error).size(), 2U) << "every image is converted " << error;
+    }
+  }
+}
+
+// The block of `image` with the HeaderID sequence number it gets as the
+// `sequence`-th block of a file, from a file that holds it as block `was`.
+std::string asSequence(std::string block, int was, int sequence) {
+  char from[32], to[32];
+  std::snprintf(from, sizeof from, "HeaderID = EH:%06d:", was);
+  std::snprintf(to, sizeof to, "HeaderID = EH:%06d:", sequence);
+  const auto at = block.find(from);
+  if (at != std::string::npos) block.replace(at, std::strlen(from), to);
+  return block;
+}
+
+// The image number of a converted block, from its block id.
+int imageOf(const std::string &block) {
+  const std::string key = "KVX_DataBlockID = ";
+  const auto at = block.find(key);
+  return at == std::string::npos ? -1 : std::atoi(block.c_str() + at + key.size());
+}
+
+// Runs that start together on disjoint frame ranges of one output file:
+// each run converts all its images or fails before writing any, and the
+// file holds exactly the blocks of the runs that succeeded, each as the
+// same run makes it alone.
+TEST_F(ConverterFaultTest, ParallelRunsOnOneFileConvertAllOrNothing) {
+  constexpr int kRuns = 8, kImagesPerRun = 2, kTrials = 20;
+  makeDataSet(kRuns * kImagesPerRun);
+  // Block n of run r as that run writes it into a new file, as block n + 1.
+  std::vector<std::string> alone(kRuns * kImagesPerRun + 1);
+  for (int r = 0; r < kRuns; ++r) {
+    const int first = r * kImagesPerRun + 1;
+    fs::remove(dir_ / "alone.kvx");
+    ASSERT_EQ(convert(first, first + kImagesPerRun - 1, first, "alone.kvx").exit, 0);
+    const std::string bytes = readFile(dir_ / "alone.kvx");
+    ASSERT_EQ(bytes.size(), static_cast<size_t>(kImagesPerRun * kBlockSize));
+    for (int n = 0; n < kImagesPerRun; ++n)
+      alone[first + n] = bytes.substr(n * kBlockSize, kBlockSize);
+  }
+  int succeeded = 0, refused = 0;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    fs::remove(dir_ / "out.kvx");
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    RunOptions together;
+    together.startGate = gate;
+    together.timeLimit = 60;
+    std::vector<pid_t> runs;
+    for (int r = 0; r < kRuns; ++r) {
+      const int first = r * kImagesPerRun + 1;
+      runs.push_back(startProgram(
+          dir_,
+          {bin_, "gasdet001", "0", std::to_string(first), std::to_string(first + kImagesPerRun - 1),
+           "1", "out.kvx", std::to_string(first)},
+          together, "", std::to_string(r)));
+    }
+    close(gate[0]);
+    close(gate[1]);
+    std::vector<bool> converted(kRuns + 1);
+    for (int r = 0; r < kRuns; ++r) {
+      const RunResult run = finishProgram(dir_, runs[r], std::to_string(r));
+      converted[r] = run.exit == 0;
+      if (run.exit == 0) {
+        ++succeeded;
+        continue;
+      }
+      ++refused;
+      EXPECT_EQ(run.exit, 25) << run.err;
+      EXPECT_NE(run.err.find("out.kvx: FileInUseByAnotherProcess"), std::string::npos) << run.err;
+      EXPECT_EQ(run.out.find("Converting frame"), std::string::npos) << "refused before frame 1";
+    }
+    const std::string file = readFile(dir_ / "out.kvx");
+    ASSERT_EQ(file.size() % kBlockSize, 0U) << "whole blocks only";
+    std::vector<int> held(kRuns * kImagesPerRun + 1);
+    for (size_t at = 0; at < file.size(); at += kBlockSize) {
+      const std::string block = file.substr(at, kBlockSize);
+      const int image = imageOf(block);
+      ASSERT_TRUE(image >= 1 && image <= kRuns * kImagesPerRun) << "block at " << at;
+      ++held[image];
+      const int sequence = static_cast<int>(at / kBlockSize) + 1;
+      EXPECT_TRUE(block == asSequence(alone[image], (image - 1) % kImagesPerRun + 1, sequence))
+          << "image " << image << " differs from the same conversion alone";
+    }
+    for (int image = 1; image <= kRuns * kImagesPerRun; ++image)
+      EXPECT_EQ(held[image], converted[(image - 1) / kImagesPerRun] ? 1 : 0) << "image " << image;
+  }
+  RecordProperty("runs_converted", succeeded);
+  RecordProperty("runs_refused", refused);
+}
+
+// A run held between two frames by a reader that does not take its
+// standard output (run A) keeps the file to itself: a second run is
+// refused at once, or waits for A with KVX_LOCK_WAIT.  While A is held, its
+// progress lines have all arrived.
+TEST_F(ConverterFaultTest, RunHeldBetweenFramesKeepsTheFileToItself) {
+  constexpr int kFrames = 300;  // far more output than the pipe and the stream buffer hold
+  struct Case {
+    const char *name;
+    const char *lockWait;
+    int exit;  // of the second run
+  };
+  const Case cases[] = {{"refused", nullptr, 25}, {"queued", "60", 0}};
+  makeDataSet(kFrames + 2);
+  const std::vector<std::string> second = {bin_,
+                                           "gasdet001",
+                                           "0",
+                                           std::to_string(kFrames + 1),
+                                           std::to_string(kFrames + 2),
+                                           "1",
+                                           "out.kvx",
+                                           std::to_string(kFrames + 1)};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_ / "out.kvx");
+    RunOptions options;
+    options.lockWait = c.lockWait;
+    options.timeLimit = 120;
+    pid_t queued = -1;
+    size_t heldImages = 0, heldOutput = 0;
+    std::string heldFile;
+    const RunResult first = convertAndSignal(dir_, bin_, kFrames, 0, 0, [&](int pipeBytes) {
+      heldOutput = static_cast<size_t>(pipeBytes);
+      heldFile = readFile(dir_ / "out.kvx");
+      heldImages = heldFile.size() / kBlockSize;
+      queued = startProgram(dir_, second, options, "", "B");
+      // The second run waits for the lock or is refused, without writing.
+      usleep(300000);
+      EXPECT_EQ(readFile(dir_ / "out.kvx"), heldFile) << "the held run's file is untouched";
+    });
+    const RunResult run = finishProgram(dir_, queued, "B");
+    EXPECT_EQ(first.exit, 0) << first.err;
+    EXPECT_EQ(run.exit, c.exit) << run.err;
+    if (c.exit != 0) {
+      EXPECT_NE(run.err.find("FileInUseByAnotherProcess"), std::string::npos) << run.err;
+    }
+    // The pipe held the first `queued` bytes of A's output: every frame
+    // begun has its line there.
+    const size_t arrived = countOf(first.out.substr(0, heldOutput), " Converting frame");
+    EXPECT_GE(heldImages + 1, arrived) << "lines arrived for frames not begun";
+    EXPECT_LE(heldImages, arrived) << "frames converted whose lines had not arrived";
+    const std::string file = readFile(dir_ / "out.kvx");
+    std::string error;
+    const auto blocks = ReadKvxBlocks(file, &error);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(blocks.size(), static_cast<size_t>(c.exit == 0 ? kFrames + 2 : kFrames));
   }
 }
 

@@ -719,15 +719,16 @@ TEST_F(ConverterFaultTest, ClosedStandardDescriptorsNeverReachTheOutputFile) {
   struct Case {
     const char *name;
     std::string existing;  // the output file before the run
+    int image;             // the output image number of frame 1
     int exit;
   };
   makeDataSet(1);
-  // A block without a block id: opening the file prints a warning.
+  // A block without a block id (numbered 1): opening the file prints a warning.
   const std::string unnamed =
       "{\r\nDim_1 = 1 ;\r\nDim_2 = 1 ;\r\nDataType = UnsignedShort ;\r\n}\nab";
   const Case cases[] = {
-      {"failing: image 1 is there already", existingOutput("made.kvx", 1), 255},
-      {"succeeding after a warning", unnamed, 0},
+      {"failing: image 1 is there already", existingOutput("made.kvx", 1), 1, 255},
+      {"succeeding after a warning", unnamed, 2, 0},
   };
   for (const Case &c : cases) {
     for (int closedSet = 1; closedSet < 8; ++closedSet) {
@@ -740,7 +741,7 @@ TEST_F(ConverterFaultTest, ClosedStandardDescriptorsNeverReachTheOutputFile) {
       }
       SCOPED_TRACE(std::string(c.name) + ", closed:" + closedNames);
       writeFile(dir_ / "out.kvx", c.existing);
-      const RunResult run = convert(1, 1, 1, "out.kvx", options);
+      const RunResult run = convert(1, 1, c.image, "out.kvx", options);
       EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
       const std::string after = readFile(dir_ / "out.kvx");
       expectBlocksKept(c.existing, after);

@@ -72,7 +72,8 @@ void ScanFloat(const HeaderCursor &cursor, float *value) {
   if (end == text) return;
   if (errno == ERANGE && std::isinf(scanned)) {
     const std::string_view number(text, static_cast<size_t>(end - text));
-    std::fprintf(stderr, "WARNING : (Header %s) value %.*s is beyond the range of a float; %g is kept\n",
+    std::fprintf(stderr,
+                 "WARNING : (Header %s) value %.*s is beyond the range of a float; %g is kept\n",
                  g_values.version.data(), static_cast<int>(number.size()), number.data(),
                  static_cast<double>(*value));
     return;

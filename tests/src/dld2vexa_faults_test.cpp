@@ -31,15 +31,11 @@
 #include <vector>
 
 #include "KvxTestReader.h"
-#include "TestFiles.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The unprivileged account that permission cases run under when the tests
-// run as root, who ignores file permissions.
-constexpr uid_t kNobody = 65534;
 
 // One frame of 64 x 64 pixels of 2 bytes fills 8192 bytes; with the
 // 8192-byte header a block is 16384 bytes long.
@@ -47,121 +43,25 @@ constexpr long kBlockSize = 16384;
 constexpr long kHeaderSize = 8192;
 constexpr long kFrameBytes = 8192;
 
-struct RunResult {
-  int exit = -1;  // exit status, or minus the signal that ended the program
-  std::string out, err;
-};
-
-// Where a program's standard output goes.
-enum class Output { Captured, DevFull, ClosedPipe };
-
-struct RunOptions {
-  rlim_t fileSizeLimit = RLIM_INFINITY;  // bytes, with the default action of SIGXFSZ
-  bool unprivileged = false;             // as kNobody when running as root
-  std::vector<int> closed;               // standard descriptors closed at the start
-  Output output = Output::Captured;      // a closed pipe comes with SIGPIPE ignored
-  const char *lockWait = nullptr;        // KVX_LOCK_WAIT, unset when null
-  const int *startGate = nullptr;        // a pipe: the program starts once its write end closes
-  unsigned timeLimit = 0;                // seconds before SIGALRM ends a program that hangs
-};
-
-using testfiles::readFile;
-using testfiles::writeFile;
-
-// In a forked child: opens `path` as descriptor `fd`.
-bool redirect(const fs::path &path, int fd, int flags) {
-  const int opened = open(path.c_str(), flags, 0666);
-  if (opened < 0 || dup2(opened, fd) < 0) return false;
-  if (opened != fd) close(opened);
-  return true;
-}
-
-// In a forked child: gives up root for the unprivileged account.  False
-// when that is refused.
-bool dropPrivileges() {
-  if (geteuid() != 0) return true;
-  return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
-}
-
-// In a forked child: applies the options and runs `args` in `dir`; never
-// returns.  Exit 126 means the child could not be set up.
-[[noreturn]] void execInChild(const fs::path &dir, const std::vector<std::string> &args,
-                              const RunOptions &options) {
-  if (options.fileSizeLimit != RLIM_INFINITY) {
-    std::signal(SIGXFSZ, SIG_DFL);  // as in a shell: the limit's signal kills
-    const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-  }
-  if (options.unprivileged && !dropPrivileges()) _exit(126);
-  if (chdir(dir.c_str()) != 0) _exit(126);
-  if (options.lockWait != nullptr && setenv("KVX_LOCK_WAIT", options.lockWait, 1) != 0) _exit(126);
-  if (options.lockWait == nullptr) unsetenv("KVX_LOCK_WAIT");
-  if (options.output == Output::DevFull && !redirect("/dev/full", 1, O_WRONLY)) _exit(126);
-  if (options.output == Output::ClosedPipe) {
-    int broken[2];
-    if (pipe(broken) != 0 || dup2(broken[1], 1) < 0) _exit(126);
-    close(broken[0]);
-    close(broken[1]);
-    std::signal(SIGPIPE, SIG_IGN);
-  }
-  if (options.startGate != nullptr) {
-    char gate = 0;
-    close(options.startGate[1]);
-    if (read(options.startGate[0], &gate, 1) != 0) _exit(126);
-    close(options.startGate[0]);
-  }
-  for (int fd : options.closed) close(fd);
-  if (options.timeLimit > 0) alarm(options.timeLimit);
-  std::vector<char *> argv;
-  for (const auto &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(126);
-}
-
-int exitOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw); }
-
-// Starts a program with stdin from `input` and both streams captured in
-// files named after `tag`; finishProgram waits for it.
-pid_t startProgram(const fs::path &dir, const std::vector<std::string> &args,
-                   const RunOptions &options, const std::string &input = "",
-                   const std::string &tag = "") {
-  writeFile(dir / (".stdin" + tag), input);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (!redirect(dir / (".stdin" + tag), 0, O_RDONLY) ||
-        !redirect(dir / (".stdout" + tag), 1, O_WRONLY | O_CREAT | O_TRUNC) ||
-        !redirect(dir / (".stderr" + tag), 2, O_WRONLY | O_CREAT | O_TRUNC))
-      _exit(126);
-    execInChild(dir, args, options);
-  }
-  return child;
-}
-
-RunResult finishProgram(const fs::path &dir, pid_t child, const std::string &tag = "") {
-  RunResult result;
-  int raw = 0;
-  if (child < 0 || waitpid(child, &raw, 0) != child) return result;
-  result.exit = exitOf(raw);
-  result.out = readFile(dir / (".stdout" + tag));
-  result.err = readFile(dir / (".stderr" + tag));
-  return result;
-}
-
-RunResult runProgram(const fs::path &dir, const std::vector<std::string> &args,
-                     const RunOptions &options, const std::string &input = "") {
-  return finishProgram(dir, startProgram(dir, args, options, input));
-}
+using testsupport::finish_program;
+using testsupport::kNobody;
+using testsupport::Output;
+using testsupport::read_file;
+using testsupport::run_program;
+using testsupport::RunOptions;
+using testsupport::RunResult;
+using testsupport::start_program;
+using testsupport::write_file;
 
 // Why the permission cases cannot run here, or nothing when they can: as
 // root they need an unprivileged account that reaches the test directory.
 std::optional<std::string> unprivilegedRunUnavailable(const fs::path &dir) {
   if (geteuid() != 0) return std::nullopt;
   const pid_t child = fork();
-  if (child == 0) _exit(dropPrivileges() && chdir(dir.c_str()) == 0 ? 0 : 1);
+  if (child == 0) _exit(testsupport::drop_privileges() && chdir(dir.c_str()) == 0 ? 0 : 1);
   int raw = 0;
   if (child < 0 || waitpid(child, &raw, 0) != child) return "cannot start a child process";
-  if (exitOf(raw) != 0)
+  if (testsupport::exit_of(raw) != 0)
     return "running as root, and the unprivileged user " + std::to_string(kNobody) +
            " cannot be taken on or cannot reach " + dir.string();
   return std::nullopt;
@@ -170,9 +70,7 @@ std::optional<std::string> unprivilegedRunUnavailable(const fs::path &dir) {
 class ConverterFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "d2v-faults-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(dir_.empty()) << "no scratch folder";
     // A world-writable directory of its own with a copy of the program, so
     // that an unprivileged user can run it even when the build tree is
     // private.
@@ -185,38 +83,38 @@ class ConverterFaultTest : public ::testing::Test {
   void TearDown() override {
     std::error_code ignored;
     fs::permissions(dir_ / "locked", fs::perms::all, ignored);
-    fs::remove_all(dir_);
   }
 
   // A data set of `frames` frames of 64 x 64 pixels as gasdet001 and
   // gasdet001hm, with a header of `version`.
   void makeDataSet(int frames, const char *version = "2.2") {
-    const RunResult made =
-        runProgram(dir_,
-                   {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm", "gasdet001hm", "--columns",
-                    "64", "--rows", "64", "--frames", std::to_string(frames), "--version", version},
-                   {});
+    const RunResult made = run_program(
+        dir_,
+        {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm", "gasdet001hm", "--columns", "64",
+         "--rows", "64", "--frames", std::to_string(frames), "--version", version},
+        {});
     ASSERT_EQ(made.exit, 0) << made.err;
   }
 
   // Converts frames first..last into images from `image` on of `output`.
   RunResult convert(int first, int last, int image, const std::string &output,
                     const RunOptions &options = {}) {
-    return runProgram(dir_,
-                      {bin_, "gasdet001", "0", std::to_string(first), std::to_string(last), "1",
-                       output, std::to_string(image)},
-                      options);
+    return run_program(dir_,
+                       {bin_, "gasdet001", "0", std::to_string(first), std::to_string(last), "1",
+                        output, std::to_string(image)},
+                       options);
   }
 
   // An output file of `images` images (1, 2, ...) made by a clean run.
   std::string existingOutput(const std::string &name, int images) {
     const RunResult made = convert(1, images, 1, name);
     EXPECT_EQ(made.exit, 0) << made.out << made.err;
-    return readFile(dir_ / name);
+    return read_file(dir_ / name);
   }
 
   std::string bin_;
-  fs::path dir_;
+  testsupport::ScratchDir scratch_{"d2v-faults"};
+  fs::path dir_ = scratch_.path();
 };
 
 // The file still begins with the blocks that it held before the run.
@@ -262,7 +160,7 @@ TEST_F(ConverterFaultTest, WriteFailingInsideABlockKeepsEarlierBlocks) {
               std::string::npos)
         << "the report names the frame whose write failed\n"
         << run.err;
-    const std::string after = readFile(dir_ / "out.kvx");
+    const std::string after = read_file(dir_ / "out.kvx");
     expectBlocksKept(before, after);
     // The failed block is taken back; blocks written before it in this run
     // may follow the earlier ones.
@@ -317,7 +215,7 @@ TEST_F(ConverterFaultTest, MissingPermissionsAreReportedAndChangeNothing) {
     std::string report = c.report;
     report.replace(report.find("%DIR%"), 5, dir_.string());
     EXPECT_NE(run.err.find(report), std::string::npos) << run.err;
-    EXPECT_EQ(readFile(dir_ / "out.kvx"), before);
+    EXPECT_EQ(read_file(dir_ / "out.kvx"), before);
     EXPECT_FALSE(fs::exists(dir_ / "locked/out.kvx"));
   }
 }
@@ -360,7 +258,7 @@ TEST_F(ConverterFaultTest, InputThatIsNotARegularFileIsRefused) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> args = {bin_};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const RunResult run = runProgram(dir_, args, limited);
+    const RunResult run = run_program(dir_, args, limited);
     EXPECT_EQ(run.exit, 25) << run.out << run.err;
     std::string report = c.report;
     if (const auto at = report.find("%DIR%"); at != std::string::npos)
@@ -389,10 +287,10 @@ TEST_F(ConverterFaultTest, ShortHmFileEndsTheRunAfterTheWholeFrames) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     makeDataSet(3, c.version);
-    const std::string hm = readFile(dir_ / "gasdet001hm");
+    const std::string hm = read_file(dir_ / "gasdet001hm");
     fs::remove(dir_ / "out.kvx");
     const std::string before = existingOutput("out.kvx", 1);
-    writeFile(dir_ / "gasdet001hm", hm.substr(0, c.hmBytes));
+    write_file(dir_ / "gasdet001hm", hm.substr(0, c.hmBytes));
     const RunResult run = convert(1, 3, 11, "out.kvx");
     EXPECT_EQ(run.exit, 255) << run.out << run.err;
     const std::string reader = c.version < std::string("2.0") ? "ReadDldDataV1" : "ReadDldData";
@@ -400,7 +298,7 @@ TEST_F(ConverterFaultTest, ShortHmFileEndsTheRunAfterTheWholeFrames) {
                                std::to_string(c.wholeFrames + 11) + ": " + reader +
                                " result 5, the HM file ends before the end of the frame\n";
     EXPECT_NE(run.err.find(failed), std::string::npos) << run.err;
-    const std::string after = readFile(dir_ / "out.kvx");
+    const std::string after = read_file(dir_ / "out.kvx");
     expectBlocksKept(before, after);
     EXPECT_EQ(after.size(), before.size() + c.wholeFrames * kBlockSize);
     expectOnlyWholeBlocksAfter(before, after);
@@ -421,22 +319,22 @@ TEST_F(ConverterFaultTest, TruncatedHeaderFileIsNamedInTheReport) {
       {"inside the info block", "INFO", 255, ": ReadDldInfo result "},
   };
   makeDataSet(2);
-  const std::string header = readFile(dir_ / "gasdet001");
+  const std::string header = read_file(dir_ / "gasdet001");
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    writeFile(dir_ / "gasdet001", header);
+    write_file(dir_ / "gasdet001", header);
     fs::remove(dir_ / "out.kvx");
     const std::string before = existingOutput("out.kvx", 1);
     const auto cut = header.find(c.cutBefore);
     ASSERT_NE(cut, std::string::npos);
-    writeFile(dir_ / "gasdet001", header.substr(0, cut));
+    write_file(dir_ / "gasdet001", header.substr(0, cut));
     const RunResult run = convert(2, 2, 2, "out.kvx");
     EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
     std::string report = c.report;
     if (const auto at = report.find("%DIR%"); at != std::string::npos)
       report.replace(at, 5, dir_.string());
     EXPECT_NE(run.err.find(report), std::string::npos) << run.err;
-    EXPECT_EQ(readFile(dir_ / "out.kvx"), before);
+    EXPECT_EQ(read_file(dir_ / "out.kvx"), before);
   }
 }
 
@@ -453,17 +351,17 @@ TEST_F(ConverterFaultTest, HeaderWithFewerFrameSectionsStopsAtTheFirstMissingFra
     const std::string before = existingOutput("out.kvx", 1);
     // Geometry and HM file of three frames, frame sections of fewer.
     const RunResult made =
-        runProgram(dir_,
-                   {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm", "gasdet001hm", "--columns",
-                    "64", "--rows", "64", "--frames", "3", "--frame-range", c.frameRange},
-                   {});
+        run_program(dir_,
+                    {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm", "gasdet001hm", "--columns",
+                     "64", "--rows", "64", "--frames", "3", "--frame-range", c.frameRange},
+                    {});
     ASSERT_EQ(made.exit, 0) << made.err;
     const RunResult run = convert(1, 3, 11, "out.kvx");
     EXPECT_EQ(run.exit, 255) << run.out << run.err;
     const std::string failed = "frame " + std::to_string(c.wholeFrames + 1) + " to image " +
                                std::to_string(c.wholeFrames + 11) + ": ReadDldScalars result ";
     EXPECT_NE(run.err.find(failed), std::string::npos) << run.err;
-    const std::string after = readFile(dir_ / "out.kvx");
+    const std::string after = read_file(dir_ / "out.kvx");
     expectBlocksKept(before, after);
     EXPECT_EQ(after.size(), before.size() + c.wholeFrames * kBlockSize);
     expectOnlyWholeBlocksAfter(before, after);
@@ -484,7 +382,7 @@ RunResult convertWhileChanging(const fs::path &dir, const std::string &bin,
       _exit(126);
     close(toChild[1]);
     close(fromChild[0]);
-    execInChild(dir, {bin}, {});
+    testsupport::exec_in_child(dir, {bin}, {});
   }
   close(toChild[0]);
   close(fromChild[1]);
@@ -512,8 +410,8 @@ RunResult convertWhileChanging(const fs::path &dir, const std::string &bin,
   if (toChild[1] >= 0) close(toChild[1]);
   close(fromChild[0]);
   int raw = 0;
-  if (child > 0 && waitpid(child, &raw, 0) == child) result.exit = exitOf(raw);
-  result.err = readFile(dir / ".stderr");
+  if (child > 0 && waitpid(child, &raw, 0) == child) result.exit = testsupport::exit_of(raw);
+  result.err = read_file(dir / ".stderr");
   if (!changed) result.exit = -1000;  // the dialog never asked for the dummy
   return result;
 }
@@ -542,14 +440,14 @@ TEST_F(ConverterFaultTest, HeaderFileChangingDuringTheRunIsRefused) {
           std::vector<std::string> args = {DLDGEN_BIN_PATH, "--header", "gasdet001", "--hm",
                                            "gasdet001hm",   "--frames", "3"};
           args.insert(args.end(), c.rewrite.begin(), c.rewrite.end());
-          EXPECT_EQ(runProgram(dir_, args, {}).exit, 0);
+          EXPECT_EQ(run_program(dir_, args, {}).exit, 0);
         },
         // Defaults but for the first output image, 5, behind the image there.
         "\n\n\n\n\n5\n\n\n\n\n");
     ASSERT_NE(run.exit, -1000) << "the dialog asks for the dummy\n" << run.out;
     EXPECT_EQ(run.exit, 255) << run.out << run.err;
     EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
-    EXPECT_EQ(readFile(dir_ / "gasdet001.kvx"), before);
+    EXPECT_EQ(read_file(dir_ / "gasdet001.kvx"), before);
   }
 }
 
@@ -578,12 +476,12 @@ TEST_F(ConverterFaultTest, ForeignOrDamagedOutputFileIsLeftAlone) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    writeFile(dir_ / "out.kvx", c.bytes);
+    write_file(dir_ / "out.kvx", c.bytes);
     const RunResult run = convert(3, 3, 3, "out.kvx");
     EXPECT_EQ(run.exit, 25) << run.out << run.err;
     EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Status = 25 -- FileOpeningError"), std::string::npos) << run.err;
-    EXPECT_EQ(readFile(dir_ / "out.kvx"), c.bytes) << "the whole file is unchanged";
+    EXPECT_EQ(read_file(dir_ / "out.kvx"), c.bytes) << "the whole file is unchanged";
   }
 }
 
@@ -633,7 +531,8 @@ RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int fram
     // Started in the background, the tests themselves may ignore SIGINT.
     for (int stop : {SIGINT, SIGTERM, SIGHUP}) std::signal(stop, SIG_DFL);
     if (ignored != 0) std::signal(ignored, SIG_IGN);
-    execInChild(dir, {bin, "gasdet001", "0", "1", std::to_string(frames), "1", "out.kvx", "1"}, {});
+    testsupport::exec_in_child(
+        dir, {bin, "gasdet001", "0", "1", std::to_string(frames), "1", "out.kvx", "1"}, {});
   }
   close(out[1]);
   RunResult result;
@@ -651,8 +550,8 @@ RunResult convertAndSignal(const fs::path &dir, const std::string &bin, int fram
     result.out.append(chunk, static_cast<size_t>(n));
   close(out[0]);
   int raw = 0;
-  if (child > 0 && waitpid(child, &raw, 0) == child) result.exit = exitOf(raw);
-  result.err = readFile(dir / ".stderr");
+  if (child > 0 && waitpid(child, &raw, 0) == child) result.exit = testsupport::exit_of(raw);
+  result.err = read_file(dir / ".stderr");
   return result;
 }
 
@@ -682,7 +581,7 @@ TEST_F(ConverterFaultTest, StopSignalEndsTheRunBetweenFrames) {
     SCOPED_TRACE(c.name);
     fs::remove(dir_ / "out.kvx");
     const RunResult run = convertAndSignal(dir_, bin_, kFrames, c.signal, c.ignored);
-    const std::string file = readFile(dir_ / "out.kvx");
+    const std::string file = read_file(dir_ / "out.kvx");
     std::string error;
     const size_t images = ReadKvxBlocks(file, &error).size();
     EXPECT_EQ(error, "") << "only whole images";
@@ -711,7 +610,7 @@ TEST_F(ConverterFaultTest, StopSignalEndsTheRunBetweenFrames) {
     const int first = static_cast<int>(images) + 1;
     const RunResult rest = convert(first, kFrames, first, "out.kvx");
     EXPECT_EQ(rest.exit, 0) << "the file takes the remaining frames\n" << rest.err;
-    EXPECT_EQ(readFile(dir_ / "out.kvx").size(), static_cast<size_t>(kFrames) * kBlockSize);
+    EXPECT_EQ(read_file(dir_ / "out.kvx").size(), static_cast<size_t>(kFrames) * kBlockSize);
   }
 }
 
@@ -740,10 +639,10 @@ TEST_F(ConverterFaultTest, ClosedStandardDescriptorsNeverReachTheOutputFile) {
         closedNames += " " + std::to_string(fd);
       }
       SCOPED_TRACE(std::string(c.name) + ", closed:" + closedNames);
-      writeFile(dir_ / "out.kvx", c.existing);
+      write_file(dir_ / "out.kvx", c.existing);
       const RunResult run = convert(1, 1, c.image, "out.kvx", options);
       EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
-      const std::string after = readFile(dir_ / "out.kvx");
+      const std::string after = read_file(dir_ / "out.kvx");
       expectBlocksKept(c.existing, after);
       if (c.exit != 0) {
         EXPECT_EQ(after, c.existing) << "a failed run leaves the file as it was";
@@ -780,7 +679,7 @@ TEST_F(ConverterFaultTest, FailedStandardOutputFailsTheRunAfterItsEnd) {
     const RunResult run = convert(1, 2, 1, "out.kvx", options);
     EXPECT_EQ(run.exit, c.exit) << run.err;
     EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
-    const std::string after = readFile(dir_ / "out.kvx");
+    const std::string after = read_file(dir_ / "out.kvx");
     if (c.exit == 255) {
       EXPECT_EQ(after, before) << "the failed run changed nothing";
     } else {
@@ -821,7 +720,7 @@ TEST_F(ConverterFaultTest, ParallelRunsOnOneFileConvertAllOrNothing) {
     const int first = r * kImagesPerRun + 1;
     fs::remove(dir_ / "alone.kvx");
     ASSERT_EQ(convert(first, first + kImagesPerRun - 1, first, "alone.kvx").exit, 0);
-    const std::string bytes = readFile(dir_ / "alone.kvx");
+    const std::string bytes = read_file(dir_ / "alone.kvx");
     ASSERT_EQ(bytes.size(), static_cast<size_t>(kImagesPerRun * kBlockSize));
     for (int n = 0; n < kImagesPerRun; ++n)
       alone[first + n] = bytes.substr(n * kBlockSize, kBlockSize);
@@ -838,17 +737,17 @@ TEST_F(ConverterFaultTest, ParallelRunsOnOneFileConvertAllOrNothing) {
     std::vector<pid_t> runs;
     for (int r = 0; r < kRuns; ++r) {
       const int first = r * kImagesPerRun + 1;
-      runs.push_back(startProgram(
+      runs.push_back(start_program(
           dir_,
           {bin_, "gasdet001", "0", std::to_string(first), std::to_string(first + kImagesPerRun - 1),
            "1", "out.kvx", std::to_string(first)},
-          together, "", std::to_string(r)));
+          together, std::to_string(r)));
     }
     close(gate[0]);
     close(gate[1]);
     std::vector<bool> converted(kRuns + 1);
     for (int r = 0; r < kRuns; ++r) {
-      const RunResult run = finishProgram(dir_, runs[r], std::to_string(r));
+      const RunResult run = finish_program(dir_, runs[r], std::to_string(r));
       converted[r] = run.exit == 0;
       if (run.exit == 0) {
         ++succeeded;
@@ -859,7 +758,7 @@ TEST_F(ConverterFaultTest, ParallelRunsOnOneFileConvertAllOrNothing) {
       EXPECT_NE(run.err.find("out.kvx: FileInUseByAnotherProcess"), std::string::npos) << run.err;
       EXPECT_EQ(run.out.find("Converting frame"), std::string::npos) << "refused before frame 1";
     }
-    const std::string file = readFile(dir_ / "out.kvx");
+    const std::string file = read_file(dir_ / "out.kvx");
     ASSERT_EQ(file.size() % kBlockSize, 0U) << "whole blocks only";
     std::vector<int> held(kRuns * kImagesPerRun + 1);
     for (size_t at = 0; at < file.size(); at += kBlockSize) {
@@ -910,14 +809,14 @@ TEST_F(ConverterFaultTest, RunHeldBetweenFramesKeepsTheFileToItself) {
     std::string heldFile;
     const RunResult first = convertAndSignal(dir_, bin_, kFrames, 0, 0, [&](int pipeBytes) {
       heldOutput = static_cast<size_t>(pipeBytes);
-      heldFile = readFile(dir_ / "out.kvx");
+      heldFile = read_file(dir_ / "out.kvx");
       heldImages = heldFile.size() / kBlockSize;
-      queued = startProgram(dir_, second, options, "", "B");
+      queued = start_program(dir_, second, options, "B");
       // The second run waits for the lock or is refused, without writing.
       usleep(300000);
-      EXPECT_EQ(readFile(dir_ / "out.kvx"), heldFile) << "the held run's file is untouched";
+      EXPECT_EQ(read_file(dir_ / "out.kvx"), heldFile) << "the held run's file is untouched";
     });
-    const RunResult run = finishProgram(dir_, queued, "B");
+    const RunResult run = finish_program(dir_, queued, "B");
     EXPECT_EQ(first.exit, 0) << first.err;
     EXPECT_EQ(run.exit, c.exit) << run.err;
     if (c.exit != 0) {
@@ -928,7 +827,7 @@ TEST_F(ConverterFaultTest, RunHeldBetweenFramesKeepsTheFileToItself) {
     const size_t arrived = countOf(first.out.substr(0, heldOutput), " Converting frame");
     EXPECT_GE(heldImages + 1, arrived) << "lines arrived for frames not begun";
     EXPECT_LE(heldImages, arrived) << "frames converted whose lines had not arrived";
-    const std::string file = readFile(dir_ / "out.kvx");
+    const std::string file = read_file(dir_ / "out.kvx");
     std::string error;
     const auto blocks = ReadKvxBlocks(file, &error);
     EXPECT_EQ(error, "");

@@ -14,35 +14,19 @@
 
 #include "DldWriter.h"
 #include "KvxTestReader.h"
-#include "TestFiles.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct RunResult {
-  int exit = -1;
-  std::string out, err;
-};
-
-using testfiles::readFile;
-using testfiles::writeFile;
-
-std::string quote(const std::string &word) {
-  std::string out = "'";
-  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using testsupport::read_file;
+using testsupport::RunResult;
+using testsupport::write_file;
 
 class ConverterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    bin_ = DLD2VEXA_BIN_PATH;
-    std::string pattern = (fs::temp_directory_path() / "d2v-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { ASSERT_FALSE(dir_.empty()) << "no scratch folder"; }
 
   // Writes header file `name` and its HM file under the default HM name.
   void writeDataSet(const DldDataSetLayout &layout, const std::string &name = "gasdet001") {
@@ -53,35 +37,31 @@ class ConverterTest : public ::testing::Test {
   }
 
   RunResult convert(const std::vector<std::string> &args, const std::string &input = "") {
-    std::string command = "cd " + quote(dir_.string()) + " && " + quote(bin_);
-    for (const auto &arg : args) command += " " + quote(arg);
-    writeFile(dir_ / ".stdin", input);
-    command += " <.stdin >.stdout 2>.stderr";
-    const int raw = std::system(command.c_str());
-    RunResult run;
-    run.exit = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = readFile(dir_ / ".stdout");
-    run.err = readFile(dir_ / ".stderr");
-    return run;
+    std::vector<std::string> command{bin_};
+    command.insert(command.end(), args.begin(), args.end());
+    testsupport::RunOptions options;
+    options.input = input;
+    return testsupport::run_program(dir_, command, options);
   }
 
   std::vector<KvxTestBlock> blocks(const std::string &file = "gasdet001.kvx") {
     std::string error;
-    auto result = ReadKvxBlocks(readFile(dir_ / file), &error);
+    auto result = ReadKvxBlocks(read_file(dir_ / file), &error);
     EXPECT_EQ(error, "") << "the output file has a sound block layout";
     return result;
   }
 
   // Bytes of frame `frame` (from 1) as the HM file holds them.
   std::string hmFrame(const DldDataSetLayout &layout, int frame) {
-    const std::string hm = readFile(dir_ / "gasdet001hm");
+    const std::string hm = read_file(dir_ / "gasdet001hm");
     const size_t size = static_cast<size_t>(layout.columns) * layout.rows * layout.dataLength;
     const size_t lead = layout.version < std::string("2.0") ? 512 : 0;
     return hm.substr(lead + (frame - 1) * size, size);
   }
 
-  std::string bin_;
-  fs::path dir_;
+  std::string bin_ = DLD2VEXA_BIN_PATH;
+  testsupport::ScratchDir scratch_{"d2v"};
+  fs::path dir_ = scratch_.path();
 };
 
 DldDataSetLayout frames(int count, const std::string &version = "2.2") {
@@ -275,17 +255,17 @@ TEST_F(ConverterTest, OutputNumbersAdvanceByTheIncrementAlsoOverMissingFrames) {
 TEST_F(ConverterTest, AppendsToAnExistingFileAndNeverOverwritesAnImage) {
   writeDataSet(frames(2));
   ASSERT_EQ(convert({"gasdet001", "="}).exit, 0);
-  const std::string before = readFile(dir_ / "gasdet001.kvx");
+  const std::string before = read_file(dir_ / "gasdet001.kvx");
 
   const RunResult again = convert({"gasdet001", "="});
   EXPECT_EQ(again.exit, 255) << "converting the same frames twice fails";
   EXPECT_NE(again.err.find("Status = -1 -- Failed: Routine failed"), std::string::npos)
       << again.err;
-  EXPECT_EQ(readFile(dir_ / "gasdet001.kvx"), before) << "the existing file is unchanged";
+  EXPECT_EQ(read_file(dir_ / "gasdet001.kvx"), before) << "the existing file is unchanged";
 
   const RunResult appended = convert({"gasdet001", "0", "1", "2", "1", "=", "3"});
   ASSERT_EQ(appended.exit, 0) << appended.out << appended.err;
-  const std::string after = readFile(dir_ / "gasdet001.kvx");
+  const std::string after = read_file(dir_ / "gasdet001.kvx");
   EXPECT_EQ(after.substr(0, before.size()), before) << "earlier images stay as they were";
   const auto out = blocks();
   ASSERT_EQ(out.size(), 4U);
@@ -322,8 +302,8 @@ TEST_F(ConverterTest, FailingFramesEndTheRunWithFailed) {
 TEST_F(ConverterTest, ShortHmFileFailsTheFrame) {
   const DldDataSetLayout layout = frames(2);
   writeDataSet(layout);
-  const std::string hm = readFile(dir_ / "gasdet001hm");
-  writeFile(dir_ / "gasdet001hm", hm.substr(0, hm.size() - 1));
+  const std::string hm = read_file(dir_ / "gasdet001hm");
+  write_file(dir_ / "gasdet001hm", hm.substr(0, hm.size() - 1));
   const RunResult run = convert({"gasdet001", "="});
   EXPECT_EQ(run.exit, 255);
   EXPECT_NE(run.out.find(" Converting frame  2 to image  2\nReadDldData return status =  5\n"),
@@ -334,11 +314,11 @@ TEST_F(ConverterTest, ShortHmFileFailsTheFrame) {
 
 TEST_F(ConverterTest, WrongBlockTitleStopsWithScanError) {
   writeDataSet(frames(2));
-  std::string header = readFile(dir_ / "gasdet001");
+  std::string header = read_file(dir_ / "gasdet001");
   const auto at = header.find("TIMING");
   ASSERT_NE(at, std::string::npos);
   header.replace(at, 6, "TIMINX");
-  writeFile(dir_ / "gasdet001", header);
+  write_file(dir_ / "gasdet001", header);
   const RunResult run = convert({"gasdet001", "="});
   EXPECT_EQ(run.exit, 255);
   EXPECT_NE((run.out + run.err).find("SCANERROR"), std::string::npos) << run.out << run.err;
@@ -424,14 +404,14 @@ TEST_F(ConverterTest, ReportNamesTheFailingStep) {
       {"help", {"-h"}, 40, "\nStatus = 40 -- StoppedAfterHelp\n"},
   };
   writeDataSet(frames(1));
-  writeFile(dir_ / "notes.txt", "a text file, not images\n");
+  write_file(dir_ / "notes.txt", "a text file, not images\n");
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     const RunResult run = convert(c.args);
     EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
     EXPECT_NE(run.err.find(c.report), std::string::npos) << run.err;
   }
-  EXPECT_EQ(readFile(dir_ / "notes.txt"), "a text file, not images\n")
+  EXPECT_EQ(read_file(dir_ / "notes.txt"), "a text file, not images\n")
       << "a foreign output file is left as it was";
 }
 
@@ -455,7 +435,8 @@ std::vector<size_t> cutsToTry(const std::string &header) {
     if (line >= lineStarts.size()) return false;
     const size_t from = lineStarts[line];
     const std::string text = header.substr(from, header.find('\n', from) - from);
-    return !text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos;
+    return !text.empty() &&
+           text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos;
   };
   std::vector<size_t> cuts{0};
   for (size_t line = 1; line < lineStarts.size(); ++line) {
@@ -469,18 +450,18 @@ std::vector<size_t> cutsToTry(const std::string &header) {
 TEST_F(ConverterTest, TruncatedHeaderFilesNeverCrash) {
   writeDataSet(frames(2));
   ASSERT_EQ(convert({"gasdet001", "0", "1", "1", "1", "kept.kvx"}).exit, 0);
-  const std::string kept = readFile(dir_ / "kept.kvx");
-  const std::string header = readFile(dir_ / "gasdet001");
+  const std::string kept = read_file(dir_ / "kept.kvx");
+  const std::string header = read_file(dir_ / "gasdet001");
   for (const size_t cut : cutsToTry(header)) {
     SCOPED_TRACE(cut);
-    writeFile(dir_ / "gasdet001", header.substr(0, cut));
+    write_file(dir_ / "gasdet001", header.substr(0, cut));
     const RunResult run = convert({"gasdet001", "0", "1", "2", "1", "kept.kvx", "2"});
     EXPECT_TRUE(endedCleanly(run)) << run.exit << run.err;
     // Only the last line may lose its line feed and still be read whole.
     if (cut + 1 < header.size()) {
       EXPECT_NE(run.exit, 0) << "a cut header cannot convert both frames";
     }
-    const std::string after = readFile(dir_ / "kept.kvx");
+    const std::string after = read_file(dir_ / "kept.kvx");
     EXPECT_EQ(after.substr(0, kept.size()), kept) << "earlier images are never changed";
   }
 }
@@ -503,7 +484,7 @@ TEST_F(ConverterTest, ForeignInputsNeverCrash) {
   writeDataSet(frames(2));
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    writeFile(dir_ / "gasdet001", c.header);
+    write_file(dir_ / "gasdet001", c.header);
     const RunResult run = convert({"gasdet001", "="});
     EXPECT_TRUE(endedCleanly(run)) << run.exit << run.err;
     EXPECT_NE(run.exit, 0) << run.out;

@@ -30,6 +30,7 @@ target_sources(kvxpack PUBLIC FILE_SET HEADERS
   BASE_DIRS ${PROJECT_SOURCE_DIR}/kvxpack
   FILES ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
         ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h
+        ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_repair.h
         ${PROJECT_SOURCE_DIR}/kvxpack/numio.h
         ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
         ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h

@@ -27,7 +27,8 @@ bool is_option(const std::string &word) {
 const char *kvxinfo_usage() {
   return "Usage: kvxinfo FILE\n"
          "       kvxinfo -k FILE IMAGE\n"
-         "       kvxinfo --png OUT.png [--log] FILE IMAGE\n"
+         "       kvxinfo --png OUT.png [--log] [--outside-binaries] FILE IMAGE\n"
+         "       kvxinfo --repair FILE\n"
          "       kvxinfo -h\n"
          "\n"
          "Shows what a KVX image file holds.\n"
@@ -37,10 +38,19 @@ const char *kvxinfo_usage() {
          "                  position, header size and binary size; then the total\n"
          "  -k              print the header of image IMAGE: one \"key = value\" line\n"
          "                  per key in file order, continued values joined\n"
-         "  --png OUT.png   write image IMAGE as an 8-bit grey-scale PNG, scaled from\n"
-         "                  its smallest value (black) to its largest (white); pixels\n"
-         "                  equal to the header's Dummy value are black\n"
+         "  --png OUT.png   write image IMAGE as an 8-bit grey-scale PNG (\"-\": to the\n"
+         "                  standard output), scaled from its smallest value (black)\n"
+         "                  to its largest (white); pixels equal to the header's Dummy\n"
+         "                  value are black.  A symbolic link or any other file that\n"
+         "                  is not a regular file is never replaced\n"
          "  --log           with --png: scale logarithmically\n"
+         "  --outside-binaries\n"
+         "                  read data kept in separate binary files wherever their\n"
+         "                  names lead; without it only files in the KVX file's\n"
+         "                  directory (or below it) are read\n"
+         "  --repair        check every block of FILE; when the only damage is a last\n"
+         "                  block cut off by the end of the file (a run was killed),\n"
+         "                  cut the file back to the last whole block\n"
          "  -h, --help      print this text\n"
          "\n"
          "IMAGE is an image number of the primary data chain, as listed.\n"
@@ -52,7 +62,7 @@ const char *kvxinfo_usage() {
 bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args,
                         std::string &what) {
   args = KvxinfoArgs{};
-  bool header = false, png = false, options_end = false;
+  bool header = false, png = false, repair = false, options_end = false;
   std::vector<std::string> operands;
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string &word = words[i];
@@ -67,6 +77,10 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
       header = true;
     } else if (word == "--log") {
       args.log = true;
+    } else if (word == "--outside-binaries") {
+      args.outside_binaries = true;
+    } else if (word == "--repair") {
+      repair = true;
     } else if (word == "--png") {
       if (i + 1 == words.size()) {
         what = "--png needs the name of the PNG file";
@@ -83,12 +97,20 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
     what = "-k and --png cannot be used together";
     return false;
   }
+  if (repair && (header || png)) {
+    what = "--repair goes alone";
+    return false;
+  }
   if (args.log && !png) {
     what = "--log goes with --png";
     return false;
   }
-  args.action = header ? KvxinfoAction::Header : png ? KvxinfoAction::Png : KvxinfoAction::List;
-  const size_t wanted = args.action == KvxinfoAction::List ? 1 : 2;
+  args.action = header   ? KvxinfoAction::Header
+                : png    ? KvxinfoAction::Png
+                : repair ? KvxinfoAction::Repair
+                         : KvxinfoAction::List;
+  const size_t wanted =
+      args.action == KvxinfoAction::List || args.action == KvxinfoAction::Repair ? 1 : 2;
   if (operands.size() != wanted) {
     what = wanted == 1 ? "give one FILE" : "give FILE and IMAGE";
     return false;

@@ -2,7 +2,8 @@
 //
 //   kvxinfo FILE                              list the image blocks
 //   kvxinfo -k FILE IMAGE                     print the header of an image
-//   kvxinfo --png OUT.png [--log] FILE IMAGE  write an image as a PNG
+//   kvxinfo --png OUT.png [--log] FILE IMAGE  write an image as a PNG ("-": standard output)
+//   kvxinfo --repair FILE                     cut off a torn last block
 //   kvxinfo -h | --help                       print the usage text
 //
 // Options may stand anywhere before "--"; an argument that reads as a
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-enum class KvxinfoAction { List, Header, Png, Help };
+enum class KvxinfoAction { List, Header, Png, Repair, Help };
 
 struct KvxinfoArgs {
   KvxinfoAction action = KvxinfoAction::List;
@@ -20,6 +21,9 @@ struct KvxinfoArgs {
   long image = 0;
   std::string png;  // OUT.png
   bool log = false;
+  // Separate binary files may lie anywhere, not only in the KVX file's
+  // directory.
+  bool outside_binaries = false;
 };
 
 // The usage text printed by -h and after a wrong command line.

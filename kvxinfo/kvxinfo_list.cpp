@@ -7,8 +7,10 @@
 #include <array>
 #include <string>
 
+#include "kvxinfo_repair.h"
 #include "kvxinfo_text.h"
 #include "kvxio.h"
+#include "kvxio_repair.h"
 
 namespace {
 
@@ -103,9 +105,17 @@ bool kvxinfo_list(const KvxinfoFile &file, std::FILE *out, std::vector<KvxinfoPr
   std::fprintf(out, "total: %zu block%s, %llu bytes\n", blocks, blocks == 1 ? "" : "s",
                static_cast<unsigned long long>(bytes));
   // The scan stops at a damaged block; what lies behind it is not listed.
-  if (const uint64_t size = file_size(file.name()); blocks > 0 && end < size)
+  // A block that a writer is still putting out (or that a killed run left
+  // behind) is normal in a file being written: it is named, not reported.
+  KvxChainCheck check;
+  if (kvx_check_stream_chain(file.stream(), check, nullptr, nullptr) == 1 &&
+      check.State == KvxChainState::TornLastBlock && check.DamagePos == end) {
+    std::fprintf(out, "incomplete last block: %s; being written, or its writer was stopped\n",
+                 kvxinfo_torn_block(check.TornBlockKey, end, check.FileSize - end).c_str());
+  } else if (const uint64_t size = file_size(file.name()); blocks > 0 && end < size) {
     problems.push_back({file.name(), "the " + std::to_string(size - end) + " bytes from position " +
                                          std::to_string(end) +
                                          " on cannot be read as blocks; they are not listed"});
+  }
   return problems.empty();
 }

@@ -11,6 +11,7 @@
 #include "kvxinfo_image.h"
 #include "kvxinfo_list.h"
 #include "kvxinfo_png.h"
+#include "kvxinfo_repair.h"
 #include "kvxinfo_text.h"
 
 namespace {
@@ -68,6 +69,8 @@ int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE
   try {
     KvxinfoFile file;
     KvxinfoProblem problem;
+    if (args.action == KvxinfoAction::Repair)
+      return kvxinfo_repair(args.file, out, problem) ? KvxinfoOk : fail(problem, err);
     if (!file.open(args.file, problem)) return fail(problem, err);
     switch (args.action) {
       case KvxinfoAction::Header:

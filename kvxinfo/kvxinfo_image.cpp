@@ -124,6 +124,19 @@ bool array_bytes(const Layout &layout, size_t &bytes) {
          bytes <= KvxinfoMaxImageBytes;
 }
 
+// Why the binary data of `block` cannot be read.
+std::string unreadable_data(const KvxBlockInfo &block, int error) {
+  const std::string file = "the binary file \"" + kvxinfo_printable(block.BinaryFileName) + "\"";
+  switch (error) {
+    case BinaryFileOutside:
+      return file + " lies outside the directory of the KVX file (--outside-binaries reads it)";
+    case NotARegularFile:
+      return file + " is not a regular file";
+    default:
+      return "binary data cannot be read (" + kvxinfo_error_name(error) + ")";
+  }
+}
+
 // Reads the binary data: `bytes` bytes as they are, or inflated into
 // exactly `bytes` bytes.
 bool read_data(const KvxinfoFile &file, const KvxBlockInfo &block, const Layout &layout,
@@ -133,14 +146,14 @@ bool read_data(const KvxinfoFile &file, const KvxBlockInfo &block, const Layout 
     if (kvx_read_block_binary(file.stream(), block, bytes, data, &error, nullptr)) return true;
     what = error == BadDataBlock ? "the binary section is shorter than the image's " +
                                        std::to_string(bytes) + " bytes"
-                                 : "binary data cannot be read (" + kvxinfo_error_name(error) + ")";
+                                 : unreadable_data(block, error);
     return false;
   }
   // The stream fills the data section; one that passes the limit would
   // inflate beyond it too.
   uint64_t stored = 0;
   if (!kvx_read_block_data_size(file.stream(), block, stored, &error, nullptr)) {
-    what = "binary data cannot be read (" + kvxinfo_error_name(error) + ")";
+    what = unreadable_data(block, error);
     return false;
   }
   if (stored > KvxinfoMaxImageBytes) {
@@ -150,7 +163,7 @@ bool read_data(const KvxinfoFile &file, const KvxBlockInfo &block, const Layout 
   std::vector<unsigned char> packed;
   if (!kvx_read_block_binary(file.stream(), block, static_cast<size_t>(stored), packed, &error,
                              nullptr)) {
-    what = "binary data cannot be read (" + kvxinfo_error_name(error) + ")";
+    what = unreadable_data(block, error);
     return false;
   }
   data.assign(bytes, 0);

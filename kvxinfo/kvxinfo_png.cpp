@@ -48,7 +48,24 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-// Writes the PNG into the open temporary file.
+// The permission bits the picture gets when it replaces `out`: those of an
+// existing regular file, else those of a new file.  Empty `what` unless
+// `out` names something that is not a regular file.
+mode_t target_mode(const std::string &out, std::string &what) {
+  struct stat info {};
+  if (lstat(out.c_str(), &info) != 0) return new_file_mode();
+  if (S_ISLNK(info.st_mode))
+    what = "is a symbolic link; the picture does not replace it (\"--png -\" writes to the "
+           "standard output)";
+  else if (S_ISDIR(info.st_mode))
+    what = std::string("cannot be written: ") + std::strerror(EISDIR);
+  else if (!S_ISREG(info.st_mode))
+    what = "is not a regular file; the picture does not replace it (\"--png -\" writes to the "
+           "standard output)";
+  return info.st_mode & 0777;
+}
+
+// Writes the PNG into an open stream.
 bool write_stream(std::FILE *f, size_t width, size_t height, const std::vector<unsigned char> &grey,
                   std::string &what) {
   png_image png{};
@@ -87,9 +104,19 @@ std::vector<unsigned char> kvxinfo_grey_levels(const KvxinfoImage &image, Kvxinf
   return grey;
 }
 
+bool kvxinfo_put_png(std::FILE *f, size_t width, size_t height,
+                     const std::vector<unsigned char> &grey, std::string &what) {
+  if (!write_stream(f, width, height, grey, what)) return false;
+  if (std::fflush(f) == 0) return true;
+  what = std::strerror(errno);
+  return false;
+}
+
 bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
                        const std::vector<unsigned char> &grey, KvxinfoProblem &problem) {
   problem.file = out;
+  const mode_t mode = target_mode(out, problem.what);
+  if (!problem.what.empty()) return false;
   std::string temporary = out + ".XXXXXX";
   const int fd = mkstemp(temporary.data());
   if (fd < 0) {
@@ -98,7 +125,7 @@ bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
   }
   std::string what;
   std::FILE *f = fdopen(fd, "wb");
-  bool done = f != nullptr && fchmod(fd, new_file_mode()) == 0 &&
+  bool done = f != nullptr && fchmod(fd, mode) == 0 &&
               write_stream(f, width, height, grey, what) && std::fflush(f) == 0 && fsync(fd) == 0;
   if (what.empty() && !done) what = std::strerror(errno);
   if (f != nullptr ? std::fclose(f) != 0 : close(fd) != 0) {

@@ -1,6 +1,7 @@
 // An image as an 8-bit grey-scale PNG.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,15 @@ std::vector<unsigned char> kvxinfo_grey_levels(const KvxinfoImage &image, Kvxinf
 // Writes grey levels of `width` x `height` pixels as a PNG file `out`.  The
 // picture is written to a temporary file next to `out` and renamed to it
 // when complete, so a failure leaves no partial file and an existing `out`
-// unchanged.
+// unchanged.  An existing `out` must be a regular file, whose permission
+// bits the picture keeps; a symbolic link, a device or any other file is
+// refused and left as it is (the picture would replace it, not go through
+// it).
 [[nodiscard]] bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
                                      const std::vector<unsigned char> &grey,
                                      KvxinfoProblem &problem);
+
+// Writes the PNG to an open stream (the standard output).  False with the
+// reason in `what`.
+[[nodiscard]] bool kvxinfo_put_png(std::FILE *f, size_t width, size_t height,
+                                   const std::vector<unsigned char> &grey, std::string &what);

@@ -13,6 +13,7 @@
 #include "kvxinfo_png.h"
 #include "kvxinfo_repair.h"
 #include "kvxinfo_text.h"
+#include "kvxio.h"
 
 namespace {
 
@@ -38,14 +39,22 @@ bool same_file(const std::string &a, const std::string &b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-int picture(const KvxinfoFile &file, const KvxinfoArgs &args, std::FILE *err) {
+int picture(const KvxinfoFile &file, const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
   KvxinfoProblem problem;
+  const bool to_out = args.png == "-";
   // The picture replaces OUT as a whole; it must not replace the data.
-  if (same_file(args.png, file.name()))
+  if (!to_out && same_file(args.png, file.name()))
     return fail({args.png, "is the file to show; the picture would replace it"}, err);
   KvxinfoImage image;
   if (!kvxinfo_read_image(file, args.image, image, problem)) return fail(problem, err);
   const auto grey = kvxinfo_grey_levels(image, args.log ? KvxinfoScale::Log : KvxinfoScale::Linear);
+  if (to_out) {
+    // A failed standard output is reported once, by the caller that checks
+    // the stream at the end.
+    std::string what;
+    if (kvxinfo_put_png(out, image.width, image.height, grey, what)) return KvxinfoOk;
+    return std::ferror(out) ? KvxinfoFailed : fail({"standard output", what}, err);
+  }
   if (!kvxinfo_write_png(args.png, image.width, image.height, grey, problem))
     return fail(problem, err);
   return KvxinfoOk;
@@ -66,6 +75,7 @@ int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE
   }
   // Listings, headers and pictures all grow with the file; running out of
   // memory on a large one is a failure to report, not a reason to abort.
+  kvx_set_binary_files_outside(args.outside_binaries ? 1 : 0);
   try {
     KvxinfoFile file;
     KvxinfoProblem problem;
@@ -76,7 +86,7 @@ int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE
       case KvxinfoAction::Header:
         return kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err);
       case KvxinfoAction::Png:
-        return picture(file, args, err);
+        return picture(file, args, out, err);
       default:
         return list(file, out, err);
     }

@@ -1,5 +1,6 @@
 // kvxinfo: lists, shows and pictures the images of a KVX file.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,6 +9,9 @@
 #include "kvxinfo_run.h"
 
 int main(int argc, char **argv) {
+  // A file-size limit makes a write fail instead of killing the program, so
+  // that a picture's temporary file is removed.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
   const int status = kvxinfo_run(words, stdout, stderr);
   // A listing that did not reach its reader is a failure too.

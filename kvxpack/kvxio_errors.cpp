@@ -8,7 +8,7 @@
 namespace {
 
 // Names of the values -1 to 49; index is value + 1.
-constexpr std::array<const char *, 51> kNames = {
+constexpr std::array<const char *, 53> kNames = {
     "RoutineFailed",
     "RoutineSucceeded",
     "CouldNotMallocMemory",
@@ -60,6 +60,8 @@ constexpr std::array<const char *, 51> kNames = {
     "CouldNotCreateHeader",
     "CouldNotReadGeneralHeader",
     "CouldNotReadHeader",
+    "BinaryFileOutside",
+    "NotARegularFile",
 };
 
 // Texts handed out so far.  Callers may keep them for the whole run, so a
@@ -72,7 +74,7 @@ std::map<int, std::string> &reportTexts() {
 }  // namespace
 
 const char *kvx_error_name(int ErrorValue) {
-  if (ErrorValue < RoutineFailed || ErrorValue > CouldNotReadHeader) return nullptr;
+  if (ErrorValue < RoutineFailed || ErrorValue > NotARegularFile) return nullptr;
   return kNames[static_cast<size_t>(ErrorValue + 1)];
 }
 

@@ -59,6 +59,11 @@ enum ErrorValues : int {
   CouldNotCreateHeader = 47,
   CouldNotReadGeneralHeader = 48,
   CouldNotReadHeader = 49,
+  // A separate binary file whose name leads out of the KVX file's directory
+  // (see kvx_set_binary_files_outside).
+  BinaryFileOutside = 50,
+  // A file to read that is a pipe, device, socket or directory.
+  NotARegularFile = 51,
 };
 
 // The name of an error value ("RoutineFailed" for -1), or null for a value

@@ -132,7 +132,8 @@ TEST(KvxErrorTest, MessagesOfTheErrorValues) {
   const Case cases[] = {
       {-1, "\nRoutineFailed\n"},          {0, "\nRoutineSucceeded\n"},
       {13, "\nWriteDataError\n"},         {49, "\nCouldNotReadHeader\n"},
-      {50, "\nUnknownErrorValue : 50\n"}, {99, "\nUnknownErrorValue : 99\n"},
+      {51, "\nNotARegularFile\n"},        {52, "\nUnknownErrorValue : 52\n"},
+      {99, "\nUnknownErrorValue : 99\n"},
       {-2, "\nUnknownErrorValue : -2\n"},
   };
   for (const Case &c : cases) {

@@ -55,13 +55,15 @@ mode_t target_mode(const std::string &out, std::string &what) {
   struct stat info {};
   if (lstat(out.c_str(), &info) != 0) return new_file_mode();
   if (S_ISLNK(info.st_mode))
-    what = "is a symbolic link; the picture does not replace it (\"--png -\" writes to the "
-           "standard output)";
+    what =
+        "is a symbolic link; the picture does not replace it (\"--png -\" writes to the "
+        "standard output)";
   else if (S_ISDIR(info.st_mode))
     what = std::string("cannot be written: ") + std::strerror(EISDIR);
   else if (!S_ISREG(info.st_mode))
-    what = "is not a regular file; the picture does not replace it (\"--png -\" writes to the "
-           "standard output)";
+    what =
+        "is not a regular file; the picture does not replace it (\"--png -\" writes to the "
+        "standard output)";
   return info.st_mode & 0777;
 }
 
@@ -125,8 +127,8 @@ bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
   }
   std::string what;
   std::FILE *f = fdopen(fd, "wb");
-  bool done = f != nullptr && fchmod(fd, mode) == 0 &&
-              write_stream(f, width, height, grey, what) && std::fflush(f) == 0 && fsync(fd) == 0;
+  bool done = f != nullptr && fchmod(fd, mode) == 0 && write_stream(f, width, height, grey, what) &&
+              std::fflush(f) == 0 && fsync(fd) == 0;
   if (what.empty() && !done) what = std::strerror(errno);
   if (f != nullptr ? std::fclose(f) != 0 : close(fd) != 0) {
     if (done) what = std::strerror(errno);

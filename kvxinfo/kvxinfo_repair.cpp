@@ -48,9 +48,8 @@ bool kvxinfo_repair(const std::string &name, std::FILE *out, KvxinfoProblem &pro
       std::fprintf(out, "%s: %s; nothing to repair\n", shown.c_str(), blocks(check.Blocks).c_str());
       return true;
     case KvxChainState::TornLastBlock:
-      std::fprintf(out, "%s: removed the incomplete last block, %s; %s remain%s\n",
-                   shown.c_str(), torn.c_str(), blocks(check.Blocks).c_str(),
-                   check.Blocks == 1 ? "s" : "");
+      std::fprintf(out, "%s: removed the incomplete last block, %s; %s remain%s\n", shown.c_str(),
+                   torn.c_str(), blocks(check.Blocks).c_str(), check.Blocks == 1 ? "s" : "");
       return true;
     case KvxChainState::Damaged:
       break;

@@ -21,8 +21,7 @@
 
 // Repairs `name`, reporting on `out`.  False with the reason in `problem`
 // when the file is damaged otherwise, in use, or cannot be repaired.
-[[nodiscard]] bool kvxinfo_repair(const std::string &name, std::FILE *out,
-                                  KvxinfoProblem &problem);
+[[nodiscard]] bool kvxinfo_repair(const std::string &name, std::FILE *out, KvxinfoProblem &problem);
 
 // "image 12 at position 98304 (3072 bytes)": the torn block found by a
 // check.  `image` is empty when its header does not

@@ -87,8 +87,8 @@ const std::string *kvx_header_value(const KvxBlockHeader &header, const char *ke
 // CouldNotOpenFile, BinaryFileOutside, NotARegularFile (separate binary
 // file, see kvx_set_binary_files_outside), ReadDataError, InvalidStream,
 // NoFileOpen.
-[[nodiscard]] int kvx_read_block_data_size(int stream, const KvxBlockInfo &block,
-                                           uint64_t &bytes, int *pErrorValue, int *pstatus);
+[[nodiscard]] int kvx_read_block_data_size(int stream, const KvxBlockInfo &block, uint64_t &bytes,
+                                           int *pErrorValue, int *pstatus);
 
 // The first `length` bytes of the block's data, read from its binary
 // section or its separate binary file.  `length` is checked against what

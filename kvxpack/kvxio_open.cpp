@@ -61,8 +61,7 @@ int locate_blocks(Data_File &file) {
         return ErrorLocatingBlocks;
       case Locate::Defect:
         if (file.Flags.ReadOnlyFile) return RoutineSucceeded;
-        print_file_error(file, pos < 0 ? 0 : static_cast<uint64_t>(pos),
-                         repair_hint(file).c_str());
+        print_file_error(file, pos < 0 ? 0 : static_cast<uint64_t>(pos), repair_hint(file).c_str());
         return ErrorLocatingBlocks;
     }
   }

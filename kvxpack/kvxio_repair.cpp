@@ -177,7 +177,8 @@ const Data_Block *off_grid_block(Data_File &file) {
   const Data_Block *first = nullptr;
   for (const Data_Chain &chain : file.ChainList)
     for (const Data_Block &block : chain.BlockList)
-      if (block.Flags.DiskBlockUsed && (block.TextPos + block.TextLen) % DefaultBlockBoundary != 0 &&
+      if (block.Flags.DiskBlockUsed &&
+          (block.TextPos + block.TextLen) % DefaultBlockBoundary != 0 &&
           (first == nullptr || block.TextPos < first->TextPos))
         first = &block;
   return first;
@@ -236,9 +237,9 @@ int check_open_file(int stream, KvxChainCheck &check) {
   check.FileSize = file_length(file->Channel.get());
   for (const Data_Chain &chain : file->ChainList)
     if (chain.ChainKey != GeneralChainKey)
-      check.Blocks += static_cast<uint64_t>(std::count_if(
-          chain.BlockList.begin(), chain.BlockList.end(),
-          [](const Data_Block &block) { return block.Flags.DiskBlockUsed; }));
+      check.Blocks += static_cast<uint64_t>(
+          std::count_if(chain.BlockList.begin(), chain.BlockList.end(),
+                        [](const Data_Block &block) { return block.Flags.DiskBlockUsed; }));
   return check_after_walk(*file, check);
 }
 
@@ -296,8 +297,7 @@ int repair(const char *fname, KvxRepair &repair) {
 
 }  // namespace
 
-int kvx_check_block_chain(const char *fname, KvxChainCheck &check, int *pErrorValue,
-                          int *pstatus) {
+int kvx_check_block_chain(const char *fname, KvxChainCheck &check, int *pErrorValue, int *pstatus) {
   const int error = guarded([&] {
     const Descriptor file(fname != nullptr ? open_regular(fname, O_RDONLY) : -1);
     return file.get() < 0 ? CouldNotOpenFile : check_chain(file.get(), fname, check);
@@ -312,8 +312,7 @@ int kvx_check_stream_chain(int stream, KvxChainCheck &check, int *pErrorValue, i
 
 int kvx_repair_block_chain(const char *fname, KvxRepair &repair_out, int *pErrorValue,
                            int *pstatus) {
-  const int error = guarded([&] {
-    return fname != nullptr ? repair(fname, repair_out) : CouldNotOpenFile;
-  });
+  const int error =
+      guarded([&] { return fname != nullptr ? repair(fname, repair_out) : CouldNotOpenFile; });
   return report(error, pErrorValue, pstatus);
 }

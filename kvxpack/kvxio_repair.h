@@ -47,8 +47,8 @@ struct KvxChainCheck {
 // file that a writer is filling shows its whole blocks and a torn last
 // block.  Errors: CouldNotOpenFile (also for a file that is not a regular
 // file), ReadDataError, CouldNotMallocMemory.
-[[nodiscard]] int kvx_check_block_chain(const char *fname, KvxChainCheck &check,
-                                        int *pErrorValue, int *pstatus);
+[[nodiscard]] int kvx_check_block_chain(const char *fname, KvxChainCheck &check, int *pErrorValue,
+                                        int *pstatus);
 
 // The same check for a file opened with kvx_open_data_file for reading
 // (mode "read"), from where the open's walk stopped; the blocks are not

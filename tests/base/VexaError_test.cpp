@@ -133,8 +133,7 @@ TEST(KvxErrorTest, MessagesOfTheErrorValues) {
       {-1, "\nRoutineFailed\n"},          {0, "\nRoutineSucceeded\n"},
       {13, "\nWriteDataError\n"},         {49, "\nCouldNotReadHeader\n"},
       {51, "\nNotARegularFile\n"},        {52, "\nUnknownErrorValue : 52\n"},
-      {99, "\nUnknownErrorValue : 99\n"},
-      {-2, "\nUnknownErrorValue : -2\n"},
+      {99, "\nUnknownErrorValue : 99\n"}, {-2, "\nUnknownErrorValue : -2\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.value);

@@ -206,11 +206,11 @@ TEST_F(KvxinfoTest, APictureCutShortByAFullDiskKeepsTheOldOne) {
   write_file(path("old.png"), "old picture");
   // Files may grow to 1 KiB only; the picture needs more.  Whether or not
   // the shell lets the limit's signal kill, kvxinfo sees a failed write.
-  for (const char *shell : {"ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\"",
-                            "ulimit -f 1; exec \"$0\" \"$@\""}) {
+  for (const char *shell :
+       {"ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\"", "ulimit -f 1; exec \"$0\" \"$@\""}) {
     SCOPED_TRACE(shell);
-    const Outcome run = run_program(
-        "sh", {"-c", shell, KVXINFO_BIN_PATH, "--png", "old.png", "noise.kvx", "1"});
+    const Outcome run =
+        run_program("sh", {"-c", shell, KVXINFO_BIN_PATH, "--png", "old.png", "noise.kvx", "1"});
     EXPECT_EQ(run.exit, 1);
     EXPECT_EQ(run.err, "kvxinfo: old.png: cannot be written: File too large\n");
     EXPECT_EQ(read_file(path("old.png")), "old picture");

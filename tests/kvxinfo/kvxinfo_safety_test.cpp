@@ -33,8 +33,9 @@ TEST_F(KvxinfoTest, SeparateBinaryFilesStayNextToTheirKvxFile) {
   fs::create_symlink("data.bin", path("run/inside"));
   fs::create_symlink("../secret.txt", path("run/outside"));
   ASSERT_EQ(mkfifo(path("run/pipe").c_str(), 0600), 0);
-  const std::string outside = " lies outside the directory of the KVX file (--outside-binaries "
-                              "reads it)\n";
+  const std::string outside =
+      " lies outside the directory of the KVX file (--outside-binaries "
+      "reads it)\n";
   struct Case {
     std::string name;  // as the header gives it
     bool allow;        // --outside-binaries
@@ -57,7 +58,8 @@ TEST_F(KvxinfoTest, SeparateBinaryFilesStayNextToTheirKvxFile) {
     if (c.allow) args.insert(args.begin(), "--outside-binaries");
     const Outcome run = kvxinfo(args);
     EXPECT_EQ(run.exit, c.err.empty() ? 0 : 1);
-    EXPECT_EQ(run.err, c.err.empty() ? "" : "kvxinfo: run/x.kvx: image 1: the binary file " + c.err);
+    EXPECT_EQ(run.err,
+              c.err.empty() ? "" : "kvxinfo: run/x.kvx: image 1: the binary file " + c.err);
     EXPECT_EQ(fs::exists(path("out.png")), c.err.empty()) << "a picture only of allowed data";
     fs::remove(path("out.png"));
   }
@@ -71,8 +73,9 @@ TEST_F(KvxinfoTest, APictureNeverReplacesALinkOrADevice) {
   fs::create_symlink("/proc/self/fd/1", path("stdout"));
   write_file(path("private.png"), "old");
   ASSERT_EQ(chmod(path("private.png").c_str(), 0600), 0);
-  const std::string refused = "; the picture does not replace it (\"--png -\" writes to the "
-                              "standard output)\n";
+  const std::string refused =
+      "; the picture does not replace it (\"--png -\" writes to the "
+      "standard output)\n";
   struct Case {
     std::string out, err;
   };

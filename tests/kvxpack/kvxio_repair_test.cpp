@@ -2,10 +2,11 @@
 #include "kvxio_repair.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <fstream>
+#include <optional>
+#include <utility>
 
 #include "kvxio_test_util.h"
 
@@ -92,6 +93,32 @@ TEST_F(KvxChainRepair, FilesThatCannotBeCheckedAreRefused) {
     EXPECT_EQ(kvx_repair_block_chain(name.c_str(), repair, &error, nullptr), 0);
     EXPECT_EQ(error, CouldNotOpenFile);
   }
+}
+
+TEST_F(KvxChainRepair, AFileThatMayNotBeWrittenIsCheckedButNeverCut) {
+  const std::string whole = block(1, 1024), torn = whole + block(2, 1024).substr(0, 100);
+  std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all |
+                                                std::filesystem::perms::group_exec |
+                                                std::filesystem::perms::others_exec);
+  for (const auto &[name, bytes] : {std::pair{"whole.kvx", whole}, std::pair{"torn.kvx", torn}}) {
+    std::ofstream(dir_.file(name), std::ios::binary) << bytes;
+    ASSERT_EQ(chmod(dir_.file(name).c_str(), 0444), 0);
+  }
+  const std::optional<int> outcome = run_unprivileged([&] {
+    std::freopen("/dev/null", "w", stderr);  // the library's warnings about the torn block
+    KvxRepair repair;
+    int error = -99;
+    if (kvx_repair_block_chain(dir_.file("whole.kvx").c_str(), repair, &error, nullptr) != 1 ||
+        repair.Check.State != KvxChainState::Whole)
+      return 1;
+    if (kvx_repair_block_chain(dir_.file("torn.kvx").c_str(), repair, &error, nullptr) != 0 ||
+        error != FileIsNotWritable || repair.Cut)
+      return 2;
+    return 0;
+  });
+  if (!outcome) GTEST_SKIP() << "the unprivileged user 65534 cannot be taken on";
+  EXPECT_EQ(*outcome, 0) << "1: a whole file is checked read only; 2: a torn one is not cut";
+  EXPECT_EQ(read_file(dir_.file("torn.kvx")), torn);
 }
 
 }  // namespace

@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -83,7 +86,36 @@ bool write_stream(std::FILE *f, size_t width, size_t height, const std::vector<u
   return written;
 }
 
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The file a stop signal removes; empty when none.  A fixed buffer, as the
+// signal handler may not allocate.
+char gRemoveOnStop[PATH_MAX];
+
+void remove_and_stop(int signal) {
+  unlink(gRemoveOnStop);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);  // delivered, with its usual effect, when the handler returns
+}
+
 }  // namespace
+
+KvxinfoRemoveOnStop::KvxinfoRemoveOnStop(const std::string &name) {
+  if (name.size() < sizeof gRemoveOnStop) std::memcpy(gRemoveOnStop, name.c_str(), name.size() + 1);
+  struct sigaction action {};
+  action.sa_handler = remove_and_stop;
+  sigemptyset(&action.sa_mask);
+  for (size_t n = 0; n < std::size(StopSignals); ++n) {
+    sigaction(StopSignals[n], nullptr, &before_[n]);
+    if (before_[n].sa_handler != SIG_IGN) sigaction(StopSignals[n], &action, nullptr);
+  }
+}
+
+KvxinfoRemoveOnStop::~KvxinfoRemoveOnStop() {
+  for (size_t n = 0; n < std::size(StopSignals); ++n)
+    sigaction(StopSignals[n], &before_[n], nullptr);
+  gRemoveOnStop[0] = '\0';
+}
 
 std::vector<unsigned char> kvxinfo_grey_levels(const KvxinfoImage &image, KvxinfoScale scale) {
   const Range range = range_of(image);
@@ -125,6 +157,7 @@ bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
     problem.what = std::string("cannot be written: ") + std::strerror(errno);
     return false;
   }
+  const KvxinfoRemoveOnStop guard(temporary);
   std::string what;
   std::FILE *f = fdopen(fd, "wb");
   bool done = f != nullptr && fchmod(fd, mode) == 0 && write_stream(f, width, height, grey, what) &&

@@ -10,6 +10,7 @@
 
 #include <csignal>
 
+#include "kvxinfo_png.h"
 #include "kvxinfo_test_util.h"
 
 namespace {
@@ -148,6 +149,38 @@ TEST_F(KvxinfoTest, LostStandardOutputIsAFailure) {
     const Outcome pipe = run_into_closed_pipe(dir_, args);
     EXPECT_EQ(pipe.exit, 1);
     EXPECT_EQ(pipe.err, "kvxinfo: standard output: Broken pipe\n");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kvxinfotest;
+
+// A stop signal while a picture is written ends the program as it would,
+// but removes the temporary file first; an ignored signal stays ignored.
+TEST_F(KvxinfoTest, AStopSignalRemovesTheTemporaryPicture) {
+  for (const bool ignored : {false, true}) {
+    SCOPED_TRACE(ignored ? "SIGTERM ignored" : "SIGTERM");
+    const fs::path temporary = path("out.png.tmp");
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(SIGTERM, ignored ? SIG_IGN : SIG_DFL);
+      write_file(temporary, "half a picture");
+      const KvxinfoRemoveOnStop guard(temporary.string());
+      std::raise(SIGTERM);
+      _exit(0);
+    }
+    int raw = 0;
+    ASSERT_EQ(waitpid(child, &raw, 0), child);
+    if (ignored) {
+      EXPECT_TRUE(WIFEXITED(raw) && fs::exists(temporary)) << "the run went on";
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM);
+      EXPECT_FALSE(fs::exists(temporary));
+    }
+    fs::remove(temporary);
   }
 }
 

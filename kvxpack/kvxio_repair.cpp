@@ -102,15 +102,17 @@ bool is_torn_header(std::string_view text, std::string &block_key) {
 
 // True when a header starts at a grid point inside [from, to): a block
 // behind the one whose binary section seems to run past the end of the
-// file, which is then not torn but wrongly sized.
+// file, which is then not torn but wrongly sized.  Bytes that cannot be
+// read count as such a header: a cut needs certainty.
 bool header_inside(std::FILE *f, uint64_t from, uint64_t to, uint64_t boundary) {
   constexpr std::string_view Start = "{\r\nKVX_";
-  constexpr uint64_t Chunk = 1 << 16;
+  // Whole grid steps per read, so that every read starts on the grid.
+  const uint64_t chunk = std::max<uint64_t>(1, (uint64_t{1} << 16) / boundary) * boundary;
   std::vector<char> bytes;
   for (uint64_t at = (from + boundary - 1) / boundary * boundary; at < to;) {
-    const uint64_t end = std::min(to, at + Chunk);
+    const uint64_t end = std::min(to, at + chunk);
     bytes.resize(static_cast<size_t>(end - at));
-    if (fseeko(f, static_cast<off_t>(at), SEEK_SET) != 0) return false;
+    if (fseeko(f, static_cast<off_t>(at), SEEK_SET) != 0) return true;
     const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
     for (size_t i = 0; i + Start.size() <= got; i += boundary)
       if (std::string_view(bytes.data() + i, Start.size()) == Start) return true;

@@ -63,14 +63,14 @@ while [ "$kills" -lt "$kills_wanted" ]; do
     </dev/null >/dev/null 2>&1 &
   runner=$!
   sleep "0.$(printf '%03d' $((RANDOM % 60 + 5)))"
-  if ! kill -0 "$runner" 2>/dev/null; then
-    wait "$runner" || true
-    cmp -s run.kvx reference.kvx && { echo "the run ended before $kills_wanted kills; use more frames" >&2; exit 1; }
-    whole="$(whole_blocks)"
-    continue
+  kill -KILL "$runner" 2>/dev/null || true
+  status=0
+  { wait "$runner"; } 2>/dev/null || status=$?
+  if [ "$status" -eq 0 ]; then
+    echo "the run ended before $kills_wanted kills; use more frames" >&2
+    exit 1
   fi
-  kill -KILL "$runner"
-  { wait "$runner"; } 2>/dev/null || true
+  [ "$status" -eq 137 ] || fail "the run failed with status $status"
   kills=$((kills + 1))
 
   whole="$(whole_blocks)"

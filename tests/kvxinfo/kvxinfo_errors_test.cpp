@@ -33,6 +33,10 @@ TEST_F(KvxinfoTest, WrongCommandLinesShowTheUsage) {
       {"-k", "a.kvx", "one"},
       {"-k", "a.kvx", "99999999999999999999999"},
       {"-x", "a.kvx"},
+      {"--repair"},
+      {"--repair", "a.kvx", "1"},
+      {"--repair", "-k", "a.kvx", "1"},
+      {"--repair", "--png", "o.png", "a.kvx", "1"},
   };
   for (size_t n = 0; n < lines.size(); ++n) {
     SCOPED_TRACE(n);

@@ -35,6 +35,7 @@ set(kvxpack_public_headers
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_lock.h
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_pixels.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_repair.h
   ${PROJECT_SOURCE_DIR}/kvxpack/numio.h
   ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
   ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h

@@ -35,13 +35,14 @@ bool is_negative_image(const std::string &word) {
   return word.size() > 1 && word[0] == '-' && read_images(word, images);
 }
 
-enum LongOnly : int { Keys = 256, Stats, Format, Png, Log, Version };
+enum LongOnly : int { Keys = 256, Stats, Format, Png, Log, Version, OutsideBinaries, Repair };
 
 const option Options[] = {
     {"help", no_argument, nullptr, 'h'},        {"keys", required_argument, nullptr, Keys},
     {"stats", no_argument, nullptr, Stats},     {"format", required_argument, nullptr, Format},
     {"png", required_argument, nullptr, Png},   {"log", no_argument, nullptr, Log},
-    {"version", no_argument, nullptr, Version}, {nullptr, 0, nullptr, 0}};
+    {"version", no_argument, nullptr, Version}, {"outside-binaries", no_argument, nullptr, OutsideBinaries},
+    {"repair", no_argument, nullptr, Repair},   {nullptr, 0, nullptr, 0}};
 
 // True for a word that names a long option whose value follows as the next
 // word ("--png", "--for").
@@ -121,6 +122,10 @@ bool check_combination(const KvxinfoArgs &args, bool header, bool png, bool form
 
 bool read_operands(const std::vector<std::string> &operands, KvxinfoArgs &args, std::string &what) {
   const bool one_image = args.action == KvxinfoAction::Header || args.action == KvxinfoAction::Png;
+  if (args.action == KvxinfoAction::Repair && operands.size() != 1) {
+    what = "give one FILE";
+    return false;
+  }
   if (one_image ? operands.size() != 2 : operands.empty()) {
     what = one_image ? "give FILE and IMAGE" : "give at least one FILE";
     return false;
@@ -152,7 +157,8 @@ const char *kvxinfo_usage() {
          "       kvxinfo --keys K1,K2,... [--stats] [--format FORMAT] FILE...\n"
          "       kvxinfo --stats [--format FORMAT] FILE...\n"
          "       kvxinfo -k FILE IMAGE\n"
-         "       kvxinfo --png OUT.png [--log] FILE IMAGE|FIRST:LAST\n"
+         "       kvxinfo --png OUT.png [--log] [--outside-binaries] FILE IMAGE|FIRST:LAST\n"
+         "       kvxinfo --repair FILE\n"
          "       kvxinfo -h | --help | --version\n"
          "\n"
          "Shows what KVX image files hold.\n"
@@ -168,12 +174,21 @@ const char *kvxinfo_usage() {
          "  --format FORMAT text (aligned columns, the default), csv or json\n"
          "  -k              print the header of image IMAGE: one \"key = value\" line\n"
          "                  per key in file order, continued values joined\n"
-         "  --png OUT.png   write image IMAGE as an 8-bit grey-scale PNG, scaled from\n"
-         "                  its smallest value (black) to its largest (white); pixels\n"
-         "                  equal to the header's Dummy value are black.  With a range\n"
-         "                  FIRST:LAST every image of it in the file, each to OUT.png\n"
-         "                  with %d replaced by its image number\n"
+         "  --png OUT.png   write image IMAGE as an 8-bit grey-scale PNG (\"-\": to the\n"
+         "                  standard output), scaled from its smallest value (black)\n"
+         "                  to its largest (white); pixels equal to the header's Dummy\n"
+         "                  value are black.  With a range FIRST:LAST every image of\n"
+         "                  it in the file, each to OUT.png with %d replaced by its\n"
+         "                  image number.  A symbolic link or any other file that is\n"
+         "                  not a regular file is never replaced\n"
          "  --log           with --png: scale logarithmically\n"
+         "  --outside-binaries\n"
+         "                  read data kept in separate binary files wherever their\n"
+         "                  names lead; without it only files in the KVX file's\n"
+         "                  directory (or below it) are read\n"
+         "  --repair        check every block of FILE; when the only damage is a last\n"
+         "                  block cut off by the end of the file (a run was killed),\n"
+         "                  cut the file back to the last whole block\n"
          "  -h, --help      print this text\n"
          "  --version       print the version\n"
          "\n"
@@ -188,7 +203,7 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
                         std::string &what) {
   args = KvxinfoArgs{};
   ArgVector vector(words);
-  bool header = false, png = false, format = false;
+  bool header = false, png = false, format = false, repair = false;
   opterr = 0;
   optind = 0;  // a fresh scan, also after an earlier call
   std::vector<std::string> operands;
@@ -212,6 +227,12 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
         break;
       case Log:
         args.log = true;
+        break;
+      case OutsideBinaries:
+        args.outside_binaries = true;
+        break;
+      case Repair:
+        repair = true;
         break;
       case Stats:
         args.stats = true;
@@ -247,7 +268,12 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
     }
   }
   if (!check_combination(args, header, png, format, what)) return false;
-  args.action = header                             ? KvxinfoAction::Header
+  if (repair && (header || png || format || args.stats || !args.keys.empty())) {
+    what = "--repair goes alone";
+    return false;
+  }
+  args.action = repair                             ? KvxinfoAction::Repair
+                : header                           ? KvxinfoAction::Header
                 : png                              ? KvxinfoAction::Png
                 : args.stats || !args.keys.empty() ? KvxinfoAction::Rows
                                                    : KvxinfoAction::List;

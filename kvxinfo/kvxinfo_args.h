@@ -4,8 +4,9 @@
 //   kvxinfo --keys K1,K2,... [--stats] [--format F] FILE...
 //   kvxinfo --stats [--format F] FILE...               one row per image
 //   kvxinfo -k FILE IMAGE                              print the header of an image
-//   kvxinfo --png OUT.png [--log] FILE IMAGE           write an image as a PNG
+//   kvxinfo --png OUT.png [--log] FILE IMAGE           write an image as a PNG ("-": standard output)
 //   kvxinfo --png OUT-%d.png [--log] FILE FIRST:LAST   write each image of a range
+//   kvxinfo --repair FILE                              cut off a torn last block
 //   kvxinfo -h | --help, kvxinfo --version
 //
 // Options are read with getopt_long: they may stand anywhere before "--",
@@ -19,7 +20,7 @@
 
 #include "kvxinfo_table.h"
 
-enum class KvxinfoAction { List, Header, Png, Rows, Help, Version };
+enum class KvxinfoAction { List, Header, Png, Rows, Repair, Help, Version };
 
 struct KvxinfoArgs {
   KvxinfoAction action = KvxinfoAction::List;
@@ -32,6 +33,9 @@ struct KvxinfoArgs {
   std::vector<std::string> keys;
   bool stats = false;
   KvxinfoFormat format = KvxinfoFormat::Text;
+  // Separate binary files may lie anywhere, not only in the KVX file's
+  // directory.
+  bool outside_binaries = false;
 };
 
 // The usage text printed by -h and after a wrong command line.

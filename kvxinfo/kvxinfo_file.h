@@ -6,6 +6,11 @@
 #include "kvxinfo_problem.h"
 #include "kvxio_browse.h"
 
+// Why `name` cannot be read as a file; empty when it can.  Only regular
+// files are read: the blocks are found by seeking, and a pipe or a device
+// would block the open or feed the header reader without end.
+std::string kvxinfo_unreadable(const std::string &name);
+
 class KvxinfoFile {
  public:
   KvxinfoFile() = default;

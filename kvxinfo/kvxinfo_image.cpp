@@ -62,7 +62,11 @@ std::string beyond_limits(const KvxImageLayout &layout) {
   return {};
 }
 
-std::string data_problem(int error, const KvxImageLayout &layout) {
+std::string data_problem(int error, const KvxImageLayout &layout, const KvxBlockInfo &block) {
+  const std::string file = "the binary file \"" + kvxinfo_printable(block.BinaryFileName) + "\"";
+  if (error == BinaryFileOutside)
+    return file + " lies outside the directory of the KVX file (--outside-binaries reads it)";
+  if (error == NotARegularFile) return file + " is not a regular file";
   const std::string bytes =
       std::to_string(layout.Dim[0] * (layout.Dim.size() > 1 ? layout.Dim[1] : 1) *
                      kvx_data_sizeof(layout.DataType));
@@ -101,7 +105,7 @@ bool read_block(const KvxinfoFile &file, const KvxBlockInfo &block, KvxinfoImage
   }
   KvxPixels pixels;
   if (!kvx_read_block_pixels(file.stream(), block, KvxStoredDataType, pixels, &error, nullptr)) {
-    problem.what = which + data_problem(error, layout);
+    problem.what = which + data_problem(error, layout, block);
     return false;
   }
   image = KvxinfoImage{};

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <string>
 
+#include "kvxinfo_repair.h"
 #include "kvxinfo_text.h"
 #include "kvxio.h"
+#include "kvxio_repair.h"
 
 namespace {
 
@@ -64,6 +66,7 @@ uint64_t file_size(const std::string &name) {
 struct Total {
   size_t blocks = 0;
   uint64_t bytes = 0;
+  std::string incomplete;  // the line that names a torn last block
 };
 
 // Adds the rows of `file` to `table`; false when the blocks cannot be
@@ -92,10 +95,19 @@ bool list_file(const KvxinfoFile &file, bool name_files, KvxinfoTable &table, To
     return false;
   }
   // The scan stops at a damaged block; what lies behind it is not listed.
-  if (const uint64_t size = file_size(file.name()); total.blocks > 0 && end < size)
+  // A block that a writer is still putting out (or that a killed run left
+  // behind) is normal in a file being written: it is named, not reported.
+  KvxChainCheck check;
+  if (kvx_check_stream_chain(file.stream(), check, nullptr, nullptr) == 1 &&
+      check.State == KvxChainState::TornLastBlock && check.DamagePos == end) {
+    total.incomplete = "incomplete last block: " +
+                       kvxinfo_torn_block(check.TornBlockKey, end, check.FileSize - end) +
+                       "; being written, or its writer was stopped\n";
+  } else if (const uint64_t size = file_size(file.name()); total.blocks > 0 && end < size) {
     problems.push_back({file.name(), "the " + std::to_string(size - end) + " bytes from position " +
                                          std::to_string(end) +
                                          " on cannot be read as blocks; they are not listed"});
+  }
   return true;
 }
 
@@ -112,6 +124,7 @@ bool KvxinfoListing::add(const KvxinfoFile &file, std::vector<KvxinfoProblem> &p
     totals_.push_back("total: " + which + std::to_string(total.blocks) + " block" +
                       (total.blocks == 1 ? "" : "s") + ", " + std::to_string(total.bytes) +
                       " bytes\n");
+    if (!total.incomplete.empty()) totals_.push_back(total.incomplete);
   }
   return problems.size() == reported;
 }

@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -48,7 +51,26 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-// Writes the PNG into the open temporary file.
+// The permission bits the picture gets when it replaces `out`: those of an
+// existing regular file, else those of a new file.  Empty `what` unless
+// `out` names something that is not a regular file.
+mode_t target_mode(const std::string &out, std::string &what) {
+  struct stat info {};
+  if (lstat(out.c_str(), &info) != 0) return new_file_mode();
+  if (S_ISLNK(info.st_mode))
+    what =
+        "is a symbolic link; the picture does not replace it (\"--png -\" writes to the "
+        "standard output)";
+  else if (S_ISDIR(info.st_mode))
+    what = std::string("cannot be written: ") + std::strerror(EISDIR);
+  else if (!S_ISREG(info.st_mode))
+    what =
+        "is not a regular file; the picture does not replace it (\"--png -\" writes to the "
+        "standard output)";
+  return info.st_mode & 0777;
+}
+
+// Writes the PNG into an open stream.
 bool write_stream(std::FILE *f, size_t width, size_t height, const std::vector<unsigned char> &grey,
                   std::string &what) {
   png_image png{};
@@ -64,7 +86,36 @@ bool write_stream(std::FILE *f, size_t width, size_t height, const std::vector<u
   return written;
 }
 
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The file a stop signal removes; empty when none.  A fixed buffer, as the
+// signal handler may not allocate.
+char gRemoveOnStop[PATH_MAX];
+
+void remove_and_stop(int signal) {
+  unlink(gRemoveOnStop);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);  // delivered, with its usual effect, when the handler returns
+}
+
 }  // namespace
+
+KvxinfoRemoveOnStop::KvxinfoRemoveOnStop(const std::string &name) {
+  if (name.size() < sizeof gRemoveOnStop) std::memcpy(gRemoveOnStop, name.c_str(), name.size() + 1);
+  struct sigaction action {};
+  action.sa_handler = remove_and_stop;
+  sigemptyset(&action.sa_mask);
+  for (size_t n = 0; n < std::size(StopSignals); ++n) {
+    sigaction(StopSignals[n], nullptr, &before_[n]);
+    if (before_[n].sa_handler != SIG_IGN) sigaction(StopSignals[n], &action, nullptr);
+  }
+}
+
+KvxinfoRemoveOnStop::~KvxinfoRemoveOnStop() {
+  for (size_t n = 0; n < std::size(StopSignals); ++n)
+    sigaction(StopSignals[n], &before_[n], nullptr);
+  gRemoveOnStop[0] = '\0';
+}
 
 std::vector<unsigned char> kvxinfo_grey_levels(const KvxinfoImage &image, KvxinfoScale scale) {
   const Range range = range_of(image);
@@ -87,19 +138,30 @@ std::vector<unsigned char> kvxinfo_grey_levels(const KvxinfoImage &image, Kvxinf
   return grey;
 }
 
+bool kvxinfo_put_png(std::FILE *f, size_t width, size_t height,
+                     const std::vector<unsigned char> &grey, std::string &what) {
+  if (!write_stream(f, width, height, grey, what)) return false;
+  if (std::fflush(f) == 0) return true;
+  what = std::strerror(errno);
+  return false;
+}
+
 bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
                        const std::vector<unsigned char> &grey, KvxinfoProblem &problem) {
   problem.file = out;
+  const mode_t mode = target_mode(out, problem.what);
+  if (!problem.what.empty()) return false;
   std::string temporary = out + ".XXXXXX";
   const int fd = mkstemp(temporary.data());
   if (fd < 0) {
     problem.what = std::string("cannot be written: ") + std::strerror(errno);
     return false;
   }
+  const KvxinfoRemoveOnStop guard(temporary);
   std::string what;
   std::FILE *f = fdopen(fd, "wb");
-  bool done = f != nullptr && fchmod(fd, new_file_mode()) == 0 &&
-              write_stream(f, width, height, grey, what) && std::fflush(f) == 0 && fsync(fd) == 0;
+  bool done = f != nullptr && fchmod(fd, mode) == 0 && write_stream(f, width, height, grey, what) &&
+              std::fflush(f) == 0 && fsync(fd) == 0;
   if (what.empty() && !done) what = std::strerror(errno);
   if (f != nullptr ? std::fclose(f) != 0 : close(fd) != 0) {
     if (done) what = std::strerror(errno);

@@ -14,8 +14,10 @@
 #include "kvxinfo_image.h"
 #include "kvxinfo_list.h"
 #include "kvxinfo_png.h"
+#include "kvxinfo_repair.h"
 #include "kvxinfo_rows.h"
 #include "kvxinfo_text.h"
+#include "kvxio.h"
 
 namespace {
 
@@ -66,14 +68,22 @@ bool same_file(const std::string &a, const std::string &b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-int picture(const KvxinfoFile &file, const KvxinfoArgs &args, std::FILE *err) {
+int picture(const KvxinfoFile &file, const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
   KvxinfoProblem problem;
+  const bool to_out = args.png == "-";
   // The picture replaces OUT as a whole; it must not replace the data.
-  if (same_file(args.png, file.name()))
+  if (!to_out && same_file(args.png, file.name()))
     return fail({args.png, "is the file to show; the picture would replace it"}, err);
   KvxinfoImage image;
   if (!kvxinfo_read_image(file, args.image, image, problem)) return fail(problem, err);
   const auto grey = kvxinfo_grey_levels(image, args.log ? KvxinfoScale::Log : KvxinfoScale::Linear);
+  if (to_out) {
+    // A failed standard output is reported once, by the caller that checks
+    // the stream at the end.
+    std::string what;
+    if (kvxinfo_put_png(out, image.width, image.height, grey, what)) return KvxinfoOk;
+    return std::ferror(out) ? KvxinfoFailed : fail({"standard output", what}, err);
+  }
   if (!kvxinfo_write_png(args.png, image.width, image.height, grey, problem))
     return fail(problem, err);
   return KvxinfoOk;
@@ -100,11 +110,11 @@ bool images_in_range(const KvxinfoFile &file, long first, long last, std::set<lo
 }
 
 // One picture, or one per image of the range.
-int pictures(const KvxinfoArgs &args, std::FILE *err) {
+int pictures(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
   KvxinfoFile file;
   KvxinfoProblem problem;
   if (!file.open(args.files.front(), problem)) return fail(problem, err);
-  if (!args.range) return picture(file, args, err);
+  if (!args.range) return picture(file, args, out, err);
   std::set<long> images;
   if (!images_in_range(file, args.image, args.last, images, problem)) return fail(problem, err);
   if (images.empty())
@@ -116,7 +126,7 @@ int pictures(const KvxinfoArgs &args, std::FILE *err) {
     KvxinfoArgs one = args;
     one.image = image;
     one.png = kvxinfo_png_name(args.png, image);
-    if (picture(file, one, err) != KvxinfoOk) status = KvxinfoFailed;
+    if (picture(file, one, out, err) != KvxinfoOk) status = KvxinfoFailed;
   }
   return status;
 }
@@ -138,14 +148,17 @@ int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE
     std::fputs("kvxinfo (dld2vexa) " KVXINFO_VERSION "\n", out);
     return KvxinfoOk;
   }
+  kvx_set_binary_files_outside(args.outside_binaries ? 1 : 0);
   if (args.action == KvxinfoAction::List || args.action == KvxinfoAction::Rows)
     return tabulate(args, out, err);
   // Headers and pictures grow with the file; running out of memory on a
   // large one is a failure to report, not a reason to abort.
   try {
-    if (args.action == KvxinfoAction::Png) return pictures(args, err);
+    if (args.action == KvxinfoAction::Png) return pictures(args, out, err);
     KvxinfoFile file;
     KvxinfoProblem problem;
+    if (args.action == KvxinfoAction::Repair)
+      return kvxinfo_repair(args.files.front(), out, problem) ? KvxinfoOk : fail(problem, err);
     if (!file.open(args.files.front(), problem)) return fail(problem, err);
     return kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err);
   } catch (const std::bad_alloc &) {

@@ -1,5 +1,6 @@
 // kvxinfo: lists, shows and pictures the images of a KVX file.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>

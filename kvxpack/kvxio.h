@@ -138,6 +138,14 @@ int kvx_set_bsl_input_byteorder(int byte_order);
 // Maximum width of a header line in characters (default 0, no limit).  Longer
 // values are broken with a backslash line continuation.
 int kvx_set_max_line_width(long width);
+// Separate binary files outside the KVX file's directory (default 0, off).
+// A header's "KVX_BinaryFileName" is taken relative to the directory of the
+// KVX file; while this is off, data are read only from files in that
+// directory or below it: a name that is absolute, climbs out with "..", or
+// passes a symbolic link that points out of the directory is refused
+// (BinaryFileOutside), so that a KVX file cannot make its reader show any
+// file the reader may read.  Needs Linux 5.6 or later (openat2).
+int kvx_set_binary_files_outside(int flag);
 
 // Current values of the settings above.
 int kvx_get_general_block();
@@ -148,6 +156,7 @@ int kvx_get_datacompression();
 long kvx_get_datavalueoffset();
 int kvx_get_bsl_input_byteorder();
 long kvx_get_max_line_width();
+int kvx_get_binary_files_outside();
 
 // Restores every setting to its default (for tests and embedding programs).
 void kvx_reset_settings();

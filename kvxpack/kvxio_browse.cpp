@@ -2,8 +2,13 @@
 // order, raw binary data.
 #include "kvxio_browse.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -243,6 +248,44 @@ struct BlockData {
   std::FILE *f = nullptr;
 };
 
+// Opens `relative` in the directory `dir` so that neither "..", an absolute
+// name nor a symbolic link leads out of it (EXDEV when one would).
+int open_beneath(const std::string &dir, const std::string &relative, int flags) {
+  const int dirfd = open(dir.empty() ? "." : dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dirfd < 0) return -1;
+  open_how how{};
+  how.flags = static_cast<uint64_t>(flags);
+  how.resolve = RESOLVE_BENEATH;
+  const int fd = static_cast<int>(syscall(SYS_openat2, dirfd, relative.c_str(), &how, sizeof how));
+  const int failed = errno;
+  close(dirfd);
+  errno = failed;
+  return fd;
+}
+
+// Opens the separate binary file of a block: a regular file, opened without
+// waiting on a pipe or a device, and one in the KVX file's directory unless
+// files outside are allowed.  The name was made from the directory and the
+// header's name; an absolute name in the header was kept as it is.
+int open_binary_file(const Data_File &file, const Data_Block &block, std::FILE *&f) {
+  constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  const std::string &name = block.BinaryFileName;
+  int fd = -1;
+  if (settings().BinaryFilesOutside != 0) {
+    fd = open(name.c_str(), flags);
+  } else {
+    const std::string dir = directory_of(file.Name);
+    fd = open_beneath(dir, name.starts_with(dir) ? name.substr(dir.size()) : name, flags);
+    if (fd < 0 && errno == EXDEV) return BinaryFileOutside;
+  }
+  if (fd < 0) return CouldNotOpenFile;
+  struct stat info {};
+  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  f = regular ? fdopen(fd, "rb") : nullptr;
+  if (f == nullptr) close(fd);
+  return !regular ? NotARegularFile : f == nullptr ? CouldNotOpenFile : RoutineSucceeded;
+}
+
 int open_block_data(int stream, const KvxBlockInfo &info, BlockData &data) {
   int error = RoutineSucceeded;
   Data_File *file = used_file(stream, error);
@@ -250,8 +293,11 @@ int open_block_data(int stream, const KvxBlockInfo &info, BlockData &data) {
   data.block = block_of(*file, info, error);
   if (data.block == nullptr) return error;
   if (!data.block->BinaryFileName.empty()) {
-    data.external.reset(std::fopen(data.block->BinaryFileName.c_str(), "rb"));
-    if (!data.external) return CouldNotOpenFile;
+    std::FILE *external = nullptr;
+    if (const int opened = open_binary_file(*file, *data.block, external);
+        opened != RoutineSucceeded)
+      return opened;
+    data.external.reset(external);
   }
   data.f = data.external ? data.external.get() : file->Channel.get();
   return data.f != nullptr ? RoutineSucceeded : ReadDataError;

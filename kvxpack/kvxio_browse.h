@@ -84,16 +84,18 @@ const std::string *kvx_header_value(const KvxBlockHeader &header, const char *ke
 // Bytes of data that the block holds from its data position on: its binary
 // section, or what its separate binary file holds there (never more than
 // that file's stated length, all of the rest when none is stated).  Errors:
-// CouldNotOpenFile (separate binary file), ReadDataError, InvalidStream,
+// CouldNotOpenFile, BinaryFileOutside, NotARegularFile (separate binary
+// file, see kvx_set_binary_files_outside), ReadDataError, InvalidStream,
 // NoFileOpen.
-[[nodiscard]] int kvx_read_block_data_size(int stream, const KvxBlockInfo &block,
-                                           uint64_t &bytes, int *pErrorValue, int *pstatus);
+[[nodiscard]] int kvx_read_block_data_size(int stream, const KvxBlockInfo &block, uint64_t &bytes,
+                                           int *pErrorValue, int *pstatus);
 
 // The first `length` bytes of the block's data, read from its binary
 // section or its separate binary file.  `length` is checked against what
 // the block holds before anything is allocated.  Errors: BadDataBlock
-// (`length` beyond the block's data), CouldNotOpenFile (separate binary
-// file), ReadDataError, CouldNotMallocMemory, InvalidStream, NoFileOpen.
+// (`length` beyond the block's data), CouldNotOpenFile, BinaryFileOutside,
+// NotARegularFile (separate binary file), ReadDataError,
+// CouldNotMallocMemory, InvalidStream, NoFileOpen.
 [[nodiscard]] int kvx_read_block_binary(int stream, const KvxBlockInfo &block, size_t length,
                                         std::vector<unsigned char> &bytes, int *pErrorValue,
                                         int *pstatus);

@@ -7,8 +7,8 @@
 
 namespace {
 
-// Names of the values -1 to 50; index is value + 1.
-constexpr std::array<const char *, 52> kNames = {
+// Names of the values -1 to 52; index is value + 1.
+constexpr std::array<const char *, 54> kNames = {
     "RoutineFailed",
     "RoutineSucceeded",
     "CouldNotMallocMemory",
@@ -61,6 +61,8 @@ constexpr std::array<const char *, 52> kNames = {
     "CouldNotReadGeneralHeader",
     "CouldNotReadHeader",
     "FileInUseByAnotherProcess",
+    "BinaryFileOutside",
+    "NotARegularFile",
 };
 
 // Texts handed out so far.  Callers may keep them for the whole run, so a
@@ -73,7 +75,7 @@ std::map<int, std::string> &reportTexts() {
 }  // namespace
 
 const char *kvx_error_name(int ErrorValue) {
-  if (ErrorValue < RoutineFailed || ErrorValue > FileInUseByAnotherProcess) return nullptr;
+  if (ErrorValue < RoutineFailed || ErrorValue > NotARegularFile) return nullptr;
   return kNames[static_cast<size_t>(ErrorValue + 1)];
 }
 

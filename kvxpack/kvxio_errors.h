@@ -61,6 +61,11 @@ enum ErrorValues : int {
   CouldNotReadHeader = 49,
   // Another process writes to the file (it holds the writer's lock).
   FileInUseByAnotherProcess = 50,
+  // A separate binary file whose name leads out of the KVX file's directory
+  // (see kvx_set_binary_files_outside).
+  BinaryFileOutside = 51,
+  // A file to read that is a pipe, device, socket or directory.
+  NotARegularFile = 52,
 };
 
 // The name of an error value ("RoutineFailed" for -1), or null for a value

@@ -184,6 +184,7 @@ struct Settings {
   long DataValueOffset = 0;
   int BslInputByteOrder = 0;
   long MaxLineWidth = 0;
+  int BinaryFilesOutside = 0;
 };
 const Settings &settings();
 

@@ -490,6 +490,11 @@ int kvx_set_max_line_width(long width) {
   return 0;
 }
 
+int kvx_set_binary_files_outside(int flag) {
+  kvxio::gSettings.BinaryFilesOutside = flag;
+  return 0;
+}
+
 int kvx_get_general_block() { return kvxio::gSettings.GeneralBlock; }
 int kvx_get_headersize() { return kvxio::gSettings.HeaderSize; }
 unsigned long kvx_get_minimumheadersize() { return kvxio::gSettings.MinimumHeaderSize; }
@@ -498,5 +503,6 @@ int kvx_get_datacompression() { return kvxio::gSettings.DataCompression; }
 long kvx_get_datavalueoffset() { return kvxio::gSettings.DataValueOffset; }
 int kvx_get_bsl_input_byteorder() { return kvxio::gSettings.BslInputByteOrder; }
 long kvx_get_max_line_width() { return kvxio::gSettings.MaxLineWidth; }
+int kvx_get_binary_files_outside() { return kvxio::gSettings.BinaryFilesOutside; }
 
 void kvx_reset_settings() { kvxio::gSettings = kvxio::Settings{}; }

@@ -36,6 +36,15 @@ int refuse_off_grid_header_end(const Data_File &file) {
   return ErrorLocatingBlocks;
 }
 
+// The message for a file whose blocks cannot all be located.  A run that
+// was killed in the middle of a block leaves exactly such a file; kvxinfo
+// cuts a torn last block off under the writer's lock.
+std::string repair_hint(const Data_File &file) {
+  return "The blocks from here on cannot be located; the file is left unchanged.\n"
+         "   If a run stopped in the middle of a block, \"kvxinfo --repair " +
+         file.Name + "\" removes that block.";
+}
+
 // Walks the blocks behind the first header.  A defect ends the walk; unless
 // the file is only read, the open then fails: the next block would be
 // written over the defect and over every block behind it.
@@ -52,8 +61,7 @@ int locate_blocks(Data_File &file) {
         return ErrorLocatingBlocks;
       case Locate::Defect:
         if (file.Flags.ReadOnlyFile) return RoutineSucceeded;
-        print_file_error(file, pos < 0 ? 0 : static_cast<uint64_t>(pos),
-                         "The blocks from here on cannot be located; the file is left unchanged");
+        print_file_error(file, pos < 0 ? 0 : static_cast<uint64_t>(pos), repair_hint(file).c_str());
         return ErrorLocatingBlocks;
     }
   }

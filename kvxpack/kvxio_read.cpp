@@ -31,17 +31,6 @@ uint64_t stream_position(std::FILE *f) {
   return pos < 0 ? 0 : static_cast<uint64_t>(pos);
 }
 
-// The directory of the file's name followed by "/"; the working directory
-// for a name without "/".
-std::string directory_of(const std::string &name) {
-  const size_t slash = name.rfind('/');
-  if (slash != std::string::npos) return name.substr(0, slash + 1);
-  char *cwd = getcwd(nullptr, 0);
-  std::string dir = cwd != nullptr ? std::string(cwd) + "/" : std::string();
-  std::free(cwd);
-  return dir;
-}
-
 // A separate binary file named in a header.
 struct ExternalBinary {
   std::string Name;  // empty: the data are in this file
@@ -253,6 +242,15 @@ Data_Block *record_block(Data_File &file, const BlockId &id, uint64_t start, uin
 }
 
 }  // namespace
+
+std::string directory_of(const std::string &name) {
+  const size_t slash = name.rfind('/');
+  if (slash != std::string::npos) return name.substr(0, slash + 1);
+  char *cwd = getcwd(nullptr, 0);
+  std::string dir = cwd != nullptr ? std::string(cwd) + "/" : std::string();
+  std::free(cwd);
+  return dir;
+}
 
 uint64_t file_length(std::FILE *f) {
   struct stat info {};

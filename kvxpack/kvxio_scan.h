@@ -86,6 +86,10 @@ enum class Locate { Located, EndOfFile, Defect, Failed };
 // go on (warning printed); Failed: the in-memory records could not be made.
 Locate locate_block(Data_File &file, uint64_t length);
 
+// The directory of a file's name followed by "/"; the working directory
+// for a name without "/".  Separate binary files are named relative to it.
+std::string directory_of(const std::string &name);
+
 // The length of the file behind a stream; 0 when it cannot be had.
 uint64_t file_length(std::FILE *f);
 

@@ -135,7 +135,8 @@ TEST(KvxErrorTest, MessagesOfTheErrorValues) {
       {13, "\nWriteDataError\n"},
       {49, "\nCouldNotReadHeader\n"},
       {50, "\nFileInUseByAnotherProcess\n"},
-      {51, "\nUnknownErrorValue : 51\n"},
+      {52, "\nNotARegularFile\n"},
+      {53, "\nUnknownErrorValue : 53\n"},
       {99, "\nUnknownErrorValue : 99\n"},
       {-2, "\nUnknownErrorValue : -2\n"},
   };

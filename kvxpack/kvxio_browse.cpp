@@ -23,22 +23,6 @@ namespace {
 
 using namespace kvxio;
 
-// Runs `work` (which returns an error value) and turns a failed allocation
-// into CouldNotMallocMemory.
-template <typename Work>
-int guarded(Work work) {
-  try {
-    return work();
-  } catch (const std::bad_alloc &) {
-    return CouldNotMallocMemory;
-  }
-}
-
-int report(int error, int *pErrorValue, int *pstatus) {
-  set_result(pErrorValue, pstatus, error);
-  return error == RoutineSucceeded ? 1 : 0;
-}
-
 bool is_data_block_on_disk(const Data_Block &block) {
   return block.Flags.DiskBlockUsed && block.Chain != nullptr &&
          block.Chain->ChainKey != GeneralChainKey;

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <list>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -315,5 +316,23 @@ void print_system_error(const char *label);
 
 // Sets the caller's out-parameters (either may be null).
 void set_result(int *pErrorValue, int *pstatus, int error);
+
+// Sets the out-parameters from `error` and gives what the public calls
+// return: 1 for RoutineSucceeded, 0 otherwise.
+inline int report(int error, int *pErrorValue, int *pstatus) {
+  set_result(pErrorValue, pstatus, error);
+  return error == RoutineSucceeded ? 1 : 0;
+}
+
+// Runs `work` (which returns an error value) and turns a failed allocation
+// into CouldNotMallocMemory.
+template <typename Work>
+int guarded(Work work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc &) {
+    return CouldNotMallocMemory;
+  }
+}
 
 }  // namespace kvxio

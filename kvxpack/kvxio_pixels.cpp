@@ -12,20 +12,18 @@
 #include <utility>
 
 #include "cmpr.h"
+#include "kvxio_internal.h"
 #include "numio.h"
 
 namespace {
+
+using kvxio::guarded;
+using kvxio::report;
 
 // Deflate codes at best 258 repeated bytes in 2 bits, so a stream never
 // inflates to more than 1032 times its size (gzip and zlib wrappers only
 // add bytes).  Sizes that promise more cannot be honest.
 constexpr uint64_t MaxInflateRatio = 1032;
-
-int report(int error, int *pErrorValue, int *pstatus) {
-  if (pErrorValue != nullptr) *pErrorValue = error;
-  if (pstatus != nullptr) *pstatus = error == RoutineSucceeded ? Success : ExternalErrorReport;
-  return error == RoutineSucceeded ? 1 : 0;
-}
 
 // An integer expression with nothing but white space after it.
 bool read_size(const std::string &text, long &size) {
@@ -191,15 +189,6 @@ int read_pixels(int stream, const KvxBlockInfo &block, int type, KvxPixels &pixe
     return with_type(
         type, [&](auto to) { return convert<decltype(to), decltype(from)>(data, pixels.Values); });
   });
-}
-
-template <typename Work>
-int guarded(Work work) {
-  try {
-    return work();
-  } catch (const std::bad_alloc &) {
-    return CouldNotMallocMemory;
-  }
 }
 
 }  // namespace

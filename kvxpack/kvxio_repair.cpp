@@ -245,20 +245,6 @@ int check_open_file(int stream, KvxChainCheck &check) {
   return check_after_walk(*file, check);
 }
 
-int report(int error, int *pErrorValue, int *pstatus) {
-  set_result(pErrorValue, pstatus, error);
-  return error == RoutineSucceeded ? 1 : 0;
-}
-
-template <typename Work>
-int guarded(Work work) {
-  try {
-    return work();
-  } catch (const std::bad_alloc &) {
-    return CouldNotMallocMemory;
-  }
-}
-
 // The writer's lock: an open-file-description lock over the whole file,
 // taken without waiting.  A descriptor open for reading only takes the
 // read lock, which a writer's lock excludes all the same.

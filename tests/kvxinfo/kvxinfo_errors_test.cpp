@@ -230,20 +230,6 @@ TEST_F(KvxinfoTest, APictureCutShortByAFullDiskKeepsTheOldOne) {
 
 }  // namespace
 
-namespace {
-
-using namespace kvxinfotest;
-
-TEST_F(KvxinfoTest, AListingThatCannotBeWrittenFails) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-  convert(2, 8, 4, 2);
-  const Outcome run =
-      run_program("sh", {"-c", "exec \"$0\" \"$@\" >/dev/full", KVXINFO_BIN_PATH, "gasdet001.kvx"});
-  EXPECT_EQ(run.exit, 1);
-  EXPECT_EQ(run.err, "kvxinfo: standard output: No space left on device\n");
-}
-
-}  // namespace
 
 namespace {
 

@@ -105,33 +105,6 @@ TEST_F(KvxinfoTest, APictureNeverReplacesALinkOrADevice) {
   EXPECT_EQ(piped.out.substr(0, 4), "\x89PNG") << "\"-\" is the standard output";
 }
 
-// Runs kvxinfo with its standard output on a pipe that no one reads any
-// more, SIGPIPE ignored as a shell script may have it.
-Outcome run_into_closed_pipe(const fs::path &dir, const std::vector<std::string> &args) {
-  int ends[2];
-  if (pipe(ends) != 0) return {};
-  close(ends[0]);
-  const fs::path err = dir / ".stderr";
-  const pid_t child = fork();
-  if (child == 0) {
-    std::signal(SIGPIPE, SIG_IGN);
-    const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (chdir(dir.c_str()) != 0 || err_fd < 0 || dup2(ends[1], 1) < 0 || dup2(err_fd, 2) < 0)
-      _exit(99);
-    std::vector<char *> argv = {const_cast<char *>(KVXINFO_BIN_PATH)};
-    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(KVXINFO_BIN_PATH, argv.data());
-    _exit(98);
-  }
-  close(ends[1]);
-  int raw = 0;
-  Outcome run;
-  if (child > 0 && waitpid(child, &raw, 0) == child && WIFEXITED(raw)) run.exit = WEXITSTATUS(raw);
-  run.err = read_file(err);
-  return run;
-}
-
 TEST_F(KvxinfoTest, LostStandardOutputIsAFailure) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   const std::vector<uint8_t> bytes(8, 7);
@@ -141,12 +114,15 @@ TEST_F(KvxinfoTest, LostStandardOutputIsAFailure) {
       {"i.kvx"}, {"-k", "i.kvx", "1"}, {"--png", "-", "i.kvx", "1"}};
   for (const auto &args : commands) {
     SCOPED_TRACE(args[0]);
-    std::vector<std::string> full = {"-c", "exec \"$0\" \"$@\" >/dev/full", KVXINFO_BIN_PATH};
-    full.insert(full.end(), args.begin(), args.end());
-    const Outcome disk = run_program("sh", full);
+    std::vector<std::string> command = {KVXINFO_BIN_PATH};
+    command.insert(command.end(), args.begin(), args.end());
+    testsupport::RunOptions options;
+    options.output = testsupport::Output::DevFull;
+    const Outcome disk = testsupport::run_program(dir_, command, options);
     EXPECT_EQ(disk.exit, 1);
     EXPECT_EQ(disk.err, "kvxinfo: standard output: No space left on device\n");
-    const Outcome pipe = run_into_closed_pipe(dir_, args);
+    options.output = testsupport::Output::ClosedPipe;
+    const Outcome pipe = testsupport::run_program(dir_, command, options);
     EXPECT_EQ(pipe.exit, 1);
     EXPECT_EQ(pipe.err, "kvxinfo: standard output: Broken pipe\n");
   }

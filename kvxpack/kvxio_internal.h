@@ -282,9 +282,11 @@ Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key, std:
 Symbol_Element *search_symbol(Data_Block &block, std::string_view key);
 // Removes the symbol of `key` if there is one.
 void remove_symbol(Data_Block &block, std::string_view key);
-// The list position of a symbol of the block, and the removal of one.
-std::list<Symbol_Element>::iterator symbol_position(Data_Block &block,
-                                                    const Symbol_Element &symbol);
+// insert_symbol giving the symbol's place in the list; throws
+// std::bad_alloc when memory runs out (the list is then as it was).
+std::list<Symbol_Element>::iterator insert_symbol_at(Data_Block &block, std::string_view key,
+                                                     std::string_view value);
+// Removes the symbol at `symbol`; returns the place after it.
 std::list<Symbol_Element>::iterator erase_symbol(Data_Block &block,
                                                  std::list<Symbol_Element>::iterator symbol);
 

@@ -453,36 +453,38 @@ SymbolIterator head_end(Data_Block &block) {
 
 }  // namespace
 
+SymbolIterator insert_symbol_at(Data_Block &block, std::string_view key, std::string_view value) {
+  check_index(block);
+  Symbol_Element symbol = make_symbol(block, key, value);
+  const SortKey sought(symbol.Key, UpperCaseSort);
+  if (sought.format) {
+    bool equal = false;
+    auto place = find_place_from(block.SymbolList, head_end(block), sought, symbol_key_of, equal);
+    if (equal) {
+      place->Value = std::move(symbol.Value);
+      return place;
+    }
+    auto inserted = block.SymbolList.emplace(place, std::move(symbol));
+    ++block.FormatSymbols;
+    return inserted;
+  }
+  const size_t place = index_place(block, sought);
+  if (index_holds(block, place, sought)) {
+    block.SymbolIndex[place]->Value = std::move(symbol.Value);
+    return block.SymbolIndex[place];
+  }
+  if (block.SymbolIndex.size() == block.SymbolIndex.capacity())
+    block.SymbolIndex.reserve(std::max<size_t>(32, 2 * block.SymbolIndex.size()));
+  auto inserted = block.SymbolList.emplace(
+      place < block.SymbolIndex.size() ? block.SymbolIndex[place] : block.SymbolList.end(),
+      std::move(symbol));
+  block.SymbolIndex.insert(block.SymbolIndex.begin() + static_cast<std::ptrdiff_t>(place),
+                           inserted);
+  return inserted;
+}
+
 Symbol_Element *insert_symbol(Data_Block &block, std::string_view key, std::string_view value) {
-  return or_null([&] {
-    check_index(block);
-    Symbol_Element symbol = make_symbol(block, key, value);
-    const SortKey sought(symbol.Key, UpperCaseSort);
-    if (sought.format) {
-      bool equal = false;
-      auto place = find_place_from(block.SymbolList, head_end(block), sought, symbol_key_of, equal);
-      if (equal) {
-        place->Value = std::move(symbol.Value);
-        return &*place;
-      }
-      auto inserted = block.SymbolList.emplace(place, std::move(symbol));
-      ++block.FormatSymbols;
-      return &*inserted;
-    }
-    const size_t place = index_place(block, sought);
-    if (index_holds(block, place, sought)) {
-      block.SymbolIndex[place]->Value = std::move(symbol.Value);
-      return &*block.SymbolIndex[place];
-    }
-    if (block.SymbolIndex.size() == block.SymbolIndex.capacity())
-      block.SymbolIndex.reserve(std::max<size_t>(32, 2 * block.SymbolIndex.size()));
-    auto inserted = block.SymbolList.emplace(
-        place < block.SymbolIndex.size() ? block.SymbolIndex[place] : block.SymbolList.end(),
-        std::move(symbol));
-    block.SymbolIndex.insert(block.SymbolIndex.begin() + static_cast<std::ptrdiff_t>(place),
-                             inserted);
-    return &*inserted;
-  });
+  return or_null([&] { return &*insert_symbol_at(block, key, value); });
 }
 
 Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key,
@@ -528,18 +530,6 @@ void remove_symbol(Data_Block &block, std::string_view key) {
   for (size_t n = place; n < end; ++n) block.SymbolList.erase(block.SymbolIndex[n]);
   block.SymbolIndex.erase(block.SymbolIndex.begin() + static_cast<std::ptrdiff_t>(place),
                           block.SymbolIndex.begin() + static_cast<std::ptrdiff_t>(end));
-}
-
-SymbolIterator symbol_position(Data_Block &block, const Symbol_Element &symbol) {
-  check_index(block);
-  if (!symbol.FormatKey) {
-    const SortKey sought(symbol.Key, UpperCaseSort);
-    for (size_t n = index_place(block, sought); index_holds(block, n, sought); ++n)
-      if (&*block.SymbolIndex[n] == &symbol) return block.SymbolIndex[n];
-  }
-  for (auto it = block.SymbolList.begin(); it != block.SymbolList.end(); ++it)
-    if (&*it == &symbol) return it;
-  return block.SymbolList.end();
 }
 
 SymbolIterator erase_symbol(Data_Block &block, SymbolIterator symbol) {

@@ -142,7 +142,7 @@ bool insert_string(Data_Block &block, std::string_view key, std::string_view val
     const std::string base = cut_key(key);
     const bool may_continue = base.find('~') == std::string::npos;
     const long width = settings().MaxLineWidth;
-    Symbol_Element *last = nullptr;
+    auto last = block.SymbolList.end();
     size_t pos = 0;
     for (long piece = 0; piece == 0 || pos < value.size(); ++piece) {
       std::string piece_key = piece == 0 ? base : base + "~" + std::to_string(piece);
@@ -151,12 +151,11 @@ bool insert_string(Data_Block &block, std::string_view key, std::string_view val
       size_t consumed = 0;
       std::string stored = str2val(value.substr(pos), piece_key.size(), width, consumed);
       pos += consumed;
-      last = insert_symbol(block, piece_key, breakval(stored, piece_key.size(), width));
+      last = insert_symbol_at(block, piece_key, breakval(stored, piece_key.size(), width));
       if (piece == 0) last->String.assign(value);
     }
     // Continuation keys left over from a longer earlier value go.
-    auto it = symbol_position(block, *last);
-    for (++it; it != block.SymbolList.end();) {
+    for (auto it = std::next(last); it != block.SymbolList.end();) {
       std::string_view next = it->Key;
       size_t tilde = next.find('~');
       if (it->Depth <= 0 || compare_keys(next.substr(0, tilde), base, UpperCaseSort) != 0) break;

@@ -233,6 +233,20 @@ bool write_all(FILE *channel, const void *data, size_t length, const char *label
   return true;
 }
 
+// Binary sections up to this size go out in one write with their header:
+// for small images the system calls cost more than the copy.
+constexpr uint64_t MaxJointWrite = 256 * 1024;
+
+// Appends the binary section (see write_binary) to the header text.
+bool append_binary(const Data_Block &block, std::string &text) {
+  const char *data = static_cast<const char *>(block.RawLen > 0 ? block.Raw.data() : block.Data);
+  const uint64_t length = block.RawLen > 0 ? block.RawLen : block.DataLen;
+  if (length > block.BinaryLen) return false;
+  if (length > 0) text.append(data, static_cast<size_t>(length));
+  text.append(static_cast<size_t>(block.BinaryLen - length), ' ');
+  return true;
+}
+
 // Writes the binary section: the data (compressed, if so) and spaces up
 // to the binary size.
 bool write_binary(Data_Block &block, FILE *channel) {
@@ -283,8 +297,10 @@ bool write_block_at(Data_Block &block, FILE *channel, uint64_t position) {
   block.TextPos = position;
 
   // The whole header is made in memory and written at once.
+  const bool data = block.Flags.DataChanged && !block.Flags.InternalData;
+  const bool joint = data && block.BinaryLen <= MaxJointWrite;
   std::string header;
-  header.reserve(static_cast<size_t>(block.TextLen));
+  header.reserve(static_cast<size_t>(block.TextLen + (joint ? block.BinaryLen : 0)));
   header += HeaderBegin;
   for (Symbol_Element *symbol : keyorder_ordersymbols(block)) {
     symbol->KeyPos = position + header.size();
@@ -301,16 +317,17 @@ bool write_block_at(Data_Block &block, FILE *channel, uint64_t position) {
     print_system_error("flush_data_block->pad_spaces");
     return false;
   }
+  if (joint && !append_binary(block, header)) return false;
   if (!write_all(channel, header.data(), header.size(), "flush_data_block->header_begin"))
     return false;
   block.Flags.HeaderChanged = false;
   block.BinaryPos = block.TextPos + block.TextLen;
 
-  if (block.Flags.DataChanged && !block.Flags.InternalData) {
+  if (data) {
     block.BinaryFileName.clear();
     block.BinaryFilePos = block.BinaryPos;
     block.BinaryFileLen = block.BinaryLen;
-    if (!write_binary(block, channel)) return false;
+    if (!joint && !write_binary(block, channel)) return false;
     block.Flags.DataChanged = false;
   }
   if (std::fflush(channel) != 0) {

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Whole-process benchmarks of dld2vexa and kvxinfo plus the in-process
 # micro-benchmarks.  Writes its data sets with the project's DLD writer into
-# bench/out/ (about 5 GiB of disk at the most, removed at the end, also when
-# a step fails) and prints a table of every target with its figure and its
-# bound; the exit status is 1 when one is not met.
+# a directory /tmp/dld2vexa-bench.* (about 5 GiB of disk at the most,
+# removed at the end, also when a step fails) and prints a table of every
+# target with its figure and its bound; the exit status is 1 when one is not
+# met.
 #
 # The data sets are generated deterministically, so every output file must
-# have the SHA-256 recorded in bench/outputs.sha256: a faster converter that
+# have the SHA-256 recorded in bench/outputs.sha256 (with the name of the
+# data set directory replaced, see below): a faster converter that
 # writes other bytes is no faster converter.  RECORD_SHA256=1 writes that
 # list afresh instead of checking it (only for a changed data set).
 #
@@ -52,9 +54,12 @@ measure=$root/build/bench/bench/measure
 sums=$root/bench/outputs.sha256
 record=${RECORD_SHA256:-0}
 
-out=$root/bench/out
-rm -rf "$out"
-mkdir -p "$out"
+# The converter records the absolute name of the header file in every
+# image, so the data sets live in a directory whose name has the same
+# length wherever the repository is, and that name is replaced by its
+# template before an output is hashed.
+canonical=/tmp/dld2vexa-bench.XXXXXX
+out=$(mktemp -d "$canonical")
 trap 'rm -rf "$out"' EXIT
 cd "$out"
 
@@ -62,7 +67,7 @@ cd "$out"
 needed_kib=$((5200 * 1024))
 free_kib=$(df -Pk . | awk 'NR == 2 { print $4 }')
 if [ "$free_kib" -lt "$needed_kib" ]; then
-  echo "bench/out needs about 5.1 GiB of free disk, $((free_kib / 1024)) MiB are free" >&2
+  echo "$out needs about 5.1 GiB of free disk, $((free_kib / 1024)) MiB are free" >&2
   exit 1
 fi
 
@@ -95,7 +100,7 @@ measure_into() {
 new_sums=()
 check_output() {
   local file=$1 label=$2 actual expected
-  actual=$(sha256sum "$file" | cut -d' ' -f1)
+  actual=$(LC_ALL=C sed "s|$out/|$canonical/|g" "$file" | sha256sum | cut -d' ' -f1)
   if [ "$record" = 1 ]; then
     new_sums+=("$actual  $label")
     return

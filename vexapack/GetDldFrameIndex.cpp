@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +26,13 @@ constexpr std::size_t kLineChars = kDldLineSize - 1;  // characters per line rea
 constexpr std::size_t kReadChunk = 1 << 16;
 
 long LeadingInteger(const char *text) { return std::strtol(text, nullptr, 10); }
+
+// A line whose leading integer is -1; only a line whose first character
+// after white space is a minus sign can be one, and few are.
+bool IsTerminator(const char *text) {
+  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+  return *text == '-' && LeadingInteger(text) == -1;
+}
 
 // What identifies an unchanged file between two calls.
 struct FileIdentity {
@@ -124,7 +132,7 @@ bool HeaderIndex::Load(FILE *stream) {
     auto endLine = [&] {
       line[length] = '\0';
       if (lineCount_ % kStride == 0) checkpoints_.push_back(start);
-      if (LeadingInteger(line.data()) == -1) terminators_.push_back({lineCount_, start});
+      if (IsTerminator(line.data())) terminators_.push_back({lineCount_, start});
       ++lineCount_;
       start += length;
       length = 0;

@@ -1,5 +1,7 @@
-// Runs one command and prints its wall time in seconds and its peak resident
-// memory in KiB: "<seconds> <kib>".  The command's standard output is
+// Runs one command and prints its wall time in seconds, its peak resident
+// memory in KiB and its CPU time (user + system) in seconds:
+// "<seconds> <kib> <cpu seconds>".  CPU time is the steadier figure on a
+// shared machine, where other work stretches the wall time.  The command's standard output is
 // discarded, its error stream passed on; a command that fails (or cannot be
 // started) makes this program fail with a message.
 //
@@ -62,6 +64,10 @@ int main(int argc, char *argv[]) {
       std::fprintf(stderr, "measure: %s exited with %d\n", argv[1], WEXITSTATUS(status));
     return 1;
   }
-  std::printf("%.3f %ld\n", elapsed.count(), usage.ru_maxrss);
+  const auto seconds = [](const timeval &t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  std::printf("%.3f %ld %.3f\n", elapsed.count(), usage.ru_maxrss,
+              seconds(usage.ru_utime) + seconds(usage.ru_stime));
   return 0;
 }

@@ -223,6 +223,13 @@ int kvx_write_header_string(int stream, long DataNumber, int DataChain, const ch
 // Stores the value with 7 significant digits ("1234.568", "1e-05").
 int kvx_write_header_float(int stream, long DataNumber, int DataChain, const char *keyword,
                            float Value, int *pErrorValue, int *pstatus);
+// The text kvx_write_header_float stores for `Value`, in `buffer` of
+// `size` bytes (kvx_header_float_size() is always enough); null when the
+// number cannot be formatted or the buffer is too small.  A caller that
+// writes many headers of mostly equal numbers keeps such texts and stores
+// them with kvx_write_header_line, with the same result.
+char *kvx_header_float_text(float Value, char *buffer, size_t size);
+size_t kvx_header_float_size();
 // Stores the value in decimal ("-3", "0").
 int kvx_write_header_long(int stream, long DataNumber, int DataChain, const char *keyword,
                           long Value, int *pErrorValue, int *pstatus);

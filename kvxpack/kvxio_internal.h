@@ -14,6 +14,7 @@
 #include <list>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,7 +83,11 @@ struct Symbol_Element {
   uint64_t KeyPos = 0;  // file position of the key, 0 when unknown
   uint64_t ValPos = 0;  // file position of the value text, 0 when unknown
   std::string String;   // first piece only: the caller's whole value (cache)
-  bool Read = false;    // set while the output order is worked out
+  // How compare_keys orders the key in UpperCaseSort mode, made once: a
+  // symbol is compared many times while a header is built.
+  bool FormatKey = false;
+  long Depth = 0;
+  std::string SortText;
   Data_Block *Block = nullptr;
 };
 
@@ -123,12 +128,21 @@ struct Data_Block {
   Data_Block_Flags Flags;
   uint64_t SequenceNumber = 0;
   std::list<Symbol_Element> SymbolList;  // sorted (UpperCaseSort), KVX_ keys first
+  // The symbols of other keys, in list order, for binary searches: a header
+  // of a few hundred keys is built without walking its list for every key.
+  // Kept by the symbol functions below; a list changed behind their back
+  // (cleared) is indexed anew on the next search.
+  std::vector<std::list<Symbol_Element>::iterator> SymbolIndex;
+  size_t FormatSymbols = 0;  // the "KVX_" keys at the head of the list
   Data_Chain *Chain = nullptr;
 };
 
 struct Data_Chain {
   std::string ChainKey;
   std::list<Data_Block> BlockList;  // sorted (NumberSort)
+  // The block found or inserted last: a search starts there, so that images
+  // taken in ascending or in descending order each cost one step.
+  std::optional<std::list<Data_Block>::iterator> LastFound;
   Data_File *File = nullptr;
 };
 
@@ -162,6 +176,11 @@ struct Data_File {
   Data_File_Flags Flags;
   Data_Block *GeneralBlock = nullptr;
   Data_Block *ActiveBlock = nullptr;  // the block being filled
+  // The data and chain number that selected ActiveBlock when it was this
+  // block: the header calls of one image find it again without a search.
+  const Data_Block *SelectedBlock = nullptr;
+  long SelectedNumber = 0;
+  int SelectedChain = 0;
   uint64_t NextSequenceNumber = 1;
   Data_Block *LastBlockInFile = nullptr;
   // A header whose end was found only byte by byte, off the block grid.  A
@@ -259,11 +278,19 @@ Data_Block *search_block(Data_Chain &chain, std::string_view key);
 // Inserts a symbol in sorted order; an existing symbol of an equal key gets
 // the new value (its key text stays).
 Symbol_Element *insert_symbol(Data_Block &block, std::string_view key, std::string_view value);
-// Removes any symbol of `key` and links the new one in at the head.
+// Removes any symbol of `key` (a "KVX_" key) and links the new one in at
+// the head.
 Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key, std::string_view value);
 Symbol_Element *search_symbol(Data_Block &block, std::string_view key);
 // Removes the symbol of `key` if there is one.
 void remove_symbol(Data_Block &block, std::string_view key);
+// insert_symbol giving the symbol's place in the list; throws
+// std::bad_alloc when memory runs out (the list is then as it was).
+std::list<Symbol_Element>::iterator insert_symbol_at(Data_Block &block, std::string_view key,
+                                                     std::string_view value);
+// Removes the symbol at `symbol`; returns the place after it.
+std::list<Symbol_Element>::iterator erase_symbol(Data_Block &block,
+                                                 std::list<Symbol_Element>::iterator symbol);
 
 // The chain key of a chain number: "General" for 0, else the general
 // block's "KVX_DataKey-<n>" or the default ("Image.Psd", "Image.Error",

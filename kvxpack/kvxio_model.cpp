@@ -168,6 +168,7 @@ void reset_entry(Data_File &file) {
   file.ChainList.clear();
   file.GeneralBlock = nullptr;
   file.ActiveBlock = nullptr;
+  file.SelectedBlock = nullptr;
   file.LastBlockInFile = nullptr;
   file.Channel.reset();
   file.Buffer.reset();
@@ -275,20 +276,35 @@ bool keyorder_match(std::string_view pattern, std::string_view key) {
 }
 
 // ---------------------------------------------------------------------------
-// Lists.  New elements are looked for from the end of a list: images are
-// mostly written and found in ascending order, so that a file of many
-// blocks is built in linear time.
+// Lists.  Chains and symbols are looked for from the end of their list;
+// blocks from the block found last, so that a file of many blocks is built
+// and read in linear time whether its images ascend or descend.
 
 namespace {
 
-// Position after which `key` belongs in a sorted list, searching backwards;
-// `equal` is set when an element of an equal key is there.
+// The place of `sought` in a sorted list: the element of an equal key
+// (`equal` set) or the one it belongs before.  The search goes from `start`
+// forwards while the elements order before `sought`, else backwards.
 template <typename List, typename KeyOf>
-typename List::iterator find_place(List &list, std::string_view key, int mode, KeyOf key_of,
-                                   bool &equal) {
+typename List::iterator find_place_from(List &list, typename List::iterator start,
+                                        const SortKey &sought, KeyOf key_of, bool &equal) {
   equal = false;
-  const SortKey sought(key, mode);
-  auto it = list.end();
+  auto it = start;
+  if (it != list.end()) {
+    const int order = compare_with(key_of(*it), sought);
+    if (order == 0) {
+      equal = true;
+      return it;
+    }
+    if (order < 0) {
+      for (++it; it != list.end(); ++it) {
+        const int next = compare_with(key_of(*it), sought);
+        if (next == 0) equal = true;
+        if (next >= 0) break;
+      }
+      return it;
+    }
+  }
   while (it != list.begin()) {
     auto previous = std::prev(it);
     int order = compare_with(key_of(*previous), sought);
@@ -300,6 +316,13 @@ typename List::iterator find_place(List &list, std::string_view key, int mode, K
     it = previous;
   }
   return it;
+}
+
+// find_place_from the end of the list.
+template <typename List, typename KeyOf>
+typename List::iterator find_place(List &list, std::string_view key, int mode, KeyOf key_of,
+                                   bool &equal) {
+  return find_place_from(list, list.end(), SortKey(key, mode), key_of, equal);
 }
 
 // Runs an insertion; null when memory runs out (the list is then as it was).
@@ -317,7 +340,21 @@ Symbol_Element make_symbol(Data_Block &block, std::string_view key, std::string_
   symbol.Key = cut_key(key);
   symbol.Value = value;
   symbol.Block = &block;
+  symbol.FormatKey = is_format_key(symbol.Key);
+  symbol.Depth = continuation_depth(symbol.Key);
+  symbol.SortText = ComparisonText(symbol.Key, symbol.Depth > 0, UpperCaseSort).view();
   return symbol;
+}
+
+// compare_with(symbol.Key, sought) for a sought key of UpperCaseSort.
+int compare_symbol(const Symbol_Element &symbol, const SortKey &sought) {
+  if (symbol.FormatKey != sought.format) return symbol.FormatKey ? -1 : 1;
+  const int result = std::string_view(symbol.SortText).compare(sought.text.view());
+  if (result != 0) return result < 0 ? -1 : 1;
+  if (symbol.Depth == sought.depth) return 0;
+  if (symbol.Depth < 0) return 1;
+  if (sought.depth < 0) return -1;
+  return symbol.Depth < sought.depth ? -1 : 1;
 }
 
 const std::string &chain_key_of(const Data_Chain &chain) { return chain.ChainKey; }
@@ -362,26 +399,92 @@ Data_Block *insert_block(Data_Chain &chain, std::string_view key) {
     block.BlockKey = cut_key(key);
     block.Chain = &chain;
     bool equal = false;
-    auto place = find_place(chain.BlockList, block.BlockKey, NumberSort, block_key_of, equal);
-    return equal ? &*place : &*chain.BlockList.emplace(place, std::move(block));
+    auto place = find_place_from(chain.BlockList, chain.LastFound.value_or(chain.BlockList.end()),
+                                 SortKey(block.BlockKey, NumberSort), block_key_of, equal);
+    if (!equal) place = chain.BlockList.emplace(place, std::move(block));
+    chain.LastFound = place;
+    return &*place;
   });
 }
 
 Data_Block *search_block(Data_Chain &chain, std::string_view key) {
   bool equal = false;
-  auto place = find_place(chain.BlockList, key, NumberSort, block_key_of, equal);
-  return equal ? &*place : nullptr;
+  auto place = find_place_from(chain.BlockList, chain.LastFound.value_or(chain.BlockList.end()),
+                               SortKey(key, NumberSort), block_key_of, equal);
+  if (!equal) return nullptr;
+  chain.LastFound = place;
+  return &*place;
+}
+
+namespace {
+
+using SymbolIterator = std::list<Symbol_Element>::iterator;
+
+// Indexes the list anew when it was changed without the index: the "KVX_"
+// keys lead the list, the others follow in sorted order.
+void check_index(Data_Block &block) {
+  if (block.SymbolList.size() == block.FormatSymbols + block.SymbolIndex.size()) return;
+  block.SymbolIndex.clear();
+  block.FormatSymbols = 0;
+  for (auto it = block.SymbolList.begin(); it != block.SymbolList.end(); ++it) {
+    if (it->FormatKey)
+      ++block.FormatSymbols;
+    else
+      block.SymbolIndex.push_back(it);
+  }
+}
+
+// The first indexed symbol that does not order before `sought`.
+size_t index_place(const Data_Block &block, const SortKey &sought) {
+  const auto found = std::partition_point(
+      block.SymbolIndex.begin(), block.SymbolIndex.end(),
+      [&sought](SymbolIterator symbol) { return compare_symbol(*symbol, sought) < 0; });
+  return static_cast<size_t>(found - block.SymbolIndex.begin());
+}
+
+bool index_holds(const Data_Block &block, size_t place, const SortKey &sought) {
+  return place < block.SymbolIndex.size() && compare_symbol(*block.SymbolIndex[place], sought) == 0;
+}
+
+// Where the "KVX_" keys end.
+SymbolIterator head_end(Data_Block &block) {
+  return block.SymbolIndex.empty() ? block.SymbolList.end() : block.SymbolIndex.front();
+}
+
+}  // namespace
+
+SymbolIterator insert_symbol_at(Data_Block &block, std::string_view key, std::string_view value) {
+  check_index(block);
+  Symbol_Element symbol = make_symbol(block, key, value);
+  const SortKey sought(symbol.Key, UpperCaseSort);
+  if (sought.format) {
+    bool equal = false;
+    auto place = find_place_from(block.SymbolList, head_end(block), sought, symbol_key_of, equal);
+    if (equal) {
+      place->Value = std::move(symbol.Value);
+      return place;
+    }
+    auto inserted = block.SymbolList.emplace(place, std::move(symbol));
+    ++block.FormatSymbols;
+    return inserted;
+  }
+  const size_t place = index_place(block, sought);
+  if (index_holds(block, place, sought)) {
+    block.SymbolIndex[place]->Value = std::move(symbol.Value);
+    return block.SymbolIndex[place];
+  }
+  if (block.SymbolIndex.size() == block.SymbolIndex.capacity())
+    block.SymbolIndex.reserve(std::max<size_t>(32, 2 * block.SymbolIndex.size()));
+  auto inserted = block.SymbolList.emplace(
+      place < block.SymbolIndex.size() ? block.SymbolIndex[place] : block.SymbolList.end(),
+      std::move(symbol));
+  block.SymbolIndex.insert(block.SymbolIndex.begin() + static_cast<std::ptrdiff_t>(place),
+                           inserted);
+  return inserted;
 }
 
 Symbol_Element *insert_symbol(Data_Block &block, std::string_view key, std::string_view value) {
-  return or_null([&] {
-    Symbol_Element symbol = make_symbol(block, key, value);
-    bool equal = false;
-    auto place = find_place(block.SymbolList, symbol.Key, UpperCaseSort, symbol_key_of, equal);
-    if (!equal) return &*block.SymbolList.emplace(place, std::move(symbol));
-    place->Value = std::move(symbol.Value);
-    return &*place;
-  });
+  return or_null([&] { return &*insert_symbol_at(block, key, value); });
 }
 
 Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key,
@@ -389,21 +492,59 @@ Symbol_Element *insert_root_symbol(Data_Block &block, std::string_view key,
   return or_null([&] {
     Symbol_Element symbol = make_symbol(block, key, value);
     remove_symbol(block, symbol.Key);
-    return &block.SymbolList.emplace_front(std::move(symbol));
+    Symbol_Element &inserted = block.SymbolList.emplace_front(std::move(symbol));
+    ++block.FormatSymbols;
+    return &inserted;
   });
 }
 
 Symbol_Element *search_symbol(Data_Block &block, std::string_view key) {
+  check_index(block);
   const SortKey sought(key, UpperCaseSort);
-  for (Symbol_Element &symbol : block.SymbolList)
-    if (compare_with(symbol.Key, sought) == 0) return &symbol;
-  return nullptr;
+  if (sought.format) {
+    for (auto it = block.SymbolList.begin(); it != head_end(block); ++it)
+      if (compare_symbol(*it, sought) == 0) return &*it;
+    return nullptr;
+  }
+  const size_t place = index_place(block, sought);
+  return index_holds(block, place, sought) ? &*block.SymbolIndex[place] : nullptr;
 }
 
 void remove_symbol(Data_Block &block, std::string_view key) {
+  check_index(block);
   const SortKey sought(key, UpperCaseSort);
-  block.SymbolList.remove_if(
-      [&sought](const Symbol_Element &symbol) { return compare_with(symbol.Key, sought) == 0; });
+  if (sought.format) {
+    for (auto it = block.SymbolList.begin(); it != head_end(block);) {
+      if (compare_symbol(*it, sought) == 0) {
+        it = block.SymbolList.erase(it);
+        --block.FormatSymbols;
+      } else {
+        ++it;
+      }
+    }
+    return;
+  }
+  const size_t place = index_place(block, sought);
+  size_t end = place;
+  while (index_holds(block, end, sought)) ++end;
+  for (size_t n = place; n < end; ++n) block.SymbolList.erase(block.SymbolIndex[n]);
+  block.SymbolIndex.erase(block.SymbolIndex.begin() + static_cast<std::ptrdiff_t>(place),
+                          block.SymbolIndex.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+SymbolIterator erase_symbol(Data_Block &block, SymbolIterator symbol) {
+  check_index(block);
+  if (symbol->FormatKey) {
+    --block.FormatSymbols;
+    return block.SymbolList.erase(symbol);
+  }
+  const SortKey sought(symbol->Key, UpperCaseSort);
+  for (size_t n = index_place(block, sought); index_holds(block, n, sought); ++n)
+    if (block.SymbolIndex[n] == symbol) {
+      block.SymbolIndex.erase(block.SymbolIndex.begin() + static_cast<std::ptrdiff_t>(n));
+      break;
+    }
+  return block.SymbolList.erase(symbol);
 }
 
 std::string chain_key(Data_File &file, int DataChain) {

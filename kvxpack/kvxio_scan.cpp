@@ -87,7 +87,9 @@ int search_grid(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_s
   uint64_t points = expected_size >= step && expected_size % step == 0
                         ? std::min(expected_size / step, MaxGridPointsPerRead)
                         : GridPointsPerRead;
-  std::vector<unsigned char> bytes;
+  // Kept between calls: the open of a file runs this once per block, and a
+  // fresh buffer was set to zero every time.
+  static std::vector<unsigned char> buffer;
   for (uint64_t first_end = start + step;; points = GridPointsPerRead) {
     const uint64_t from = first_end - marker;
     uint64_t last_end = 0;
@@ -98,11 +100,12 @@ int search_grid(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_s
       print_system_error("search_end->fseek");
       return -2;
     }
-    bytes.resize(static_cast<size_t>(last_end - from));
-    const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
-    for (uint64_t at = 0; at < bytes.size(); at += step) {
+    const size_t wanted = static_cast<size_t>(last_end - from);
+    if (buffer.size() < wanted) buffer.resize(wanted);
+    const size_t got = std::fread(buffer.data(), 1, wanted, f);
+    for (uint64_t at = 0; at < wanted; at += step) {
       if (at + marker > got) return -1;
-      const unsigned char *window = bytes.data() + at;
+      const unsigned char *window = buffer.data() + at;
       if (std::memchr(window, 0, marker) != nullptr) return -1;
       if (std::equal(EndMarker.begin(), EndMarker.end(), window)) {
         if (fseeko(f, static_cast<off_t>(from + at + marker), SEEK_SET) == 0) return 0;

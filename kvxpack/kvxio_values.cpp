@@ -69,6 +69,13 @@ constexpr long NoLimit = -1;
 
 std::string str2val(std::string_view text, size_t key_length, long max_line_width,
                     size_t &consumed) {
+  // Most values are short and have no character to escape: stored as they
+  // are, quoted if need be.
+  if (max_line_width <= 0 && text.size() <= MaxPieceContent &&
+      text.find_first_of("{};\\\r\n") == std::string_view::npos) {
+    consumed = text.size();
+    return quote(text, false);
+  }
   std::string content;
   // After each item: encoded length, characters consumed, ends with a break.
   struct Mark {
@@ -135,7 +142,7 @@ bool insert_string(Data_Block &block, std::string_view key, std::string_view val
     const std::string base = cut_key(key);
     const bool may_continue = base.find('~') == std::string::npos;
     const long width = settings().MaxLineWidth;
-    Symbol_Element *last = nullptr;
+    auto last = block.SymbolList.end();
     size_t pos = 0;
     for (long piece = 0; piece == 0 || pos < value.size(); ++piece) {
       std::string piece_key = piece == 0 ? base : base + "~" + std::to_string(piece);
@@ -144,19 +151,15 @@ bool insert_string(Data_Block &block, std::string_view key, std::string_view val
       size_t consumed = 0;
       std::string stored = str2val(value.substr(pos), piece_key.size(), width, consumed);
       pos += consumed;
-      last = insert_symbol(block, piece_key, breakval(stored, piece_key.size(), width));
+      last = insert_symbol_at(block, piece_key, breakval(stored, piece_key.size(), width));
       if (piece == 0) last->String.assign(value);
     }
     // Continuation keys left over from a longer earlier value go.
-    auto it = std::find_if(block.SymbolList.begin(), block.SymbolList.end(),
-                           [last](const Symbol_Element &symbol) { return &symbol == last; });
-    for (++it; it != block.SymbolList.end();) {
+    for (auto it = std::next(last); it != block.SymbolList.end();) {
       std::string_view next = it->Key;
       size_t tilde = next.find('~');
-      if (continuation_depth(next) <= 0 ||
-          compare_keys(next.substr(0, tilde), base, UpperCaseSort) != 0)
-        break;
-      it = block.SymbolList.erase(it);
+      if (it->Depth <= 0 || compare_keys(next.substr(0, tilde), base, UpperCaseSort) != 0) break;
+      it = erase_symbol(block, it);
     }
     return true;
   } catch (const std::bad_alloc &) {

@@ -11,6 +11,8 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "cmpr.h"
 #include "kvxio_internal.h"
@@ -57,6 +59,28 @@ constexpr std::array<std::string_view, 38> kKeyOrder = {"ByteOrder",
                                                         "History-*",
                                                         "HS32*",
                                                         "H*"};
+
+// The first pattern of kKeyOrder that `key` matches, or the number of
+// patterns.  Remembered per key text: the images of a file mostly have the
+// same keys, and matching every key against every pattern was a tenth of
+// the cost of writing a small image.  The memory is bounded.
+size_t key_order_group(const std::string &key) {
+  static const std::vector<std::string> pattern_texts = [] {
+    std::vector<std::string> texts;
+    texts.reserve(kKeyOrder.size());
+    for (std::string_view pattern : kKeyOrder) texts.push_back(keyorder_text(pattern));
+    return texts;
+  }();
+  constexpr size_t MaxRemembered = 4096;
+  static std::unordered_map<std::string, size_t> groups;
+  if (auto known = groups.find(key); known != groups.end()) return known->second;
+  const std::string text = keyorder_text(key);
+  size_t group = 0;
+  while (group < pattern_texts.size() && !keyorder_match_texts(pattern_texts[group], text)) ++group;
+  if (groups.size() >= MaxRemembered) groups.clear();
+  groups.emplace(key, group);
+  return group;
+}
 
 constexpr std::string_view HeaderBegin = "{\r\n";
 constexpr std::string_view HeaderEnd = "\r\n}\n";
@@ -189,21 +213,15 @@ bool sync_data_block(Data_Block &block) {
 // Appends the header padding: lines of 78 spaces, each ended by CR LF, and
 // a final run of spaces that makes up the length.
 void append_padding(std::string &text, uint64_t length) {
-  uint64_t written = 0;
-  size_t on_line = 0;
-  // Below 2 bytes there is no room for a line end: only spaces.
-  while (length >= 2 && written < length - 2) {
-    if (on_line == PaddingLineLength) {
-      text += "\r\n";
-      written += 2;
-      on_line = 0;
-    } else {
-      text.push_back(' ');
-      ++written;
-      ++on_line;
-    }
+  // Below 2 bytes there is no room for a line end: only spaces.  A line end
+  // follows each full line that ends at least 2 bytes before the end.
+  uint64_t rest = length;
+  while (rest > PaddingLineLength + 2) {
+    text.append(PaddingLineLength, ' ');
+    text += "\r\n";
+    rest -= PaddingLineLength + 2;
   }
-  text.append(length - written, ' ');
+  text.append(rest, ' ');
 }
 
 bool write_all(FILE *channel, const void *data, size_t length, const char *label) {
@@ -212,6 +230,20 @@ bool write_all(FILE *channel, const void *data, size_t length, const char *label
     print_system_error(label);
     return false;
   }
+  return true;
+}
+
+// Binary sections up to this size go out in one write with their header:
+// for small images the system calls cost more than the copy.
+constexpr uint64_t MaxJointWrite = 256 * 1024;
+
+// Appends the binary section (see write_binary) to the header text.
+bool append_binary(const Data_Block &block, std::string &text) {
+  const char *data = static_cast<const char *>(block.RawLen > 0 ? block.Raw.data() : block.Data);
+  const uint64_t length = block.RawLen > 0 ? block.RawLen : block.DataLen;
+  if (length > block.BinaryLen) return false;
+  if (length > 0) text.append(data, static_cast<size_t>(length));
+  text.append(static_cast<size_t>(block.BinaryLen - length), ' ');
   return true;
 }
 
@@ -265,8 +297,10 @@ bool write_block_at(Data_Block &block, FILE *channel, uint64_t position) {
   block.TextPos = position;
 
   // The whole header is made in memory and written at once.
+  const bool data = block.Flags.DataChanged && !block.Flags.InternalData;
+  const bool joint = data && block.BinaryLen <= MaxJointWrite;
   std::string header;
-  header.reserve(static_cast<size_t>(block.TextLen));
+  header.reserve(static_cast<size_t>(block.TextLen + (joint ? block.BinaryLen : 0)));
   header += HeaderBegin;
   for (Symbol_Element *symbol : keyorder_ordersymbols(block)) {
     symbol->KeyPos = position + header.size();
@@ -283,16 +317,17 @@ bool write_block_at(Data_Block &block, FILE *channel, uint64_t position) {
     print_system_error("flush_data_block->pad_spaces");
     return false;
   }
+  if (joint && !append_binary(block, header)) return false;
   if (!write_all(channel, header.data(), header.size(), "flush_data_block->header_begin"))
     return false;
   block.Flags.HeaderChanged = false;
   block.BinaryPos = block.TextPos + block.TextLen;
 
-  if (block.Flags.DataChanged && !block.Flags.InternalData) {
+  if (data) {
     block.BinaryFileName.clear();
     block.BinaryFilePos = block.BinaryPos;
     block.BinaryFileLen = block.BinaryLen;
-    if (!write_binary(block, channel)) return false;
+    if (!joint && !write_binary(block, channel)) return false;
     block.Flags.DataChanged = false;
   }
   if (std::fflush(channel) != 0) {
@@ -409,6 +444,8 @@ void release_compressed(Data_Block &block) {
 void drop_written(Data_Block &block) {
   if (!block.Flags.InternalHeader) {
     block.SymbolList.clear();
+    std::vector<std::list<Symbol_Element>::iterator>().swap(block.SymbolIndex);
+    block.FormatSymbols = 0;
     block.Flags.HeaderExternal = true;
   }
   if (!block.Flags.InternalData) {
@@ -429,37 +466,20 @@ void drop_written(Data_Block &block) {
 }  // namespace
 
 std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block) {
-  static const std::vector<std::string> pattern_texts = [] {
-    std::vector<std::string> texts;
-    texts.reserve(kKeyOrder.size());
-    for (std::string_view pattern : kKeyOrder) texts.push_back(keyorder_text(pattern));
-    return texts;
-  }();
   std::vector<Symbol_Element *> order;
-  std::vector<std::string> key_texts;
   order.reserve(block.SymbolList.size());
-  key_texts.reserve(block.SymbolList.size());
-  for (Symbol_Element &symbol : block.SymbolList) {
-    symbol.Read = false;
-    key_texts.push_back(keyorder_text(symbol.Key));
-  }
-  auto take = [&order](Symbol_Element &symbol) {
-    symbol.Read = true;
-    order.push_back(&symbol);
-  };
-  for (Symbol_Element &symbol : block.SymbolList) {
-    if (symbol.Key.compare(0, 4, "KVX_") != 0) break;
-    take(symbol);
-  }
-  for (const std::string &pattern : pattern_texts) {
-    auto text = key_texts.begin();
-    for (Symbol_Element &symbol : block.SymbolList) {
-      if (!symbol.Read && keyorder_match_texts(pattern, *text)) take(symbol);
-      ++text;
-    }
-  }
-  for (Symbol_Element &symbol : block.SymbolList)
-    if (!symbol.Read) take(symbol);
+  auto symbol = block.SymbolList.begin();
+  for (; symbol != block.SymbolList.end() && symbol->Key.compare(0, 4, "KVX_") == 0; ++symbol)
+    order.push_back(&*symbol);
+  // Each of the others goes with the first pattern it matches, in list
+  // order within the pattern; unmatched ones come last.
+  std::vector<std::pair<size_t, Symbol_Element *>> rest;
+  rest.reserve(block.SymbolList.size() - order.size());
+  for (; symbol != block.SymbolList.end(); ++symbol)
+    rest.emplace_back(key_order_group(symbol->Key), &*symbol);
+  std::stable_sort(rest.begin(), rest.end(),
+                   [](const auto &a, const auto &b) { return a.first < b.first; });
+  for (const auto &[group, element] : rest) order.push_back(element);
   return order;
 }
 
@@ -483,6 +503,11 @@ Data_Block *open_write_block(int stream, long DataNumber, int DataChain, int &er
   if (file->Flags.ReadOnlyFile) {
     error = FileIsNotWritable;
     return nullptr;
+  }
+  if (file->ActiveBlock != nullptr && file->ActiveBlock == file->SelectedBlock &&
+      DataNumber == file->SelectedNumber && DataChain == file->SelectedChain) {
+    error = RoutineSucceeded;
+    return file->ActiveBlock;
   }
   if (DataChain == 0 && file->ActiveBlock != file->GeneralBlock) {
     error = GeneralBlockNotFirst;
@@ -516,6 +541,9 @@ Data_Block *open_write_block(int stream, long DataNumber, int DataChain, int &er
     if (error != RoutineSucceeded) return nullptr;
     file->ActiveBlock = block;
   }
+  file->SelectedBlock = block;
+  file->SelectedNumber = DataNumber;
+  file->SelectedChain = DataChain;
   error = RoutineSucceeded;
   return block;
 }

@@ -41,6 +41,52 @@ std::vector<unsigned char> &keptFrameBuffer() {
   return buffer;
 }
 
+// The header texts of the numbers of the frame before, by their place in
+// the header.  From one frame to the next most numbers stay the same
+// (scaler names, zeros and factors, geometry), and formatting a number cost
+// more than storing it: a number is formatted only when it changed.
+class NumberTexts {
+ public:
+  // The text kvx_write_header_float would store; null when the number
+  // cannot be formatted.
+  const char *Text(size_t place, float value) {
+    if (place >= entries_.size()) entries_.resize(place + 1);
+    Entry &entry = entries_[place];
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    if (entry.valid && entry.bits == bits) return entry.text.c_str();
+    entry.valid = false;
+    entry.text.resize(kvx_header_float_size());
+    if (kvx_header_float_text(value, entry.text.data(), entry.text.size()) == nullptr)
+      return nullptr;
+    entry.text.resize(std::strlen(entry.text.c_str()));
+    entry.bits = bits;
+    entry.valid = true;
+    return entry.text.c_str();
+  }
+
+ private:
+  struct Entry {
+    bool valid = false;
+    uint32_t bits = 0;
+    std::string text;
+  };
+  std::vector<Entry> entries_;
+};
+
+NumberTexts &keptNumberTexts() {
+  static NumberTexts texts;
+  return texts;
+}
+
+// Which optional parts of the header a frame of the header file's version
+// has: the scaler names, zeros and factors from "1.0", the scaler depth
+// and the second set of special channels from "1.1".
+struct HeaderParts {
+  bool scalerDetails = false;
+  bool scalerDepth = false;
+};
+
 // Everything read for one frame; released when the frame is done, except
 // the frame buffer, which goes back for the next frame.
 struct FrameValues {
@@ -74,8 +120,8 @@ struct FrameValues {
 // The header and data writes of one image, stopping at the first failure.
 class ImageWriter {
  public:
-  ImageWriter(int stream, long image, int *pErrorValue)
-      : stream_(stream), image_(image), error_(pErrorValue) {}
+  ImageWriter(int stream, long image, NumberTexts &numbers, int *pErrorValue)
+      : stream_(stream), image_(image), numbers_(numbers), error_(pErrorValue) {}
 
   bool ok() const { return *error_ == 0; }
 
@@ -83,7 +129,12 @@ class ImageWriter {
     if (ok()) kvx_write_header_line(stream_, image_, kPrimaryChain, key, value, error_, &status_);
   }
   void real(const char *key, float value) {
-    if (ok()) kvx_write_header_float(stream_, image_, kPrimaryChain, key, value, error_, &status_);
+    if (!ok()) return;
+    const char *text = numbers_.Text(place_++, value);
+    if (text == nullptr)
+      *error_ = NumberConversionFailed;
+    else
+      line(key, text);
   }
   void integer(const char *key, long value) {
     if (ok()) kvx_write_header_long(stream_, image_, kPrimaryChain, key, value, error_, &status_);
@@ -97,6 +148,8 @@ class ImageWriter {
  private:
   int stream_;
   long image_;
+  NumberTexts &numbers_;
+  size_t place_ = 0;  // of the next number in the header
   int *error_;
   int status_ = Success;
 };
@@ -104,8 +157,8 @@ class ImageWriter {
 const char *text(const std::optional<std::string> &value) { return value ? value->c_str() : ""; }
 const char *text(const std::string &value) { return value.c_str(); }
 
-void writeHeader(ImageWriter &out, const FrameValues &f, const char *HmFile, int HmFrame, int Off_1,
-                 int Off_2, float Dummy) {
+void writeHeader(ImageWriter &out, const FrameValues &f, HeaderParts parts, const char *HmFile,
+                 int HmFrame, int Off_1, int Off_2, float Dummy) {
   out.line("VexaDataVersion", "2.0");
   out.integer("HMFrame", HmFrame);
   if (present(HmFile)) out.line("HMFile", HmFile);
@@ -133,7 +186,7 @@ void writeHeader(ImageWriter &out, const FrameValues &f, const char *HmFile, int
   if (present(f.MachineInfo)) out.line("MachineInfo", text(f.MachineInfo));
   if (present(f.OpticsInfo)) out.line("OpticsInfo", text(f.OpticsInfo));
   if (present(f.StationInfo)) out.line("StationInfo", text(f.StationInfo));
-  if (DldVersionAtLeast("1.0")) {
+  if (parts.scalerDetails) {
     for (int n = 0; n < kChannels; ++n) {
       out.line(channelKey('N', n).c_str(), f.HmScalerName[n] != nullptr ? f.HmScalerName[n] : "");
       out.real(channelKey('Z', n).c_str(), f.HmScalerZero[n]);
@@ -144,7 +197,7 @@ void writeHeader(ImageWriter &out, const FrameValues &f, const char *HmFile, int
     out.integer("HSAnode", f.HmScalerAnode);
     out.integer("HSTime", f.HmScalerTime);
   }
-  if (DldVersionAtLeast("1.1")) {
+  if (parts.scalerDepth) {
     out.real("HS32Depth", f.HmScalerDepth);
     out.integer("HSI0S", f.HmScalerI0S);
     out.integer("HSI1S", f.HmScalerI1S);
@@ -163,15 +216,15 @@ uint64_t describedBytes(int DataLength, int Dim_1, int Dim_2) {
 
 // The image's header values and data, in the order in which they are
 // stored; a failing call ends the sequence with its error value.
-void write_data_raw(int stream, const FrameValues &f, long ImNum, const char *HmFile, int HmFrame,
-                    int DataLength, int Dim_1, int Dim_2, int Off_1, int Off_2, float Dummy,
-                    int *pErrorValue) {
+void write_data_raw(int stream, const FrameValues &f, HeaderParts parts, long ImNum,
+                    const char *HmFile, int HmFrame, int DataLength, int Dim_1, int Dim_2,
+                    int Off_1, int Off_2, float Dummy, int *pErrorValue) {
   *pErrorValue = 0;
   D2V_trace("write_data_raw BEGIN");
   if (D2V_debug_level() > 1) kvxio_debug(1);
 
-  ImageWriter out(stream, ImNum, pErrorValue);
-  writeHeader(out, f, HmFile, HmFrame, Off_1, Off_2, Dummy);
+  ImageWriter out(stream, ImNum, keptNumberTexts(), pErrorValue);
+  writeHeader(out, f, parts, HmFile, HmFrame, Off_1, Off_2, Dummy);
   if (!out.ok()) return;
 
   int dataType = 0;
@@ -350,8 +403,9 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
     *pErrorValue = WriteDataError;
     return;
   }
-  write_data_raw(OutStream, f, Out, InName, In, DataLength, Dim_1, Dim_2, Off_1, Off_2, Dummy,
-                 pErrorValue);
+  const HeaderParts parts{DldVersionAtLeast("1.0"), DldVersionAtLeast("1.1")};
+  write_data_raw(OutStream, f, parts, Out, InName, In, DataLength, Dim_1, Dim_2, Off_1, Off_2,
+                 Dummy, pErrorValue);
   if (*pErrorValue != 0) {
     const char *name = kvx_error_name(*pErrorValue);
     const std::string message = frameText + ": " + (name != nullptr ? name : "write failed");

@@ -2,13 +2,15 @@
 // file from its start several times per frame, and the scaler section grows
 // with the number of frames, so a run would cost time quadratic in its
 // frames.  The index is built once per file and lets the readers jump over
-// whole stretches of lines with exactly the outcome of reading them.
+// whole stretches of lines with exactly the outcome of reading them.  It is
+// sparse, so that its memory does not grow with the frames of a run either.
 #include "GetDldFrameIndex.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -24,6 +26,13 @@ constexpr std::size_t kLineChars = kDldLineSize - 1;  // characters per line rea
 constexpr std::size_t kReadChunk = 1 << 16;
 
 long LeadingInteger(const char *text) { return std::strtol(text, nullptr, 10); }
+
+// A line whose leading integer is -1; only a line whose first character
+// after white space is a minus sign can be one, and few are.
+bool IsTerminator(const char *text) {
+  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+  return *text == '-' && LeadingInteger(text) == -1;
+}
 
 // What identifies an unchanged file between two calls.
 struct FileIdentity {
@@ -48,35 +57,51 @@ std::optional<FileIdentity> IdentityOf(FILE *stream) {
   return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
 }
 
-// Reads the file from its start.  Through the descriptor where there is one:
-// the stream's buffer may still hold bytes of the file before it changed.
-// False for a read error, for a file beyond kDldMaxHeaderFileBytes and for a
-// device, whose reads may never end (/dev/zero): no header file is one.
-bool ReadWholeFile(FILE *stream, std::string *content) {
-  std::array<char, kReadChunk> chunk{};
-  const int fd = fileno(stream);
+constexpr std::size_t kStride = 32;  // lines per checkpoint
+// Read windows start at multiples of kWindowStep and hold two steps, so
+// that every line of a step is read from one window.
+constexpr std::size_t kWindowStep = 4096;
+constexpr std::size_t kWindowBytes = 2 * kWindowStep;
+// More windows than the places one frame's readers visit: the scaler
+// section holds the frames of each channel in turn, so a frame's scalers
+// lie in 32 places, and the timing, calibration and experiment lines in a
+// few more.
+constexpr std::size_t kWindows = 48;
+
+// Whether the stream's file may be indexed: no device, whose reads may never
+// end (/dev/zero), and no regular file beyond kDldMaxHeaderFileBytes.
+bool MayIndex(int fd) {
   struct stat info {};
-  if (fd >= 0 && fstat(fd, &info) == 0) {
-    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return false;
-    if (S_ISREG(info.st_mode) && static_cast<std::uintmax_t>(info.st_size) > kDldMaxHeaderFileBytes)
-      return false;
+  if (fd < 0 || fstat(fd, &info) != 0) return true;
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return false;
+  return !S_ISREG(info.st_mode) ||
+         static_cast<std::uintmax_t>(info.st_size) <= kDldMaxHeaderFileBytes;
+}
+
+// Reads a stream without a descriptor to its end.
+bool ReadStream(FILE *stream, std::string *content) {
+  std::array<char, kReadChunk> chunk{};
+  std::size_t got = 0;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), stream)) > 0) {
+    if (content->size() + got > kDldMaxHeaderFileBytes) return false;
+    content->append(chunk.data(), got);
   }
-  if (fd < 0) {
-    std::size_t got = 0;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), stream)) > 0) {
-      if (content->size() + got > kDldMaxHeaderFileBytes) return false;
-      content->append(chunk.data(), got);
-    }
-    return !std::ferror(stream);
-  }
-  for (;;) {
-    const ssize_t got = pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(content->size()));
+  return !std::ferror(stream);
+}
+
+// Up to `count` bytes at `offset` through the descriptor (not the stream,
+// whose buffer may still hold bytes of the file before it changed); -1 on
+// a read error.
+long ReadAt(int fd, std::uint64_t offset, char *buffer, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (content->size() + static_cast<std::size_t>(got) > kDldMaxHeaderFileBytes) return false;
-    content->append(chunk.data(), static_cast<std::size_t>(got));
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
   }
+  return static_cast<long>(done);
 }
 
 struct IndexCache {
@@ -93,47 +118,144 @@ IndexCache &Cache() {
 
 bool HeaderIndex::Load(FILE *stream) {
   try {
-    content_.clear();
-    lineStart_.clear();
-    terminators_.clear();
-    if (!ReadWholeFile(stream, &content_)) return false;
+    *this = HeaderIndex{};
+    const int fd = fileno(stream);
+    if (!MayIndex(fd)) return false;
+    if (fd < 0 && !ReadStream(stream, &content_)) return false;
+    fd_ = fd;
 
     // Lines as a 128-byte line read cuts them: up to and including a line
     // feed, or 127 characters, or the rest of the file.
     std::array<char, kDldLineSize> line{};
-    for (std::size_t at = 0; at < content_.size();) {
-      const std::size_t limit = std::min(content_.size(), at + kLineChars);
-      const void *feed = std::memchr(content_.data() + at, '\n', limit - at);
-      const std::size_t end =
-          feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - content_.data()) + 1
-               : limit;
-      lineStart_.push_back(at);
-      std::memcpy(line.data(), content_.data() + at, end - at);
-      line[end - at] = '\0';
-      if (LeadingInteger(line.data()) == -1) terminators_.push_back(lineStart_.size() - 1);
-      at = end;
+    std::size_t length = 0;
+    std::uint64_t start = 0;
+    auto endLine = [&] {
+      line[length] = '\0';
+      if (lineCount_ % kStride == 0) checkpoints_.push_back(start);
+      if (IsTerminator(line.data())) terminators_.push_back({lineCount_, start});
+      ++lineCount_;
+      start += length;
+      length = 0;
+    };
+    std::vector<char> chunk(kReadChunk);
+    for (std::uint64_t offset = 0;;) {
+      long got = 0;
+      if (fd_ < 0) {
+        got = static_cast<long>(std::min<std::uint64_t>(chunk.size(), content_.size() - offset));
+        std::memcpy(chunk.data(), content_.data() + offset, static_cast<std::size_t>(got));
+      } else {
+        got = ReadAt(fd_, offset, chunk.data(), chunk.size());
+      }
+      if (got < 0) return false;
+      if (got == 0) break;
+      offset += static_cast<std::uint64_t>(got);
+      if (offset > kDldMaxHeaderFileBytes) return false;
+      for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+        const std::size_t room = std::min(kLineChars - length, static_cast<std::size_t>(got) - at);
+        const void *feed = std::memchr(chunk.data() + at, '\n', room);
+        const std::size_t take =
+            feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - (chunk.data() + at)) +
+                       1
+                 : room;
+        std::memcpy(line.data() + length, chunk.data() + at, take);
+        length += take;
+        at += take;
+        if (feed != nullptr || length == kLineChars) endLine();
+      }
     }
-    lineStart_.push_back(content_.size());
+    if (length > 0) endLine();
+    size_ = start;
     return true;
   } catch (const std::bad_alloc &) {
     return false;
   }
 }
 
-std::uint64_t HeaderIndex::LineOffset(std::size_t line) const {
-  return line < lineStart_.size() ? lineStart_[line] : content_.size();
+void HeaderIndex::Attach(FILE *stream) {
+  if (fd_ >= 0) fd_ = fileno(stream);
 }
 
-void HeaderIndex::CopyLine(std::size_t line, std::array<char, kDldLineSize> &out) const {
-  const std::size_t begin = lineStart_[line];
-  const std::size_t length = lineStart_[line + 1] - begin;
-  std::memcpy(out.data(), content_.data() + begin, length);
+const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count) const {
+  if (fd_ < 0) return content_.data() + offset;
+  const std::uint64_t want = std::min<std::uint64_t>(count, size_ - offset);
+  // A walk over lines mostly stays in the window of its last step.
+  if (lastWindow_ < windows_.size()) {
+    Window &window = windows_[lastWindow_];
+    if (offset >= window.start && offset + want <= window.start + window.length)
+      return window.bytes.data() + (offset - window.start);
+  }
+  Window *chosen = nullptr;
+  for (Window &window : windows_) {
+    if (offset >= window.start && offset + want <= window.start + window.length) {
+      window.used = ++uses_;
+      lastWindow_ = static_cast<std::size_t>(&window - windows_.data());
+      return window.bytes.data() + (offset - window.start);
+    }
+    if (chosen == nullptr || window.used < chosen->used) chosen = &window;
+  }
+  if (windows_.size() < kWindows) {
+    chosen = &windows_.emplace_back();
+    chosen->bytes.resize(kWindowBytes);
+  }
+  const std::uint64_t start = offset - offset % kWindowStep;
+  const long got = ReadAt(fd_, start, chosen->bytes.data(), kWindowBytes);
+  chosen->start = start;
+  chosen->length = got < 0 ? 0 : static_cast<std::size_t>(got);
+  chosen->used = ++uses_;
+  lastWindow_ = static_cast<std::size_t>(chosen - windows_.data());
+  if (offset + want > start + chosen->length) return nullptr;
+  return chosen->bytes.data() + (offset - start);
+}
+
+bool HeaderIndex::LineEnd(std::uint64_t offset, std::uint64_t *end) const {
+  const std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(kLineChars, size_ - offset));
+  const char *bytes = Bytes(offset, want);
+  if (bytes == nullptr) return false;
+  const void *feed = std::memchr(bytes, '\n', want);
+  *end = offset +
+         (feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - bytes) + 1 : want);
+  return true;
+}
+
+void HeaderIndex::Remember(std::size_t line, std::uint64_t offset) const {
+  known_[line / kStride % known_.size()] = Known{line, offset};
+}
+
+std::uint64_t HeaderIndex::LineOffset(std::size_t line) const {
+  if (line >= lineCount_) return size_;
+  std::size_t at = line - line % kStride;
+  std::uint64_t offset = checkpoints_[line / kStride];
+  const Known &known = known_[line / kStride % known_.size()];
+  if (known.line <= line && known.line > at) {
+    at = known.line;
+    offset = known.offset;
+  }
+  for (; at < line; ++at)
+    if (!LineEnd(offset, &offset)) return size_;
+  Remember(line, offset);
+  return offset;
+}
+
+bool HeaderIndex::CopyLine(std::size_t line, std::array<char, kDldLineSize> &out) const {
+  if (line >= lineCount_) return false;
+  const std::uint64_t begin = LineOffset(line);
+  std::uint64_t end = 0;
+  if (begin >= size_ || !LineEnd(begin, &end)) return false;
+  const std::size_t length = static_cast<std::size_t>(end - begin);
+  std::memcpy(out.data(), Bytes(begin, length), length);
   out[length] = '\0';
+  Remember(line + 1, end);
+  return true;
 }
 
 std::size_t HeaderIndex::NextTerminator(std::size_t line) const {
-  const auto found = std::lower_bound(terminators_.begin(), terminators_.end(), line);
-  return found == terminators_.end() ? LineCount() : *found;
+  const auto found = std::lower_bound(
+      terminators_.begin(), terminators_.end(), line,
+      [](const Terminator &terminator, std::size_t n) { return terminator.line < n; });
+  if (found == terminators_.end()) return LineCount();
+  Remember(found->line, found->offset);
+  return found->line;
 }
 
 int IndexOfHeader(FILE *stream, const HeaderIndex **index) {
@@ -142,6 +264,7 @@ int IndexOfHeader(FILE *stream, const HeaderIndex **index) {
   // index stands as it is.
   const std::optional<FileIdentity> identity = IdentityOf(stream);
   if (identity && cache.identity == identity) {
+    cache.index.Attach(stream);
     *index = &cache.index;
     return DldSuccess;
   }
@@ -161,7 +284,11 @@ void ForgetHeaderIndex() {
 
 bool HeaderCursor::Read() {
   if (next_ >= index_.LineCount()) return false;
-  index_.CopyLine(next_++, line_);
+  if (!index_.CopyLine(next_, line_)) {
+    next_ = index_.LineCount();
+    return false;
+  }
+  ++next_;
   return true;
 }
 

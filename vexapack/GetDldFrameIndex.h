@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,24 +14,64 @@
 
 namespace dld_internal {
 
-// The whole header file in memory, cut into lines, with the positions of its
-// terminator lines (leading integer -1).
+// Where the lines of a header file begin, and which lines are terminator
+// lines (leading integer -1).  The file is indexed sparsely, every 16th line
+// and the terminators, and read through a few small windows: a header file
+// grows with the frames of a run, and neither the file nor one position per
+// line is kept in memory.  A stream without a descriptor is kept whole.
 class HeaderIndex {
  public:
-  // Reads the whole file of the stream (a stream without a descriptor from
-  // its current position); false on a read error or when memory runs out.
+  // Indexes the whole file of the stream (a stream without a descriptor from
+  // its current position); false on a read error, for a file beyond
+  // kDldMaxHeaderFileBytes, or when memory runs out.
   [[nodiscard]] bool Load(FILE *stream);
+  // Lines are read through this stream's descriptor from now on: an index
+  // is reused for a later stream of the same file.
+  void Attach(FILE *stream);
 
-  std::size_t LineCount() const { return lineStart_.empty() ? 0 : lineStart_.size() - 1; }
+  std::size_t LineCount() const { return lineCount_; }
   std::uint64_t LineOffset(std::size_t line) const;  // byte offset where `line` starts
-  void CopyLine(std::size_t line, std::array<char, kDldLineSize> &out) const;
+  // False when the file cannot be read there any more.
+  [[nodiscard]] bool CopyLine(std::size_t line, std::array<char, kDldLineSize> &out) const;
   // The first terminator line at or after `line`, or LineCount() if none.
   std::size_t NextTerminator(std::size_t line) const;
 
  private:
-  std::string content_;
-  std::vector<std::uint64_t> lineStart_;  // one per line plus the end of the file
-  std::vector<std::size_t> terminators_;  // ascending line numbers
+  struct Terminator {
+    std::size_t line;
+    std::uint64_t offset;
+  };
+  struct Window {
+    std::uint64_t start = 0;
+    std::size_t length = 0;
+    std::uint64_t used = 0;  // for replacing the least recently used
+    std::vector<char> bytes;
+  };
+
+  // Where the line that begins at `offset` ends (after its line feed, or
+  // 127 characters, or at the end of the file); false on a read error.
+  bool LineEnd(std::uint64_t offset, std::uint64_t *end) const;
+  // At least min(count, the rest of the file) bytes from `offset`.
+  const char *Bytes(std::uint64_t offset, std::size_t count) const;
+  void Remember(std::size_t line, std::uint64_t offset) const;
+
+  std::uint64_t size_ = 0;
+  std::size_t lineCount_ = 0;
+  std::vector<std::uint64_t> checkpoints_;  // offsets of lines 0, 16, 32, ...
+  std::vector<Terminator> terminators_;     // ascending
+  std::string content_;                     // the file, for a stream without a descriptor
+  int fd_ = -1;
+  mutable std::vector<Window> windows_;
+  mutable std::uint64_t uses_ = 0;
+  mutable std::size_t lastWindow_ = 0;
+  // Lines whose offsets were found last, one per stretch of lines between
+  // checkpoints (modulo 64): a frame's readers visit a few dozen places of
+  // the file, each one line further on than for the frame before.
+  struct Known {
+    std::size_t line = SIZE_MAX;
+    std::uint64_t offset = 0;
+  };
+  mutable std::array<Known, 64> known_{};
 };
 
 // The index of the stream's file in *index: reused while the file is

@@ -127,6 +127,62 @@ TEST_F(KvxLists, BlocksSortByNumberAndEqualKeysReturnTheBlock) {
   EXPECT_EQ(search_chain(file_, "Image.Error"), nullptr);
 }
 
+// A search starts at the block found last: images taken in either
+// direction, or jumping about, must all be found and kept in order.
+TEST_F(KvxLists, BlocksAreFoundWhateverTheOrderOfTheirNumbers) {
+  const std::vector<std::vector<int>> orders = {
+      {1, 2, 3, 4, 5}, {5, 4, 3, 2, 1}, {3, 1, 5, 2, 4}, {2, 4, 1, 5, 3}};
+  for (const std::vector<int> &numbers : orders) {
+    SCOPED_TRACE(::testing::PrintToString(numbers));
+    reset_entry(file_);
+    Data_Chain *chain = insert_chain(file_, "Image.Psd");
+    for (int n : numbers) insert_block(*chain, std::to_string(n));
+    std::vector<std::string> keys;
+    for (const Data_Block &block : chain->BlockList) keys.push_back(block.BlockKey);
+    EXPECT_EQ(keys, (std::vector<std::string>{"1", "2", "3", "4", "5"})) << "sorted";
+    for (int n : numbers) {
+      const Data_Block *found = search_block(*chain, std::to_string(n));
+      ASSERT_NE(found, nullptr) << n;
+      EXPECT_EQ(found->BlockKey, std::to_string(n));
+      EXPECT_EQ(search_block(*chain, std::to_string(n + 10)), nullptr) << "beyond the end";
+      EXPECT_EQ(search_block(*chain, std::to_string(-n)), nullptr) << "before the start";
+    }
+    EXPECT_EQ(insert_block(*chain, "3"), search_block(*chain, "3")) << "no second block 3";
+    EXPECT_EQ(chain->BlockList.size(), 5u);
+  }
+}
+
+// Symbols are found by a binary search over an index of the list; a list
+// that is cleared without it is indexed anew.
+TEST_F(KvxLists, SymbolsStaySortedWhateverTheOrderOfTheirKeys) {
+  const std::vector<std::string> sorted = {"KVX_BinarySize", "Center_1", "Center_2", "Dim_1",
+                                           "HS32C01",        "HS32C02",  "HS32Z01",  "Title"};
+  const std::vector<std::vector<std::string>> orders = {
+      sorted,
+      {sorted.rbegin(), sorted.rend()},
+      {"HS32Z01", "Title", "Center_2", "KVX_BinarySize", "HS32C02", "Dim_1", "HS32C01",
+       "Center_1"}};
+  Data_Chain *chain = insert_chain(file_, "Image.Psd");
+  for (size_t n = 0; n < orders.size(); ++n) {
+    SCOPED_TRACE(n);
+    Data_Block *block = insert_block(*chain, std::to_string(n + 1));
+    for (int round = 0; round < 2; ++round) {
+      for (const std::string &key : orders[n]) insert_symbol(*block, key, key + "=" + "v");
+      std::vector<std::string> keys;
+      for (const Symbol_Element &symbol : block->SymbolList) keys.push_back(symbol.Key);
+      EXPECT_EQ(keys, sorted) << "round " << round;
+      for (const std::string &key : sorted) EXPECT_NE(search_symbol(*block, key), nullptr) << key;
+      block->SymbolList.clear();  // behind the index's back
+    }
+    insert_symbol(*block, "B", "1");
+    insert_symbol(*block, "A", "2");
+    remove_symbol(*block, "b");
+    ASSERT_EQ(block->SymbolList.size(), 1u);
+    EXPECT_EQ(block->SymbolList.front().Key, "A");
+    EXPECT_EQ(search_symbol(*block, "B"), nullptr);
+  }
+}
+
 TEST_F(KvxLists, SymbolsSortReplaceAndRootInsert) {
   Data_Chain *chain = insert_chain(file_, "Image.Psd");
   Data_Block *block = insert_block(*chain, "1");

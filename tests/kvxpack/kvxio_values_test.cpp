@@ -87,6 +87,14 @@ TEST_F(KvxValues, EncodingAndQuotingFollowTheValueRules) {
   }
 }
 
+TEST(KvxHeaderFloatText, IsTheTextAFloatIsStoredAsOrNull) {
+  char text[65];
+  ASSERT_GE(kvx_header_float_size(), sizeof "-1.234568e+30");
+  EXPECT_STREQ(kvx_header_float_text(1234.5678F, text, sizeof text), "1234.568");
+  EXPECT_EQ(kvx_header_float_text(1234.5678F, text, 8), nullptr) << "no room for the terminator";
+  EXPECT_EQ(kvx_header_float_text(1.0F, nullptr, 0), nullptr);
+}
+
 TEST_F(KvxValues, LongValuesContinueUnderNumberedKeys) {
   std::string title;
   for (int i = 0; i < 600; ++i) title.push_back(static_cast<char>('a' + i % 26));

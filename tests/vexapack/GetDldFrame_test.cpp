@@ -618,6 +618,29 @@ TEST_F(GetDldFrameTest, IndexFollowsChangesOfTheFile) {
   EXPECT_EQ(Ysize(), 30);
 }
 
+// The index of a long file keeps only every 16th line and reads the file
+// through windows; it serves later streams of the same file, each opened
+// after the one before was closed.
+TEST_F(GetDldFrameTest, LongFilesReadAnyFrameThroughLaterStreams) {
+  HeaderLayout layout;
+  layout.lastFrame = 3000;
+  layout.frames = "3000";
+  const std::string path = TempPath("long");
+  WriteFile(path, Join(BuildHeader(layout)));
+  for (int frame : {1, 3000, 1500, 17, 2999, 16, 1501}) {
+    SCOPED_TRACE(frame);
+    File header = Open(path);
+    Scalers scalers;
+    ASSERT_EQ(scalers.Read(header.get(), frame), 0);
+    EXPECT_FLOAT_EQ(scalers.values[0], 100.0F + static_cast<float>(frame)) << "channel 1";
+    EXPECT_FLOAT_EQ(scalers.values[1], 200.0F + static_cast<float>(frame)) << "channel 2";
+    EXPECT_FLOAT_EQ(scalers.deltaTime, 0.25F * static_cast<float>(frame));
+    Info info;
+    ASSERT_EQ(info.Read(header.get()), 0);
+    EXPECT_EQ(info.proposal, "proposal");
+  }
+}
+
 TEST_F(GetDldFrameTest, StreamsWithoutFileDescriptor) {
   std::string text = Join(kExample);
   File header(fmemopen(text.data(), text.size(), "rb"));

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -207,14 +208,79 @@ bool read_binary_size(Data_Block &header, uint64_t &size) {
 // Reads the format keys of the header at the stream's position: the leading
 // "KVX_" keys of files of version 2.00 and later, all keys of older files,
 // and all keys as well when the "KVX_" keys lack the id or the size.
-bool read_located_header(Data_File &file, Data_Block &header) {
-  std::FILE *f = file.Channel.get();
-  if (file.Version.Major < 2) return get_symbol_list(f, header, true) == 0;
-  const int read = get_symbol_list(f, header, false);
+template <typename Source>
+bool read_located_header(const Data_File &file, Source &source, Data_Block &header) {
+  if (file.Version.Major < 2) return get_symbol_list(source, header, true) == 0;
+  const int read = get_symbol_list(source, header, false);
   if (read < 0) return false;
   const bool complete = search_symbol(header, "KVX_DataBlockID") != nullptr &&
                         search_symbol(header, "KVX_BinarySize") != nullptr;
-  return read == 0 || complete || get_symbol_list(f, header, true) == 0;
+  return read == 0 || complete || get_symbol_list(source, header, true) == 0;
+}
+
+// Bytes read at once from the start of a header: as many as the header
+// before it had (headers of one file usually have one size), at least a
+// default header.  Bounded, as a damaged header may state any size.
+constexpr uint64_t MinHeaderWindow = DefaultMinimumHeaderSize;
+constexpr uint64_t MaxHeaderWindow = 1024 * 1024;
+
+uint64_t header_window_size(const Data_File &file) {
+  const uint64_t last = file.LastBlockInFile != nullptr ? file.LastBlockInFile->TextLen : 0;
+  return std::clamp(last, MinHeaderWindow, MaxHeaderWindow);
+}
+
+// Reads the header at `start` from one read of its bytes into `window`.
+// False when these bytes do not decide it (the header is longer, or
+// damaged): the caller then reads it afresh from the stream.
+bool read_header_window(Data_File &file, uint64_t start, uint64_t length, ByteWindow &window,
+                        Data_Block &header) {
+  if (start >= length) return false;
+  window.Base = start;
+  window.At = 0;
+  window.Bytes.resize(static_cast<size_t>(std::min(length - start, header_window_size(file))));
+  std::FILE *f = file.Channel.get();
+  window.Bytes.resize(std::fread(window.Bytes.data(), 1, window.Bytes.size(), f));
+  return check_start(window) == 0 && read_located_header(file, window, header);
+}
+
+// Reads the header at `start` from the stream, which then stands behind the
+// keys that were read.
+bool read_header_stream(Data_File &file, uint64_t start, Data_Block &header, Locate &failure) {
+  std::FILE *f = file.Channel.get();
+  if (fseeko(f, static_cast<off_t>(start), SEEK_SET) != 0) {
+    print_file_warning(file, start, "Cannot find start of next block");
+    failure = Locate::Defect;
+    return false;
+  }
+  const int begin = check_start(f);
+  if (begin == -1) {
+    failure = Locate::EndOfFile;
+    return false;
+  }
+  failure = Locate::Defect;
+  if (begin != 0) {
+    print_file_warning(file, start, "Expecting EOF or header start");
+    return false;
+  }
+  if (!read_located_header(file, f, header)) {
+    print_file_warning(file, start,
+                       file.Version.Major < 2 ? "Error reading header values V1.xx"
+                                              : "Error reading header values");
+    return false;
+  }
+  return true;
+}
+
+// The position behind the end marker of the header at `start`: from the
+// window when it holds the marker, else found on the stream.
+bool header_end(Data_File &file, uint64_t start, const ByteWindow &window, Data_Block &header,
+                uint64_t &end) {
+  if (file.BlockBoundary >= 4 && !window.Bytes.empty() &&
+      search_grid_end(window, start, file.BlockBoundary, end))
+    return true;
+  if (!find_header_end(file, start, header)) return false;
+  end = stream_position(file.Channel.get());
+  return true;
 }
 
 // Records a located block as the last block in the file.
@@ -346,19 +412,17 @@ bool read_general_block(Data_File &file) {
 Locate locate_block(Data_File &file, uint64_t length) {
   std::FILE *f = file.Channel.get();
   const uint64_t start = stream_position(f);
-  const int header = check_start(f);
-  if (header == -1) return Locate::EndOfFile;
-  if (header != 0) {
-    print_file_warning(file, start, "Expecting EOF or header start");
-    return Locate::Defect;
-  }
   Data_Block scratch;
   scratch.BlockKey = "_TEMP_";
-  if (!read_located_header(file, scratch)) {
-    print_file_warning(file, start,
-                       file.Version.Major < 2 ? "Error reading header values V1.xx"
-                                              : "Error reading header values");
-    return Locate::Defect;
+  // One read per header in the usual case; the stream, character by
+  // character, for whatever that read leaves undecided.
+  static ByteWindow window;
+  if (!read_header_window(file, start, length, window, scratch)) {
+    window.Bytes.clear();
+    scratch = Data_Block{};
+    scratch.BlockKey = "_TEMP_";
+    Locate failure = Locate::Defect;
+    if (!read_header_stream(file, start, scratch, failure)) return failure;
   }
   BlockId id;
   if (const char *problem = read_block_id(file, scratch, id)) {
@@ -384,11 +448,11 @@ Locate locate_block(Data_File &file, uint64_t length) {
       print_file_warning(file, start, "Error reading binary file name");
       return Locate::Defect;
   }
-  if (!find_header_end(file, start, scratch)) {
+  uint64_t binary_pos = 0;
+  if (!header_end(file, start, window, scratch, binary_pos)) {
     print_file_warning(file, start, "Header end marker not found");
     return Locate::Defect;
   }
-  const uint64_t binary_pos = stream_position(f);
   check_boundary(file, binary_pos, binary_len);
   uint64_t end = 0;
   if (!binary_end(length, binary_pos, binary_len, end)) {

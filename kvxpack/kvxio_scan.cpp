@@ -27,14 +27,55 @@ uint64_t position(std::FILE *f) {
 // shows as a space.
 char shown(int c) { return c == EOF ? ' ' : static_cast<char>(c); }
 
+// Where the tokenizer reads from: the file's stream, or a stretch of the
+// file's bytes read at once (a header parsed without a library call per
+// character).  The end of that stretch reads as the end of the file; since
+// no header ends at the end of a file, a header cut there fails to parse,
+// and a quiet reader leaves the message to the caller's second try on the
+// stream.
+class StreamReader {
+ public:
+  explicit StreamReader(std::FILE *f) : f_(f) {}
+  int get() { return std::getc(f_); }
+  bool unget(int c) { return std::ungetc(c, f_) != EOF; }
+  uint64_t pos() const { return position(f_); }
+  bool seek(uint64_t to) { return fseeko(f_, static_cast<off_t>(to), SEEK_SET) == 0; }
+  static constexpr bool Quiet = false;
+
+ private:
+  std::FILE *f_;
+};
+
+class WindowReader {
+ public:
+  explicit WindowReader(ByteWindow &window) : w_(window) {}
+  int get() { return w_.At < w_.Bytes.size() ? w_.Bytes[w_.At++] : EOF; }
+  bool unget(int c) {
+    if (c == EOF || w_.At == 0) return false;
+    --w_.At;
+    return true;
+  }
+  uint64_t pos() const { return w_.Base + w_.At; }
+  bool seek(uint64_t to) {
+    if (to < w_.Base || to - w_.Base > w_.Bytes.size()) return false;
+    w_.At = static_cast<size_t>(to - w_.Base);
+    return true;
+  }
+  static constexpr bool Quiet = true;
+
+ private:
+  ByteWindow &w_;
+};
+
 // Skips white space, ";" and comment lines (a "#" directly after a line
 // feed runs to the end of its line).  Returns the first other character.
-int skip_separators(std::FILE *f, int previous) {
+template <typename Reader>
+int skip_separators(Reader &in, int previous) {
   for (;;) {
-    const int c = std::getc(f);
+    const int c = in.get();
     if (c == '#' && previous == '\n') {
       int d;
-      while ((d = std::getc(f)) != EOF && d != '\n') {
+      while ((d = in.get()) != EOF && d != '\n') {
       }
       if (d == EOF) return EOF;
       previous = '\n';
@@ -117,26 +158,117 @@ int search_grid(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_s
   }
 }
 
-}  // namespace
-
-int check_start(std::FILE *f) {
-  int c = std::getc(f);
-  if (c == '\r') c = std::getc(f);
-  if (c == '\n') c = std::getc(f);
+template <typename Reader>
+int check_start(Reader &in) {
+  int c = in.get();
+  if (c == '\r') c = in.get();
+  if (c == '\n') c = in.get();
   if (c == EOF) return -1;
   if (c == 0) return -2;
   return c == '{' ? 0 : 1;
 }
 
-int check_end(std::FILE *f) {
-  const int c = std::getc(f);
+template <typename Reader>
+int check_end(Reader &in) {
+  const int c = in.get();
   if (c == EOF || c == 0) return -1;
   if (c != '}') return 1;
-  int next = std::getc(f);
-  if (next == '\r') next = std::getc(f);
+  int next = in.get();
+  if (next == '\r') next = in.get();
   if (next == '\n') return 0;
   if (next == EOF) return 1;
-  return std::ungetc(next, f) == EOF ? -2 : 1;
+  return in.unget(next) ? 1 : -2;
+}
+
+template <typename Reader>
+int get_key(Reader &in, std::string &key, uint64_t &pos) {
+  int previous = 0;
+  for (;;) {
+    int c = skip_separators(in, previous);
+    if (c == '}') {
+      const uint64_t marker = in.pos() - 1;
+      if (in.unget(c) && check_end(in) == 0) return 1;
+      if constexpr (!Reader::Quiet)
+        std::fprintf(stderr, "\nERROR: position %ld, end marker \264%c\264 not followed by eol\n",
+                     static_cast<long>(marker), '}');
+      return -1;
+    }
+    pos = in.pos() - (c == EOF ? 0 : 1);
+    std::string text;
+    while (c != '=' && c != ';' && c != '}' && c != '\r' && c != '\n' && c != 0 && c != EOF) {
+      if (text.size() < MaxKeyLen) text.push_back(is_space(c) ? ' ' : static_cast<char>(c));
+      c = in.get();
+    }
+    if (c == ';' || c == '\r' || c == '\n') {
+      previous = c;  // text without "=" is not a key
+      continue;
+    }
+    if (c != '=') {
+      if constexpr (!Reader::Quiet)
+        std::fprintf(stderr, "\nERROR: position %ld, '%c' read, separator '%c' not found\n",
+                     static_cast<long>(in.pos()), shown(c), '=');
+      return -1;
+    }
+    if (!text.empty() && is_space(text.back())) text.pop_back();
+    key = std::move(text);
+    return 0;
+  }
+}
+
+template <typename Reader>
+int get_val(Reader &in, std::string &value, uint64_t &pos) {
+  int c = in.get();
+  while (c != EOF && is_space(c)) c = in.get();
+  pos = in.pos() - (c == EOF ? 0 : 1);
+  std::string text;
+  while (c != ';' && c != EOF) {
+    if (text.size() < MaxValLen) text.push_back(static_cast<char>(c));
+    c = in.get();
+  }
+  if (c == EOF) {
+    if constexpr (!Reader::Quiet)
+      std::fprintf(stderr, "\nERROR: position %ld,'%c' read, terminator '%c' not found\n",
+                   static_cast<long>(in.pos()), shown(c), ';');
+    return -1;
+  }
+  if (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) text.pop_back();
+  value = std::move(text);
+  return 0;
+}
+
+template <typename Reader>
+int get_symbol_list(Reader &in, Data_Block &block, bool all) {
+  for (;;) {
+    std::string key, value;
+    uint64_t key_pos = 0, value_pos = 0;
+    const int got = get_key(in, key, key_pos);
+    if (got == 1) return 0;
+    if (got < 0) return -1;
+    if (!all && !is_format_key(key)) return in.seek(key_pos) ? 1 : -1;
+    if (get_val(in, value, value_pos) != 0) return -1;
+    if (key.find_first_not_of(' ') == std::string::npos) continue;  // an empty key names nothing
+    Symbol_Element *symbol = insert_symbol(block, key, value);
+    if (symbol == nullptr) return -1;
+    symbol->KeyPos = key_pos;
+    symbol->ValPos = value_pos;
+  }
+}
+
+}  // namespace
+
+int check_start(std::FILE *f) {
+  StreamReader in(f);
+  return check_start(in);
+}
+
+int check_start(ByteWindow &window) {
+  WindowReader in(window);
+  return check_start(in);
+}
+
+int check_end(std::FILE *f) {
+  StreamReader in(f);
+  return check_end(in);
 }
 
 int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
@@ -151,55 +283,29 @@ int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_si
   }
 }
 
-int get_key(std::FILE *f, std::string &key, uint64_t &pos) {
-  int previous = 0;
-  for (;;) {
-    int c = skip_separators(f, previous);
-    if (c == '}') {
-      const uint64_t marker = position(f) - 1;
-      if (std::ungetc(c, f) != EOF && check_end(f) == 0) return 1;
-      std::fprintf(stderr, "\nERROR: position %ld, end marker \264%c\264 not followed by eol\n",
-                   static_cast<long>(marker), '}');
-      return -1;
+bool search_grid_end(const ByteWindow &window, uint64_t start, uint64_t step, uint64_t &end) {
+  const uint64_t marker = EndMarker.size();
+  if (step < marker || start < window.Base) return false;
+  const uint64_t window_end = window.Base + window.Bytes.size();
+  for (uint64_t point = start + step; point > start && point <= window_end; point += step) {
+    const unsigned char *bytes = window.Bytes.data() + (point - marker - window.Base);
+    if (std::memchr(bytes, 0, marker) != nullptr) return false;
+    if (std::equal(EndMarker.begin(), EndMarker.end(), bytes)) {
+      end = point;
+      return true;
     }
-    pos = position(f) - (c == EOF ? 0 : 1);
-    std::string text;
-    while (c != '=' && c != ';' && c != '}' && c != '\r' && c != '\n' && c != 0 && c != EOF) {
-      if (text.size() < MaxKeyLen) text.push_back(is_space(c) ? ' ' : static_cast<char>(c));
-      c = std::getc(f);
-    }
-    if (c == ';' || c == '\r' || c == '\n') {
-      previous = c;  // text without "=" is not a key
-      continue;
-    }
-    if (c != '=') {
-      std::fprintf(stderr, "\nERROR: position %ld, '%c' read, separator '%c' not found\n",
-                   static_cast<long>(position(f)), shown(c), '=');
-      return -1;
-    }
-    if (!text.empty() && is_space(text.back())) text.pop_back();
-    key = std::move(text);
-    return 0;
   }
+  return false;
+}
+
+int get_key(std::FILE *f, std::string &key, uint64_t &pos) {
+  StreamReader in(f);
+  return get_key(in, key, pos);
 }
 
 int get_val(std::FILE *f, std::string &value, uint64_t &pos) {
-  int c = std::getc(f);
-  while (c != EOF && is_space(c)) c = std::getc(f);
-  pos = position(f) - (c == EOF ? 0 : 1);
-  std::string text;
-  while (c != ';' && c != EOF) {
-    if (text.size() < MaxValLen) text.push_back(static_cast<char>(c));
-    c = std::getc(f);
-  }
-  if (c == EOF) {
-    std::fprintf(stderr, "\nERROR: position %ld,'%c' read, terminator '%c' not found\n",
-                 static_cast<long>(position(f)), shown(c), ';');
-    return -1;
-  }
-  if (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) text.pop_back();
-  value = std::move(text);
-  return 0;
+  StreamReader in(f);
+  return get_val(in, value, pos);
 }
 
 std::string decode_value(std::string_view stored) {
@@ -226,21 +332,13 @@ std::string decode_value(std::string_view stored) {
 }
 
 int get_symbol_list(std::FILE *f, Data_Block &block, bool all) {
-  for (;;) {
-    std::string key, value;
-    uint64_t key_pos = 0, value_pos = 0;
-    const int got = get_key(f, key, key_pos);
-    if (got == 1) return 0;
-    if (got < 0) return -1;
-    if (!all && !is_format_key(key))
-      return fseeko(f, static_cast<off_t>(key_pos), SEEK_SET) == 0 ? 1 : -1;
-    if (get_val(f, value, value_pos) != 0) return -1;
-    if (key.find_first_not_of(' ') == std::string::npos) continue;  // an empty key names nothing
-    Symbol_Element *symbol = insert_symbol(block, key, value);
-    if (symbol == nullptr) return -1;
-    symbol->KeyPos = key_pos;
-    symbol->ValPos = value_pos;
-  }
+  StreamReader in(f);
+  return get_symbol_list(in, block, all);
+}
+
+int get_symbol_list(ByteWindow &window, Data_Block &block, bool all) {
+  WindowReader in(window);
+  return get_symbol_list(in, block, all);
 }
 
 bool parse_unsigned(std::string_view text, uint64_t &value) {

@@ -13,17 +13,30 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kvxio_internal.h"
 
 namespace kvxio {
 
 // ---------------------------------------------------------------------------
-// Tokenizer, on the stream's current position.
+// Tokenizer, on the stream's current position, or on a window of the file's
+// bytes read at once.
+
+// The bytes of a file from position Base on, read in one piece, and the
+// tokenizer's place in them.  The functions taking a window read its end as
+// the end of the file and print nothing: a header that the window cuts short
+// fails there and is read again from the stream, which gives the message.
+struct ByteWindow {
+  uint64_t Base = 0;
+  std::vector<unsigned char> Bytes;
+  size_t At = 0;
+};
 
 // Header start: 0 for "{" (after an optional CR and LF), -1 at the end of the
 // file, -2 for a zero byte, 1 for anything else.
 int check_start(std::FILE *f);
+int check_start(ByteWindow &window);
 
 // Header end: 0 for "}" followed by LF (optionally CR LF), 1 for any other
 // byte (a byte read after "}" is pushed back), -1 at the end of the file or
@@ -38,6 +51,12 @@ int check_end(std::FILE *f);
 // go.  0: found, the stream stands right after it; -1: end of file or zero
 // byte first; -2: positioning failed ("search_end->fseek").
 int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size = 0);
+
+// The grid search of search_end within a window (a step of 4 or more): true
+// with the position after the marker in `end` when the window holds the
+// first marker; false when it does not decide (no marker in it, or a zero
+// byte first, which the search on the stream then reports).
+bool search_grid_end(const ByteWindow &window, uint64_t start, uint64_t step, uint64_t &end);
 
 // Reads the next key of a header.  0: key read (`key` holds at most 64
 // characters, `pos` its file position), the stream stands after "=";
@@ -58,6 +77,7 @@ std::string decode_value(std::string_view stored);
 // that key.  0: the header end was read; 1: stopped before a key; -1: broken
 // header or a symbol that cannot be stored.
 int get_symbol_list(std::FILE *f, Data_Block &block, bool all);
+int get_symbol_list(ByteWindow &window, Data_Block &block, bool all);
 
 // Parses an unsigned decimal number of the format keys (sizes, positions),
 // surrounding white space allowed.  False for anything else, a sign, or a

@@ -259,4 +259,81 @@ TEST(KvxioScan, ParseUnsigned) {
   }
 }
 
+// The symbols of a block as "key=value@keypos/valuepos".
+std::vector<std::string> listed(const Data_Block &block) {
+  std::vector<std::string> out;
+  for (const Symbol_Element &symbol : block.SymbolList)
+    out.push_back(symbol.Key + "=" + symbol.Value + "@" + std::to_string(symbol.KeyPos) + "/" +
+                  std::to_string(symbol.ValPos));
+  return out;
+}
+
+// A header read from a window of its first bytes gives what the stream
+// gives, or fails without a word when the window cuts it short; it never
+// gives other symbols.
+TEST(KvxioScan, WindowAgreesWithTheStreamOrDeclines) {
+  const std::string lead(100, 'x');
+  const std::vector<std::string> headers = {
+      header("KVX_A = 1 ;\r\nKVX_B = \"two\\:\" ;\r\nTitle = t ;", 512),
+      "\r\n{\r\nKVX_A = a\r\n b ;\r\n#KVX_C = 3 ;\r\nstray;KVX_D=4;}\r\n",
+      "{\r\nKVX_A = 1 ;}x\n",
+      "{\r\nKVX_A = 1 ;\r\nKVX_B}\n",
+  };
+  for (size_t i = 0; i < headers.size(); ++i) {
+    for (bool all : {false, true}) {
+      SCOPED_TRACE(std::to_string(i) + (all ? " all keys" : " format keys"));
+      Stream s(lead + headers[i], static_cast<long>(lead.size()));
+      Data_Block from_stream;
+      ::testing::internal::CaptureStderr();
+      const int begin = check_start(s.f);
+      const int expected = begin == 0 ? get_symbol_list(s.f, from_stream, all) : -1;
+      ::testing::internal::GetCapturedStderr();
+      for (size_t cut = 0; cut <= headers[i].size(); ++cut) {
+        SCOPED_TRACE(cut);
+        ByteWindow window;
+        window.Base = lead.size();
+        window.Bytes.assign(headers[i].begin(), headers[i].begin() + static_cast<long>(cut));
+        Data_Block from_window;
+        ::testing::internal::CaptureStderr();
+        const int got = check_start(window) == 0 ? get_symbol_list(window, from_window, all) : -1;
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "a window is read quietly";
+        if (got == -1 && (expected != -1 || cut < headers[i].size())) continue;
+        EXPECT_EQ(got, expected) << "the same outcome";
+        EXPECT_EQ(listed(from_window), listed(from_stream)) << "the same symbols";
+      }
+    }
+  }
+}
+
+TEST(KvxioScan, GridEndInAWindowOrUndecided) {
+  const std::string on_grid = header("A = 1 ;\r\n", 1024) + std::string(512, 'd');
+  struct Case {
+    const char *what;
+    std::string bytes;
+    uint64_t base, start;
+    bool decided;
+    uint64_t end;
+  };
+  const std::vector<Case> cases = {
+      {"marker in the window", on_grid, 0, 0, true, 1024},
+      {"window of a later part of the file", on_grid, 100, 100, true, 1124},
+      {"window ends before the marker", on_grid.substr(0, 1023), 0, 0, false, 0},
+      {"zero byte on the grid first", std::string(508, ' ') + std::string(4, '\0') + on_grid, 0, 0,
+       false, 0},
+      {"a start before the window", on_grid, 100, 0, false, 0},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE(std::to_string(i) + ": " + c.what);
+    ByteWindow window;
+    window.Base = c.base;
+    window.Bytes.assign(c.bytes.begin(), c.bytes.end());
+    uint64_t end = 0;
+    EXPECT_EQ(search_grid_end(window, c.start, 512, end), c.decided);
+    if (c.decided) {
+      EXPECT_EQ(end, c.end);
+    }
+  }
+}
+
 }  // namespace

@@ -710,4 +710,43 @@ TEST_F(KvxRead, TenThousandBlocksOpenForAppending) {
   EXPECT_EQ(dim[1], 16);
 }
 
+// Headers are read in one piece of about the size of the header before;
+// headers that do not fit, or whose format keys alone do not, are still
+// found, in any order of sizes.
+TEST_F(KvxRead, HeadersOfChangingSizesAreAllFound) {
+  std::string long_keys;
+  for (int n = 0; n < 40; ++n)
+    long_keys += "KVX_Note~" + std::to_string(n + 1) + " = " + std::string(300, 'n') + " ;\r\n";
+  struct Block {
+    std::string extra;  // entries behind the id and the size
+    size_t header_size;
+  };
+  const std::vector<Block> blocks = {
+      {"", 512},           {"", 3u << 20},        {"", 512},
+      {long_keys, 16384},  {"Title = t ;", 8192}, {"", 1536},
+  };
+  std::string bytes = header("KVX_DataFormatVersion = 2.40 ;\r\nKVX_BinarySize = 0 ;", 512);
+  for (size_t i = 0; i < blocks.size(); ++i)
+    bytes += header("KVX_DataBlockID = " + std::to_string(i + 1) +
+                        ".Image.Psd ;\r\nKVX_BinarySize = 512 ;\r\n" + blocks[i].extra,
+                    blocks[i].header_size) +
+             std::string(512, 'd');
+  const std::string name = dir_.file("sizes.kvx");
+  write_file(name, bytes);
+  int error = 0;
+  ::testing::internal::CaptureStderr();
+  const int stream = open(name, "old", &error);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "no block is taken for damaged";
+  ASSERT_GE(stream, 0) << error;
+  uint64_t pos = 512;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    SCOPED_TRACE(i);
+    const kvxio::Data_Block *block = block_of(stream, "Image.Psd", static_cast<long>(i + 1));
+    ASSERT_NE(block, nullptr) << "block found";
+    EXPECT_EQ(block->TextPos, pos) << "header start";
+    EXPECT_EQ(block->TextLen, blocks[i].header_size) << "header size";
+    pos += blocks[i].header_size + 512;
+  }
+}
+
 }  // namespace

@@ -194,9 +194,12 @@ int get_key(Reader &in, std::string &key, uint64_t &pos) {
       return -1;
     }
     pos = in.pos() - (c == EOF ? 0 : 1);
-    std::string text;
+    // The key's characters are gathered in a fixed buffer of the key
+    // limit: a header is read once per block of a file.
+    std::array<char, MaxKeyLen> text;
+    size_t length = 0;
     while (c != '=' && c != ';' && c != '}' && c != '\r' && c != '\n' && c != 0 && c != EOF) {
-      if (text.size() < MaxKeyLen) text.push_back(is_space(c) ? ' ' : static_cast<char>(c));
+      if (length < MaxKeyLen) text[length++] = is_space(c) ? ' ' : static_cast<char>(c);
       c = in.get();
     }
     if (c == ';' || c == '\r' || c == '\n') {
@@ -209,8 +212,8 @@ int get_key(Reader &in, std::string &key, uint64_t &pos) {
                      static_cast<long>(in.pos()), shown(c), '=');
       return -1;
     }
-    if (!text.empty() && is_space(text.back())) text.pop_back();
-    key = std::move(text);
+    if (length > 0 && is_space(text[length - 1])) --length;
+    key.assign(text.data(), length);
     return 0;
   }
 }
@@ -220,9 +223,10 @@ int get_val(Reader &in, std::string &value, uint64_t &pos) {
   int c = in.get();
   while (c != EOF && is_space(c)) c = in.get();
   pos = in.pos() - (c == EOF ? 0 : 1);
-  std::string text;
+  std::array<char, MaxValLen> text;
+  size_t length = 0;
   while (c != ';' && c != EOF) {
-    if (text.size() < MaxValLen) text.push_back(static_cast<char>(c));
+    if (length < MaxValLen) text[length++] = static_cast<char>(c);
     c = in.get();
   }
   if (c == EOF) {
@@ -231,8 +235,8 @@ int get_val(Reader &in, std::string &value, uint64_t &pos) {
                    static_cast<long>(in.pos()), shown(c), ';');
     return -1;
   }
-  if (!text.empty() && is_space(static_cast<unsigned char>(text.back()))) text.pop_back();
-  value = std::move(text);
+  if (length > 0 && is_space(static_cast<unsigned char>(text[length - 1]))) --length;
+  value.assign(text.data(), length);
   return 0;
 }
 
@@ -289,7 +293,7 @@ bool search_grid_end(const ByteWindow &window, uint64_t start, uint64_t step, ui
   const uint64_t window_end = window.Base + window.Bytes.size();
   for (uint64_t point = start + step; point > start && point <= window_end; point += step) {
     const unsigned char *bytes = window.Bytes.data() + (point - marker - window.Base);
-    if (std::memchr(bytes, 0, marker) != nullptr) return false;
+    if (std::find(bytes, bytes + marker, 0) != bytes + marker) return false;
     if (std::equal(EndMarker.begin(), EndMarker.end(), bytes)) {
       end = point;
       return true;

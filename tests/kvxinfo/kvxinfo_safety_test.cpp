@@ -55,8 +55,9 @@ TEST_F(KvxinfoTest, SeparateBinaryFilesStayNextToTheirKvxFile) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name + (c.allow ? " allowed" : ""));
     write_file(path("run/x.kvx"), external_block(c.name));
-    std::vector<std::string> args = {"--png", "out.png", "run/x.kvx", "1"};
-    if (c.allow) args.insert(args.begin(), "--outside-binaries");
+    std::vector<std::string> args;
+    if (c.allow) args.emplace_back("--outside-binaries");
+    for (const char *word : {"--png", "out.png", "run/x.kvx", "1"}) args.emplace_back(word);
     const Outcome run = kvxinfo(args);
     EXPECT_EQ(run.exit, c.err.empty() ? 0 : 1);
     EXPECT_EQ(run.err,

@@ -85,7 +85,7 @@ TEST_F(KvxWrite, WorkedExampleIsReproducedByteForByte) {
       "Image = 1 ;\r\n"
       "Size = 20480 ;\r\n";
   std::string padding;
-  for (int line = 0; line < 98; ++line) padding += std::string(78, ' ') + "\r\n";
+  for (int line = 0; line < 98; ++line) padding.append(78, ' ').append("\r\n");
   padding += std::string(69, ' ');
   std::string expected = entries + padding + "\r\n}\n";
   ASSERT_EQ(expected.size(), 8192u);

@@ -208,7 +208,7 @@ TEST(NumStr2Double, DeepNestingEndsInAnError) {
     EXPECT_EQ(num_str2double(text.c_str(), nullptr, &errval), 0.0);
     EXPECT_NE(errval, NumSuccess);
   }
-  std::string nested = std::string(150, '(') + "1" + std::string(150, ')');
+  const std::string nested = std::string(150, '(').append("1").append(150, ')');
   int errval = -1;
   EXPECT_EQ(num_str2double(nested.c_str(), nullptr, &errval), 1.0) << "reasonable depths work";
   EXPECT_EQ(errval, NumSuccess);

@@ -196,7 +196,7 @@ TEST_F(PromptTest, DefaultMayBeTheValueBuffer) {
 
 TEST_F(PromptTest, LongAnswersAreCutAndLongLinesAnswerTheNextPrompt) {
   // 300 characters: the text keeps 255.
-  type(std::string(300, 'x') + "\n" + std::string(1023, 'a') + "bbb\n");
+  type(std::string(300, 'x').append("\n").append(1023, 'a').append("bbb\n"));
   char value[VexaInputLineSize];
   EXPECT_EQ(GetLine(input_, value, 0, "t", ""), Success);
   EXPECT_EQ(std::string(value), std::string(255, 'x'));
@@ -209,7 +209,7 @@ TEST_F(PromptTest, LongAnswersAreCutAndLongLinesAnswerTheNextPrompt) {
 }
 
 TEST_F(PromptTest, LongNumberLineIsReadInParts) {
-  type(std::string(1023, ' ') + "17\n");
+  type(std::string(1023, ' ').append("17\n"));
   int value = 0;
   EXPECT_EQ(GetInteger(input_, &value, 1, "n", 3), Success) << "1023 blanks: the default";
   EXPECT_EQ(value, 3);

@@ -11,22 +11,20 @@
 
 #include "kvxio.h"
 #include "kvxio_repair.h"
+#include "regular_file.h"
 
 std::string kvxinfo_unreadable(const std::string &name) {
-  // Opened without waiting, so that a pipe cannot block before it is seen.
-  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  struct stat info {};
-  if (fd < 0) {
-    const int failed = errno;  // a socket cannot be opened at all
-    return stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)
-               ? "not a regular file"
-               : std::strerror(failed);
+  const char *kind = nullptr;
+  const int fd = open_regular_file(name.c_str(), O_RDONLY, &kind);
+  if (fd >= 0) {
+    close(fd);
+    return {};
   }
-  const int stated = fstat(fd, &info) == 0 ? 0 : errno;
-  close(fd);
-  if (stated != 0) return std::strerror(stated);
-  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
-  return S_ISREG(info.st_mode) ? std::string() : "not a regular file";
+  const int failed = errno;
+  struct stat info {};  // a socket cannot be opened at all
+  if (kind != nullptr || (stat(name.c_str(), &info) == 0 && special_file_kind(info.st_mode)))
+    return "not a regular file";
+  return std::strerror(failed);
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kvxio_scan.h"
+#include "regular_file.h"
 
 namespace {
 
@@ -31,18 +32,6 @@ class Descriptor {
  private:
   int fd_;
 };
-
-// Opens `fname` without waiting for a writer of a pipe or a device, and
-// keeps it only when it is a regular file.
-int open_regular(const char *fname, int flags) {
-  const int fd = open(fname, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  struct stat info {};
-  if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // A stream of its own on the descriptor, for the library's scanners.
 ChannelPtr stream_on(int fd) {
@@ -260,10 +249,10 @@ bool lock_whole_file(int fd, bool writable) {
 int repair(const char *fname, KvxRepair &repair) {
   repair = KvxRepair{};
   bool writable = true;
-  int fd = open_regular(fname, O_RDWR);
+  int fd = open_regular_file(fname, O_RDWR);
   if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
     writable = false;
-    fd = open_regular(fname, O_RDONLY);
+    fd = open_regular_file(fname, O_RDONLY);
   }
   const Descriptor file(fd);
   if (file.get() < 0) return CouldNotOpenFile;
@@ -287,7 +276,7 @@ int repair(const char *fname, KvxRepair &repair) {
 
 int kvx_check_block_chain(const char *fname, KvxChainCheck &check, int *pErrorValue, int *pstatus) {
   const int error = guarded([&] {
-    const Descriptor file(fname != nullptr ? open_regular(fname, O_RDONLY) : -1);
+    const Descriptor file(fname != nullptr ? open_regular_file(fname, O_RDONLY) : -1);
     return file.get() < 0 ? CouldNotOpenFile : check_chain(file.get(), fname, check);
   });
   return report(error, pErrorValue, pstatus);

@@ -21,6 +21,7 @@
 #include "dld2vexa_internal.h"
 #include "kvxio.h"
 #include "kvxio_lock.h"
+#include "regular_file.h"
 
 namespace {
 
@@ -84,16 +85,6 @@ class StopSignalGuard {
   std::array<struct sigaction, kSignals.size()> previous_{};
   std::array<bool, kSignals.size()> installed_{};
 };
-
-// What a file that is neither a regular file nor a directory is, or null.
-const char *specialKind(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISREG(mode) || S_ISDIR(mode)) return nullptr;
-  return "not a regular file";
-}
 
 std::string notRegular(const char *name, const char *kind) {
   return std::string(name) + ": not a regular file (" + kind + ")";
@@ -165,35 +156,22 @@ std::string systemFailure(const char *name) {
 }  // namespace
 
 FILE *openInput(const char *name, std::string &failure) {
-  // Special files are refused before any open: opening a FIFO blocks until
-  // a writer comes, opening a device may act on it.
+  // Special files are refused before any open, as opening a device may act
+  // on it; the open itself does not wait, as the name may have been
+  // replaced by a FIFO since.
   struct stat info {};
-  if (stat(name, &info) == 0) {
-    if (const char *kind = specialKind(info.st_mode)) {
-      failure = notRegular(name, kind);
-      return nullptr;
-    }
-  }
-  // Opened without blocking all the same: the name may have been replaced
-  // by a FIFO since.
-  const int fd = open(name, O_RDONLY | O_NONBLOCK);
-  if (fd < 0) {
-    failure = systemFailure(name);
+  const char *kind = nullptr;
+  if (stat(name, &info) == 0 && (kind = special_file_kind(info.st_mode)) != nullptr) {
+    failure = notRegular(name, kind);
     return nullptr;
   }
-  const char *kind = nullptr;
-  if (fstat(fd, &info) != 0) {
-    failure = systemFailure(name);
-  } else if (S_ISDIR(info.st_mode)) {
-    failure = std::string(name) + ": " + std::strerror(EISDIR);
-  } else if ((kind = specialKind(info.st_mode)) != nullptr) {
-    failure = notRegular(name, kind);
-  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
-    if (FILE *file = fdopen(fd, "rb")) return file;
-    failure = systemFailure(name);
-  } else {
-    failure = systemFailure(name);
+  const int fd = open_regular_file(name, O_RDONLY, &kind);
+  if (fd < 0) {
+    failure = kind != nullptr ? notRegular(name, kind) : systemFailure(name);
+    return nullptr;
   }
+  if (FILE *file = fdopen(fd, "rb")) return file;
+  failure = systemFailure(name);
   close(fd);
   return nullptr;
 }

@@ -68,6 +68,7 @@ std::vector<KvxHeaderEntry> entries_of(Data_Block &block, bool format_keys) {
     KvxHeaderEntry entry;
   };
   std::vector<Listed> listed;
+  settle_header(block);
   auto &symbols = block.SymbolList;
   for (auto it = symbols.begin(); it != symbols.end();) {
     std::string value = decode_value(it->Value);

@@ -164,6 +164,48 @@ struct ChannelCloser {
 };
 using ChannelPtr = std::unique_ptr<FILE, ChannelCloser>;
 
+// The header of a new block as the log of the calls that fill it.  Sorting
+// every key into the symbol list and ordering the list for output cost more
+// than everything else of writing a small image; the images of a run have
+// the same keys in the same order, so the output order of one header is
+// remembered (HeaderMemo) and the next header that is filled by the same
+// calls is written from its log without a symbol list.  A header whose log
+// does not match, or that anything else looks at, is made a symbol list by
+// replaying its log (settle_header), which gives exactly the list the calls
+// would have given.
+struct DraftEntry {
+  enum Kind : uint8_t {
+    Text,    // insert_string of a value that is stored as one piece
+    Raw,     // insert_symbol
+    Root,    // insert_root_symbol
+    Remove,  // remove_symbol
+  };
+  Kind Op = Text;
+  bool Quoted = false;  // Text: stored between quotes
+  std::string Key;
+  std::string Value;  // the caller's text (Text) or the stored value
+};
+
+struct HeaderDraft {
+  Data_Block *Block = nullptr;  // the block whose header this is; null for none
+  // The entries are kept between blocks so that their texts keep their
+  // memory; the first `Used` are this block's.
+  std::vector<DraftEntry> Entries;
+  size_t Used = 0;
+  // The block whose whole log was replayed for its write: the output order
+  // found for it is remembered for the next block.
+  const Data_Block *Learning = nullptr;
+};
+
+struct HeaderMemo {
+  // The operations and keys of the log the order was found for.
+  std::vector<std::pair<DraftEntry::Kind, std::string>> Keys;
+  // Entries of the log in output order.
+  std::vector<uint32_t> Order;
+  // The entry of "KVX_HeaderSize", or Keys.size() when there is none.
+  size_t HeaderSizeEntry = 0;
+};
+
 struct Data_File {
   bool Used = false;
   std::string Name;
@@ -189,6 +231,10 @@ struct Data_File {
   // hiding the new block inside it; such a file is therefore not appended to.
   bool OffGridHeaderEnd = false;
   std::list<Data_Chain> ChainList;  // sorted (UpperCaseSort)
+  HeaderDraft Draft;
+  std::optional<HeaderMemo> Memo;
+  // The text of a block being written, kept for the next block.
+  std::string WriteBuffer;
 };
 
 // ---------------------------------------------------------------------------
@@ -302,6 +348,41 @@ std::string chain_key(Data_File &file, int DataChain);
 const char *block_id(const Data_Block &block);
 
 // ---------------------------------------------------------------------------
+// Header drafts (see HeaderDraft)
+
+// The draft_* calls put one call into the log of `block` and return true,
+// or return false when the block has no log (or the value needs the symbol
+// list, or memory ran out) and the caller must make the call itself; the
+// log is then replayed first.
+bool draft_text(Data_Block &block, std::string_view key, std::string_view value);
+bool draft_symbol(Data_Block &block, DraftEntry::Kind op, std::string_view key,
+                  std::string_view value);
+// True when `block` has a log.
+bool drafted(const Data_Block &block);
+// Replays the log of `block` into its symbol list (nothing when it has
+// none).  A block whose log cannot be replayed for want of memory is
+// marked bad: it is never written.  With `learn` the log is kept for
+// remember_order.
+void settle_header(Data_Block &block, bool learn = false);
+// Forgets the log of a block that goes away (without replaying it).
+void forget_draft(Data_File &file, const Data_Block &block);
+// The remembered output order of the block's log, or null when the log
+// differs from the one remembered (then settle_header).
+const HeaderMemo *draft_memo(const Data_Block &block);
+// Remembers the output order `order` of the header of `block` when its log
+// was replayed for learning, if the log allows it (each entry made one
+// symbol of its own); the log is then dropped.
+void remember_order(const Data_Block &block, const std::vector<Symbol_Element *> &order);
+// Header bytes of the log's entries ("key = value ;\r\n" each).
+uint64_t draft_entries_length(const Data_Block &block);
+// For a log that matches the memo: sets the value of "KVX_HeaderSize", and
+// appends the entries in output order to a header text.
+void set_draft_header_size(Data_Block &block, std::string_view size);
+void append_draft_entries(const Data_Block &block, std::string &text);
+// Drops the log of a block whose header was written from it.
+void finish_draft(Data_Block &block);
+
+// ---------------------------------------------------------------------------
 // Writing
 
 // Selects the block (stream, data number, chain number) for writing and
@@ -314,9 +395,15 @@ Data_Block *open_write_block(int stream, long DataNumber, int DataChain, int &er
 // the error value.  A null block is a success.
 int disk_write_block(Data_Block *block);
 
-// Stores a caller's value under `key` with continuation keys (see kvxio.h).
-// Returns false when the value cannot be stored.
+// Stores a caller's value under `key` with continuation keys (see kvxio.h),
+// broken for the line width setting or for `width`.  Returns false when the
+// value cannot be stored.
 bool insert_string(Data_Block &block, std::string_view key, std::string_view value);
+bool insert_string(Data_Block &block, std::string_view key, std::string_view value, long width);
+
+// True when str2val stores `text` as it is, in one piece, for any line
+// width of 0 or less; `quoted` then tells whether between quotes.
+bool is_plain_value(std::string_view text, bool &quoted);
 
 // Puts a caller's value into the header of the addressed block (selecting
 // it for writing) and marks the header changed.  Returns RoutineSucceeded or

@@ -180,6 +180,9 @@ void reset_entry(Data_File &file) {
   file.Flags.NoGeneralHeader = gSettings.GeneralBlock == 0;
   file.NextSequenceNumber = 1;
   file.OffGridHeaderEnd = false;
+  file.Draft = HeaderDraft{};
+  file.Memo.reset();
+  std::string().swap(file.WriteBuffer);
 }
 
 bool free_entry(Data_File &file) {
@@ -382,6 +385,7 @@ Data_Chain *search_chain(Data_File &file, std::string_view key) {
 
 void remove_chain(Data_File &file, Data_Chain &chain) {
   for (Data_Block &block : chain.BlockList) {
+    forget_draft(file, block);
     if (file.ActiveBlock == &block) file.ActiveBlock = nullptr;
     if (file.GeneralBlock == &block) file.GeneralBlock = nullptr;
     if (file.LastBlockInFile == &block) file.LastBlockInFile = nullptr;
@@ -423,6 +427,7 @@ using SymbolIterator = std::list<Symbol_Element>::iterator;
 // Indexes the list anew when it was changed without the index: the "KVX_"
 // keys lead the list, the others follow in sorted order.
 void check_index(Data_Block &block) {
+  settle_header(block);
   if (block.SymbolList.size() == block.FormatSymbols + block.SymbolIndex.size()) return;
   block.SymbolIndex.clear();
   block.FormatSymbols = 0;

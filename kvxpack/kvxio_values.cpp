@@ -1,6 +1,7 @@
 // Header values: encoding of a caller's text into stored pieces, line-width
 // breaking, continuation keys, and the header write calls.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -51,10 +52,13 @@ Item encode_item(std::string_view text, size_t pos) {
 // The stored form of encoded text: quoted when it is empty, or begins or
 // ends with white space or a quote, or ends with a line break (the reader
 // would take it for trailing white space).
+bool needs_quotes(std::string_view content, bool ends_with_break) {
+  return content.empty() || is_white(content.front()) || content.front() == '"' ||
+         is_white(content.back()) || content.back() == '"' || ends_with_break;
+}
+
 std::string quote(std::string_view content, bool ends_with_break) {
-  bool quoted = content.empty() || is_white(content.front()) || content.front() == '"' ||
-                is_white(content.back()) || content.back() == '"' || ends_with_break;
-  if (!quoted) return std::string(content);
+  if (!needs_quotes(content, ends_with_break)) return std::string(content);
   std::string stored;
   stored.reserve(content.size() + 2);
   stored.push_back('"');
@@ -67,12 +71,26 @@ constexpr long NoLimit = -1;
 
 }  // namespace
 
+bool is_plain_value(std::string_view text, bool &quoted) {
+  // The characters that are stored escaped, as a table: this test runs for
+  // every value of every header.
+  static constexpr auto escaped = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : std::string_view("{};\\\r\n")) table[c] = true;
+    return table;
+  }();
+  if (text.size() > MaxPieceContent) return false;
+  for (unsigned char c : text)
+    if (escaped[c]) return false;
+  quoted = needs_quotes(text, false);
+  return true;
+}
+
 std::string str2val(std::string_view text, size_t key_length, long max_line_width,
                     size_t &consumed) {
   // Most values are short and have no character to escape: stored as they
   // are, quoted if need be.
-  if (max_line_width <= 0 && text.size() <= MaxPieceContent &&
-      text.find_first_of("{};\\\r\n") == std::string_view::npos) {
+  if (bool quoted = false; max_line_width <= 0 && is_plain_value(text, quoted)) {
     consumed = text.size();
     return quote(text, false);
   }
@@ -138,10 +156,14 @@ std::string breakval(std::string_view stored, size_t key_length, long max_line_w
 }
 
 bool insert_string(Data_Block &block, std::string_view key, std::string_view value) {
+  return insert_string(block, key, value, settings().MaxLineWidth);
+}
+
+bool insert_string(Data_Block &block, std::string_view key, std::string_view value, long width) {
   try {
+    settle_header(block);
     const std::string base = cut_key(key);
     const bool may_continue = base.find('~') == std::string::npos;
-    const long width = settings().MaxLineWidth;
     auto last = block.SymbolList.end();
     size_t pos = 0;
     for (long piece = 0; piece == 0 || pos < value.size(); ++piece) {
@@ -176,7 +198,8 @@ int write_header_string(int stream, long DataNumber, int DataChain, const char *
   Data_Block *block = open_write_block(stream, DataNumber, DataChain, error);
   if (block == nullptr) return error;
   // A line without a key could not be found again.
-  if (keyword == nullptr || *keyword == '\0' || !insert_string(*block, keyword, value))
+  if (keyword == nullptr || *keyword == '\0') return CouldNotInsertSymbol;
+  if (!draft_text(*block, keyword, value) && !insert_string(*block, keyword, value))
     return CouldNotInsertSymbol;
   block->Flags.HeaderChanged = true;
   return RoutineSucceeded;

@@ -1,0 +1,95 @@
+// Headers written from a remembered output order must be the bytes the
+// symbol list gives.  The first image of a file is always written from its
+// symbol list; an image that follows one of the same header calls is
+// written from the remembered order.  Each row writes its image both ways
+// and compares the two blocks.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kvxio.h"
+#include "kvxio_test_util.h"
+
+namespace {
+
+using Calls = std::vector<std::pair<std::string, std::string>>;
+
+// A call "=width" sets the line width to the value; every other call
+// writes a header line.
+void write_image(int stream, long number, const Calls &calls) {
+  for (const auto &[key, value] : calls) {
+    if (key == "=width") {
+      kvx_set_max_line_width(std::stol(value));
+      continue;
+    }
+    int error = -1;
+    ASSERT_EQ(kvx_write_header_line(stream, number, 1, key.c_str(), value.c_str(), &error, nullptr),
+              1)
+        << key << " error " << error;
+  }
+  const long dim[] = {2, 4, 4};
+  const std::vector<uint16_t> data(16, static_cast<uint16_t>(number));
+  int error = -1;
+  ASSERT_EQ(kvx_write_data_raw(stream, number, 1, dim, data.data(), Unsigned16, 0,
+                               HighByteFirst, 1, &error, nullptr),
+            1)
+      << "data error " << error;
+}
+
+// The file written by `writes`: {image number, calls} in turn.
+std::string written(const std::string &name, const std::vector<std::pair<long, Calls>> &writes) {
+  kvxtest::TempDir dir;
+  int error = -1;
+  const int stream = kvx_open_data_file(dir.file(name).c_str(), "new", &error, nullptr);
+  EXPECT_GE(stream, 0) << "open error " << error;
+  for (const auto &[number, calls] : writes) write_image(stream, number, calls);
+  EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1) << "close error " << error;
+  kvx_reset_settings();
+  return kvxtest::read_file(dir.file(name));
+}
+
+// The "HeaderID" of a block counts the blocks of its file.
+std::string without_header_id(std::string block) {
+  const size_t at = block.find("HeaderID = EH:");
+  if (at != std::string::npos) block.replace(at + 14, 6, "######");
+  return block;
+}
+
+TEST(KvxDraft, RememberedOrderGivesTheBytesOfTheSymbolList) {
+  const Calls plain = {{"Title", "run 7"}, {"HS32C01", "12"}, {"Dummy", "-1"},
+                       {"Center_1", "5.5"}, {"HMFrame", "3"},  {"Offset_1", "0"}};
+  const Calls long_value = {{"Title", std::string(300, 'x')}, {"HMFrame", "3"}};
+  const Calls wide = {
+      {"=width", "0"}, {"Title", "a b c"}, {"=width", "20"}, {"Info", "d e f g h i j k l m n"}};
+  struct Row {
+    const char *name;
+    Calls before;  // the image before, which leaves its order remembered
+    Calls image;
+  };
+  const std::vector<Row> rows = {
+      {"same calls", plain, plain},
+      {"other calls", plain, {{"HMFrame", "3"}, {"Title", "x"}}},
+      {"quoted values", {{"A", " lead"}, {"B", ""}}, {{"A", "trail "}, {"B", "\"q\""}}},
+      {"key written twice", {{"Title", "a"}, {"Title", "b"}}, {{"Title", "a"}, {"Title", "b"}}},
+      {"keys equal but for case", {{"Title", "a"}, {"TITLE", "b"}}, {{"Title", "a"}, {"TITLE", "b"}}},
+      {"value of several pieces", long_value, long_value},
+      {"escaped value", {{"Title", "a;b"}}, {{"Title", "a;b"}}},
+      {"continuation key first", {{"T~1", "b"}, {"T", "a"}}, {{"T~1", "b"}, {"T", "a"}}},
+      {"format key", {{"KVX_Extra", "1"}, {"Z", "2"}}, {{"KVX_Extra", "1"}, {"Z", "2"}}},
+      {"line width set within the header", wide, wide},
+      {"key that the library removes", {{"DataValueOffset", "7"}}, {{"DataValueOffset", "7"}}},
+  };
+  for (size_t n = 0; n < rows.size(); ++n) {
+    const Row &row = rows[n];
+    SCOPED_TRACE(testing::Message() << "row " << n << ": " << row.name);
+    const std::string alone = written("alone.kvx", {{2, row.image}});
+    const std::string after = written("after.kvx", {{1, row.before}, {2, row.image}});
+    ASSERT_GT(after.size(), alone.size());
+    EXPECT_EQ(without_header_id(after.substr(after.size() - alone.size())),
+              without_header_id(alone));
+  }
+}
+
+}  // namespace

@@ -217,12 +217,21 @@ void set_draft_header_size(Data_Block &block, std::string_view size) {
 
 void append_draft_entries(const Data_Block &block, std::string &text) {
   const HeaderDraft &draft = file_of(block)->Draft;
+  // Made in place: the entries are a third of the cost of writing the block.
+  size_t at = text.size();
+  text.resize(at + draft_entries_length(block));
+  auto put = [&text, &at](std::string_view piece) {
+    piece.copy(text.data() + at, piece.size());
+    at += piece.size();
+  };
   for (uint32_t n : file_of(block)->Memo->Order) {
     const DraftEntry &entry = draft.Entries[n];
-    text += entry.Key;
-    text += Separator;
-    append_stored(entry, text);
-    text += Terminator;
+    put(entry.Key);
+    put(Separator);
+    if (entry.Quoted) put("\"");
+    put(entry.Value);
+    if (entry.Quoted) put("\"");
+    put(Terminator);
   }
 }
 

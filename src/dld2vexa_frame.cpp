@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "GetDldFrame.h"
@@ -21,11 +22,19 @@ namespace {
 constexpr int kChannels = 32;
 constexpr int kPrimaryChain = 1;
 
-// "HS32C01" ... for the counter (C), name (N), zero (Z) and factor (F) keys.
-std::string channelKey(char kind, int channel) {
-  const int number = channel + 1;  // 1 to 32
-  return std::string("HS32") + kind + static_cast<char>('0' + number / 10) +
-         static_cast<char>('0' + number % 10);
+// "HS32C01" ... for the counter (C), name (N), zero (Z) and factor (F) keys
+// of channels 0 to 31, made once: every image has 128 of them.
+const char *channelKey(char kind, int channel) {
+  static constexpr std::string_view kinds = "CNZF";
+  static const std::vector<std::string> keys = [] {
+    std::vector<std::string> made;
+    for (char each : kinds)
+      for (int number = 1; number <= kChannels; ++number)
+        made.push_back(std::string("HS32") + each + static_cast<char>('0' + number / 10) +
+                       static_cast<char>('0' + number % 10));
+    return made;
+  }();
+  return keys[kinds.find(kind) * kChannels + static_cast<size_t>(channel)].c_str();
 }
 
 bool present(const char *text) { return text != nullptr && text[0] != '\0'; }
@@ -168,7 +177,7 @@ void writeHeader(ImageWriter &out, const FrameValues &f, HeaderParts parts, cons
   if (std::fabs(f.HmDeltaTime) > 1e-32F) out.real("HMDeltaTime", f.HmDeltaTime);
   out.real("Dummy", Dummy);
   out.integer("HS32Len", kChannels);
-  for (int n = 0; n < kChannels; ++n) out.real(channelKey('C', n).c_str(), f.HmScaler[n]);
+  for (int n = 0; n < kChannels; ++n) out.real(channelKey('C', n), f.HmScaler[n]);
   out.integer("Offset_1", Off_1);
   out.integer("Offset_2", Off_2);
   if (f.ICenter) {
@@ -188,9 +197,9 @@ void writeHeader(ImageWriter &out, const FrameValues &f, HeaderParts parts, cons
   if (present(f.StationInfo)) out.line("StationInfo", text(f.StationInfo));
   if (parts.scalerDetails) {
     for (int n = 0; n < kChannels; ++n) {
-      out.line(channelKey('N', n).c_str(), f.HmScalerName[n] != nullptr ? f.HmScalerName[n] : "");
-      out.real(channelKey('Z', n).c_str(), f.HmScalerZero[n]);
-      out.real(channelKey('F', n).c_str(), f.HmScalerCalib[n]);
+      out.line(channelKey('N', n), f.HmScalerName[n] != nullptr ? f.HmScalerName[n] : "");
+      out.real(channelKey('Z', n), f.HmScalerZero[n]);
+      out.real(channelKey('F', n), f.HmScalerCalib[n]);
     }
     out.integer("HSI0", f.HmScalerI0);
     out.integer("HSI1", f.HmScalerI1);

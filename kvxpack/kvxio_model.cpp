@@ -170,6 +170,7 @@ void reset_entry(Data_File &file) {
   file.ActiveBlock = nullptr;
   file.SelectedBlock = nullptr;
   file.LastBlockInFile = nullptr;
+  file.CompactedLastEnd = 0;
   file.Channel.reset();
   file.Buffer.reset();
   file.Used = false;
@@ -401,19 +402,35 @@ Data_Block *insert_block(Data_Chain &chain, std::string_view key) {
     bool equal = false;
     auto place = find_place_from(chain.BlockList, chain.LastFound.value_or(chain.BlockList.end()),
                                  SortKey(block.BlockKey, NumberSort), block_key_of, equal);
-    if (!equal) place = chain.BlockList.emplace(place, std::move(block));
+    if (!equal) {
+      const auto restored = restore_written(chain, block.BlockKey, place);
+      place = restored != chain.BlockList.end() ? restored
+                                                : chain.BlockList.emplace(place, std::move(block));
+    }
     chain.LastFound = place;
     return &*place;
   });
 }
 
 Data_Block *search_block(Data_Chain &chain, std::string_view key) {
+  return or_null([&]() -> Data_Block * {
+    bool equal = false;
+    auto place = find_place_from(chain.BlockList, chain.LastFound.value_or(chain.BlockList.end()),
+                                 SortKey(key, NumberSort), block_key_of, equal);
+    if (!equal) {
+      place = restore_written(chain, key, place);
+      if (place == chain.BlockList.end()) return nullptr;
+    }
+    chain.LastFound = place;
+    return &*place;
+  });
+}
+
+std::list<Data_Block>::iterator list_place(Data_Chain &chain, const Data_Block &block) {
   bool equal = false;
   auto place = find_place_from(chain.BlockList, chain.LastFound.value_or(chain.BlockList.end()),
-                               SortKey(key, NumberSort), block_key_of, equal);
-  if (!equal) return nullptr;
-  chain.LastFound = place;
-  return &*place;
+                               SortKey(block.BlockKey, NumberSort), block_key_of, equal);
+  return equal && &*place == &block ? place : chain.BlockList.end();
 }
 
 namespace {

@@ -201,17 +201,31 @@ int visit_blocks(int stream, const KvxBlockVisitor &visit) {
   int error = RoutineSucceeded;
   Data_File *file = used_file(stream, error);
   if (file == nullptr) return error;
-  std::vector<Data_Block *> on_disk;
-  for (Data_Chain &chain : file->ChainList)
+  // A block written in this session may be kept as a record of its chain's
+  // table: it is made whole for its visit only.
+  struct OnDisk {
+    uint64_t pos;
+    Data_Block *block;
+    Data_Chain *chain;
+    const Written_Block *written;
+  };
+  std::vector<OnDisk> on_disk;
+  for (Data_Chain &chain : file->ChainList) {
     for (Data_Block &block : chain.BlockList)
-      if (is_data_block_on_disk(block)) on_disk.push_back(&block);
-  std::stable_sort(on_disk.begin(), on_disk.end(), [](const Data_Block *a, const Data_Block *b) {
-    return a->TextPos < b->TextPos;
-  });
-  for (Data_Block *block : on_disk) {
+      if (is_data_block_on_disk(block)) on_disk.push_back({block.TextPos, &block, &chain, nullptr});
+    if (chain.ChainKey != GeneralChainKey)
+      for (const Written_Block &record : chain.Written)
+        on_disk.push_back({record.TextPos, nullptr, &chain, &record});
+  }
+  std::stable_sort(on_disk.begin(), on_disk.end(),
+                   [](const OnDisk &a, const OnDisk &b) { return a.pos < b.pos; });
+  for (const OnDisk &each : on_disk) {
+    Data_Block whole;
+    if (each.written != nullptr) whole = written_block(*each.chain, *each.written);
+    Data_Block &block = each.block != nullptr ? *each.block : whole;
     KvxBlockHeader header;
-    const int read = guarded([&] { return header_of(*file, *block, header); });
-    if (!visit(info_of(*block), read == RoutineSucceeded ? &header : nullptr, read)) break;
+    const int read = guarded([&] { return header_of(*file, block, header); });
+    if (!visit(info_of(block), read == RoutineSucceeded ? &header : nullptr, read)) break;
   }
   return RoutineSucceeded;
 }

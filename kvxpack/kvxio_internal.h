@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <list>
 #include <memory>
 #include <new>
@@ -102,6 +103,8 @@ struct Data_Block_Flags {
   bool DataChanged = false;
   bool ExternalDataAlloc = false;  // the data buffer belongs to the caller
   bool BadBlock = false;           // writing failed once; never tried again
+
+  bool operator==(const Data_Block_Flags &) const = default;
 };
 
 struct Data_Block {
@@ -137,9 +140,26 @@ struct Data_Block {
   Data_Chain *Chain = nullptr;
 };
 
+// A data block whose header and data were written and dropped from memory,
+// reduced to what finding it and reading it again needs: a long run writes
+// hundreds of thousands of images to one file, and a whole Data_Block for
+// each made the memory of a run grow with its length.  Its key is the
+// decimal text of Number, its binary section follows its header, and its
+// data lie in this file.
+struct Written_Block {
+  long Number = 0;
+  uint64_t TextPos = 0;
+  uint64_t BinaryLen = 0;
+  uint32_t TextLen = 0;
+  uint32_t SequenceNumber = 0;
+};
+
 struct Data_Chain {
   std::string ChainKey;
   std::list<Data_Block> BlockList;  // sorted (NumberSort)
+  // Written blocks kept as Written_Block, sorted by number; no key of
+  // BlockList equals one of theirs (see compact_written).
+  std::deque<Written_Block> Written;
   // The block found or inserted last: a search starts there, so that images
   // taken in ascending or in descending order each cost one step.
   std::optional<std::list<Data_Block>::iterator> LastFound;
@@ -225,6 +245,9 @@ struct Data_File {
   int SelectedChain = 0;
   uint64_t NextSequenceNumber = 1;
   Data_Block *LastBlockInFile = nullptr;
+  // Where the last block ends while it is kept as a Written_Block
+  // (LastBlockInFile is then null): the next block is appended there.
+  uint64_t CompactedLastEnd = 0;
   // A header whose end was found only byte by byte, off the block grid.  A
   // block appended behind it would put its own end marker on the grid, and
   // the next reader would take that marker as the end of the earlier header,
@@ -317,7 +340,9 @@ Data_Chain *search_chain(Data_File &file, std::string_view key);
 // by the caller (active, general and last block are cleared here).
 void remove_chain(Data_File &file, Data_Chain &chain);
 
-// Finds or creates the block of `key` (cut to 64 characters).
+// Finds or creates the block of `key` (cut to 64 characters).  A block of
+// the chain's table of written blocks is found as well, made whole again
+// in the list (restore_written).
 Data_Block *insert_block(Data_Chain &chain, std::string_view key);
 Data_Block *search_block(Data_Chain &chain, std::string_view key);
 
@@ -346,6 +371,33 @@ std::string chain_key(Data_File &file, int DataChain);
 // "<block key>.<chain key>" in the library's identification buffer (valid
 // until the next call).
 const char *block_id(const Data_Block &block);
+
+// The place of `block` in its chain's list, or the list's end when it is
+// not in it.
+std::list<Data_Block>::iterator list_place(Data_Chain &chain, const Data_Block &block);
+
+// ---------------------------------------------------------------------------
+// Written blocks
+
+// Moves `block` into its chain's table of written blocks and frees it when
+// it is a data block of a file open for writing whose header and data are
+// on disk only, under a decimal number.  The file's pointers to it are
+// cleared.  Any other block, and null, stay as they are.
+void compact_written(Data_Block *block);
+
+// Takes the block of `key` out of the chain's table of written blocks and
+// links it into BlockList before `place` (where `key` belongs in the list)
+// as the block it was when it was compacted.  Returns its place in the
+// list, or the list's end when the table holds no block of `key`.  Throws
+// std::bad_alloc; the chain is then as it was.
+std::list<Data_Block>::iterator restore_written(Data_Chain &chain, std::string_view key,
+                                                std::list<Data_Block>::iterator place);
+
+// The block of `record` as restore_written makes it, in no list.
+Data_Block written_block(Data_Chain &chain, const Written_Block &record);
+
+// Where the file's last block ends: where the next block is appended.
+uint64_t end_of_blocks(const Data_File &file);
 
 // ---------------------------------------------------------------------------
 // Header drafts (see HeaderDraft)
@@ -392,7 +444,8 @@ Data_Block *open_write_block(int stream, long DataNumber, int DataChain, int &er
 
 // Writes a block with changes to the file and drops its header and data
 // from memory (not for the general block).  Returns RoutineSucceeded or
-// the error value.  A null block is a success.
+// the error value.  A null block is a success.  A block written and dropped
+// may be compacted (freed): the caller must not use it after a success.
 int disk_write_block(Data_Block *block);
 
 // Stores a caller's value under `key` with continuation keys (see kvxio.h),

@@ -170,6 +170,7 @@ void reset_entry(Data_File &file) {
   file.ActiveBlock = nullptr;
   file.SelectedBlock = nullptr;
   file.LastBlockInFile = nullptr;
+  file.CompactedLastEnd = 0;
   file.Channel.reset();
   file.Buffer.reset();
   file.Used = false;
@@ -368,12 +369,16 @@ const std::string &symbol_key_of(const Symbol_Element &symbol) { return symbol.K
 
 Data_Chain *insert_chain(Data_File &file, std::string_view key) {
   return or_null([&] {
-    Data_Chain chain;
-    chain.ChainKey = cut_key(key);
-    chain.File = &file;
+    std::string chain_key = cut_key(key);
     bool equal = false;
-    auto place = find_place(file.ChainList, chain.ChainKey, UpperCaseSort, chain_key_of, equal);
-    return equal ? &*place : &*file.ChainList.emplace(place, std::move(chain));
+    auto place = find_place(file.ChainList, chain_key, UpperCaseSort, chain_key_of, equal);
+    if (equal) return &*place;
+    // Made in its place only: a chain's table of written blocks allocates
+    // when it is made, and the chain of an image is looked for per call.
+    Data_Chain &chain = *file.ChainList.emplace(place);
+    chain.ChainKey = std::move(chain_key);
+    chain.File = &file;
+    return &chain;
   });
 }
 
@@ -405,19 +410,38 @@ Data_Block *insert_block(Data_Chain &chain, std::string_view key) {
     bool equal = false;
     auto place = find_place_from(chain.BlockList, chain.LastFound.value_or(chain.BlockList.end()),
                                  SortKey(block.BlockKey, NumberSort), block_key_of, equal);
-    if (!equal) place = chain.BlockList.emplace(place, std::move(block));
+    if (!equal) {
+      const auto restored = restore_written(chain, block.BlockKey, place);
+      place = restored != chain.BlockList.end() ? restored
+                                                : chain.BlockList.emplace(place, std::move(block));
+    }
     chain.LastFound = place;
     return &*place;
   });
 }
 
 Data_Block *search_block(Data_Chain &chain, std::string_view key) {
+  return or_null([&]() -> Data_Block * {
+    bool equal = false;
+    auto place = find_place_from(chain.BlockList, chain.LastFound.value_or(chain.BlockList.end()),
+                                 SortKey(key, NumberSort), block_key_of, equal);
+    if (!equal) {
+      place = restore_written(chain, key, place);
+      if (place == chain.BlockList.end()) return nullptr;
+    }
+    chain.LastFound = place;
+    return &*place;
+  });
+}
+
+std::list<Data_Block>::iterator list_place(Data_Chain &chain, const Data_Block &block) {
+  // Mostly the block found or inserted last: the image just written.
+  if (chain.LastFound && *chain.LastFound != chain.BlockList.end() && &**chain.LastFound == &block)
+    return *chain.LastFound;
   bool equal = false;
   auto place = find_place_from(chain.BlockList, chain.LastFound.value_or(chain.BlockList.end()),
-                               SortKey(key, NumberSort), block_key_of, equal);
-  if (!equal) return nullptr;
-  chain.LastFound = place;
-  return &*place;
+                               SortKey(block.BlockKey, NumberSort), block_key_of, equal);
+  return equal && &*place == &block ? place : chain.BlockList.end();
 }
 
 namespace {

@@ -199,7 +199,7 @@ void print_file_table(std::FILE *out) {
                  file.LastBlockInFile != nullptr ? block_id(*file.LastBlockInFile) : "(none)");
     for (const Data_Chain &chain : file.ChainList)
       std::fprintf(out, "   Chain %s: %zu blocks\n", chain.ChainKey.c_str(),
-                   chain.BlockList.size());
+                   chain.BlockList.size() + chain.Written.size());
   }
 }
 

@@ -175,13 +175,9 @@ const Data_Block *off_grid_block(Data_File &file) {
   return first;
 }
 
-uint64_t end_of(const Data_Block *block) {
-  return block != nullptr ? block->TextPos + block->TextLen + block->BinaryLen : 0;
-}
-
 // Classifies where the walk of `file` stopped: behind its last block.
 int check_after_walk(Data_File &file, KvxChainCheck &check) {
-  check.WholeEnd = end_of(file.LastBlockInFile);
+  check.WholeEnd = end_of_blocks(file);
   if (file.OffGridHeaderEnd) {
     const Data_Block *block = off_grid_block(file);
     damaged(check, block != nullptr ? block->TextPos : 0,
@@ -228,9 +224,10 @@ int check_open_file(int stream, KvxChainCheck &check) {
   check.FileSize = file_length(file->Channel.get());
   for (const Data_Chain &chain : file->ChainList)
     if (chain.ChainKey != GeneralChainKey)
-      check.Blocks += static_cast<uint64_t>(
-          std::count_if(chain.BlockList.begin(), chain.BlockList.end(),
-                        [](const Data_Block &block) { return block.Flags.DiskBlockUsed; }));
+      check.Blocks += chain.Written.size() +
+                      static_cast<uint64_t>(std::count_if(
+                          chain.BlockList.begin(), chain.BlockList.end(),
+                          [](const Data_Block &block) { return block.Flags.DiskBlockUsed; }));
   return check_after_walk(*file, check);
 }
 

@@ -313,9 +313,7 @@ void take_back_block(FILE *channel, uint64_t position) {
 
 // Where a block is written: its old place, or the end of the last block.
 uint64_t block_place(const Data_Block &block) {
-  if (block.Flags.DiskBlockFixed) return block.TextPos;
-  const Data_Block *last = file_of(block).LastBlockInFile;
-  return last != nullptr ? last->TextPos + last->TextLen + last->BinaryLen : 0;
+  return block.Flags.DiskBlockFixed ? block.TextPos : end_of_blocks(file_of(block));
 }
 
 // Appends the header entries of a block in output order, noting where each
@@ -486,7 +484,7 @@ void release_compressed(Data_Block &block) {
 }
 
 // Drops the header symbols and the data of a written block from memory:
-// what stays of a block is its place in the file, a few hundred bytes.
+// what stays of a block is its place in the file (see compact_written).
 void drop_written(Data_Block &block) {
   if (!block.Flags.InternalHeader) {
     block.SymbolList.clear();
@@ -540,6 +538,7 @@ int disk_write_block(Data_Block *block) {
   release_compressed(*block);
   if (!written) return WriteDataError;
   if (!is_general(*block)) drop_written(*block);
+  compact_written(block);
   return RoutineSucceeded;
 }
 

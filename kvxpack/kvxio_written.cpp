@@ -94,6 +94,7 @@ uint64_t end_of(const Data_Block &block) { return block.TextPos + block.TextLen 
 void forget_block(Data_File &file, const Data_Block &block) {
   if (file.ActiveBlock == &block) file.ActiveBlock = nullptr;
   if (file.SelectedBlock == &block) file.SelectedBlock = nullptr;
+  forget_draft(file, block);
   if (file.LastBlockInFile == &block) {
     file.CompactedLastEnd = end_of(block);
     file.LastBlockInFile = nullptr;

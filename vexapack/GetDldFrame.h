@@ -155,5 +155,8 @@ const char *GetDldFrameVersion();
 // * Xsize * Ysize<=0" on standard output, *Start untouched); 4 no memory; 5 fewer bytes than a
 // frame (a frame that ends beyond the end of a regular file is refused before allocating,
 // *Start untouched; otherwise the buffer is sized, its unread part undefined).
+// A buffer that has the frame's size already, as from the frame before, is read into with one
+// positioned read and no other call on the file: a frame beyond the end of the file then gives 5
+// with the buffer's size kept and its content undefined.
 [[nodiscard]] int ReadDldData(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);
 [[nodiscard]] int ReadDldDataV1(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);

@@ -739,6 +739,37 @@ TEST_F(GetDldFrameTest, FrameReadResults) {
   }
 }
 
+// The buffer of the frame before has the frame's size: the frame is read
+// into it at once, and what the skipped checks found shows in the read.
+TEST_F(GetDldFrameTest, BufferOfTheFrameSizeIsReadInPlace) {
+  const std::string hmPath = TempPath("inplace.hm");
+  std::string hm(3 * 24, '\0');
+  for (std::size_t i = 0; i < hm.size(); ++i) hm[i] = static_cast<char>(i);
+  WriteFile(hmPath, hm.substr(0, 2 * 24 + 10));  // frame 3 is cut short
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  ASSERT_EQ(write(pipeEnds[1], hm.data(), hm.size()), static_cast<ssize_t>(hm.size()));
+  close(pipeEnds[1]);
+  File pipeStream(fdopen(pipeEnds[0], "rb"));
+  File file = Open(hmPath);
+  ParseGeometry("2.0", "16", "4", "3");
+  struct Case {
+    FILE *stream;
+    int frame;
+    int result;
+  };
+  const Case cases[] = {{file.get(), 2, 0}, {file.get(), 3, 5}, {pipeStream.get(), 1, 2}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.frame);
+    std::vector<unsigned char> frame(24, 0xFF);
+    EXPECT_EQ(ReadDldData(c.stream, c.frame, &frame), c.result);
+    EXPECT_EQ(frame.size(), 24u) << "the buffer keeps its size";
+    if (c.result == 0) {
+      EXPECT_EQ(0, std::memcmp(frame.data(), hm.data() + 24, 24)) << "frame 2 read whole";
+    }
+  }
+}
+
 TEST_F(GetDldFrameTest, FramesBeyondTwoGibibytes) {
   const std::string path = TempPath("sparse.hm");
   const off_t frameSize = 4 << 20;  // 1024 x 1024 pixels of 4 bytes

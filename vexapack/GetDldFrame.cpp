@@ -7,6 +7,7 @@
 // counted blocks, the EXPERIMENT block and the INFO block.
 #include "GetDldFrame.h"
 
+#include <langinfo.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -44,6 +45,8 @@ struct ModuleValues {
 };
 
 ModuleValues g_values;
+// The places of the scaler reader's lines in the header file of the frame before.
+dld_internal::ReadPlaces g_scalerPlaces;
 
 // The version text is the line cut at its line feed.
 void SetVersion(const char *text) {
@@ -61,11 +64,50 @@ int IntValue(long value) {
 
 bool FitsInt(long value) { return value >= INT_MIN && value <= INT_MAX; }
 
+constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f};
+
+// What strtof reads from the commonest numbers of a header, counts and
+// short decimal fractions, without its cost.  A number of at most 8 digits
+// whose digits, read as an integer, do not exceed 2^24 is exact in a float,
+// and so are the powers of ten up to 10^8: their quotient, rounded once,
+// is the float nearest to the number, which strtof gives.  Any other form
+// (an exponent, hexadecimal, infinity, more digits, another decimal point
+// than '.') is left to strtof: false.
+bool ScanShortDecimal(const char *text, float *value) {
+  const char *at = text;
+  while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
+  const bool negative = *at == '-';
+  if (*at == '-' || *at == '+') ++at;
+  std::uint32_t number = 0;
+  int digits = 0;
+  int decimals = 0;
+  bool point = false;
+  for (;; ++at) {
+    if (*at >= '0' && *at <= '9') {
+      if (++digits > 8) return false;
+      number = number * 10 + static_cast<std::uint32_t>(*at - '0');
+      if (point) ++decimals;
+    } else if (*at == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0 || number > (std::uint32_t{1} << 24)) return false;
+  if (*at == 'e' || *at == 'E' || *at == 'x' || *at == 'X') return false;
+  const char *radix = nl_langinfo(RADIXCHAR);
+  if (radix[0] != '.' || radix[1] != '\0') return false;
+  const float magnitude = static_cast<float>(number) / kPowersOfTen[decimals];
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
 // "%g" scan of the line into *value; no number, or one beyond the range of a
 // float, leaves *value alone.  The latter is said on the error stream: a
 // scaler of 1e39 would otherwise turn into its default without a word.
 void ScanFloat(const HeaderCursor &cursor, float *value) {
   const char *text = cursor.Text();
+  if (ScanShortDecimal(text, value)) return;
   char *end = nullptr;
   errno = 0;
   const float scanned = std::strtof(text, &end);
@@ -92,8 +134,10 @@ void ScanFloat(const HeaderCursor &cursor, float *value) {
 // `title` with its line feed.  False when the file ends first.
 bool CheckTitle(HeaderCursor &cursor, const char *title) {
   if (!cursor.Read()) return false;
-  const std::string expected = std::string(title) + "\n";
-  if (std::strcmp(cursor.Text(), expected.c_str()) != 0) ScanErrorExit(title);
+  const std::size_t length = std::strlen(title);
+  const char *text = cursor.Text();
+  if (std::strncmp(text, title, length) != 0 || std::strcmp(text + length, "\n") != 0)
+    ScanErrorExit(title);
   return true;
 }
 
@@ -239,7 +283,7 @@ int ReadTiming(HeaderCursor &cursor, const ScalerOutputs &out, long firstFrame, 
   if (!ReadInteger(cursor, &lineBudget)) return DldShortRead;
   if (!CheckTitle(cursor, "TIMING")) return DldShortRead;
   if (!cursor.Read()) return DldShortRead;
-  *out.startTime = cursor.TextValue();
+  out.startTime->assign(cursor.Text(), std::strcspn(cursor.Text(), "\n"));
   const auto framesBefore = static_cast<std::uint64_t>(frameNumber - firstFrame);
   if (!cursor.Skip(framesBefore) || !ReadFloat(cursor, out.deltaTime)) return DldShortRead;
   const std::uint64_t linesRead = 4 + framesBefore;  // count, title, start time, frames
@@ -378,6 +422,7 @@ bool DldVersionAtLeast(const char *literal) {
 
 void ResetDldFrameModule() {
   g_values = ModuleValues{};
+  g_scalerPlaces = dld_internal::ReadPlaces{};
   dld_internal::ForgetHeaderIndex();
 }
 
@@ -426,7 +471,7 @@ int ReadDldScalars(FILE *stream, const char **HmDldVersion,
   const HeaderIndex *index = nullptr;
   const int opened = OpenHeader(stream, &index);
   if (opened != DldSuccess) return opened;
-  HeaderCursor cursor(*index);
+  HeaderCursor cursor(*index, &g_scalerPlaces);
   int result = DldShortRead;
   try {
     result = ReadScalers(cursor, out, FrameNumber);

@@ -25,7 +25,24 @@ namespace {
 constexpr std::size_t kLineChars = kDldLineSize - 1;  // characters per line read
 constexpr std::size_t kReadChunk = 1 << 16;
 
-long LeadingInteger(const char *text) { return std::strtol(text, nullptr, 10); }
+// What strtol reads in base 10 at the start of `text`.  Numbers of up to
+// 18 digits after white space and a sign are read here; they cannot
+// overflow.  Longer ones, and text whose first character other than white
+// space is no digit or sign (white space of another locale), go to strtol.
+long LeadingInteger(const char *text) {
+  const char *at = text;
+  while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
+  const bool negative = *at == '-';
+  if (*at == '-' || *at == '+') ++at;
+  long value = 0;
+  int digits = 0;
+  for (; *at >= '0' && *at <= '9'; ++at) {
+    if (++digits > 18) return std::strtol(text, nullptr, 10);
+    value = value * 10 + (*at - '0');
+  }
+  if (digits == 0) return std::strtol(text, nullptr, 10);
+  return negative ? -value : value;
+}
 
 // A line whose leading integer is -1; only a line whose first character
 // after white space is a minus sign can be one, and few are.
@@ -109,6 +126,8 @@ struct IndexCache {
   HeaderIndex index;
 };
 
+std::uint64_t g_loads = 0;  // serial numbers of the loaded indexes
+
 IndexCache &Cache() {
   static IndexCache cache;
   return cache;
@@ -119,6 +138,7 @@ IndexCache &Cache() {
 bool HeaderIndex::Load(FILE *stream) {
   try {
     *this = HeaderIndex{};
+    serial_ = ++g_loads;
     const int fd = fileno(stream);
     if (!MayIndex(fd)) return false;
     if (fd < 0 && !ReadStream(stream, &content_)) return false;
@@ -175,12 +195,13 @@ void HeaderIndex::Attach(FILE *stream) {
   if (fd_ >= 0) fd_ = fileno(stream);
 }
 
-const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count) const {
+const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count,
+                               std::size_t *windowHint) const {
   if (fd_ < 0) return content_.data() + offset;
   const std::uint64_t want = std::min<std::uint64_t>(count, size_ - offset);
   // A walk over lines mostly stays in the window of its last step.
-  if (lastWindow_ < windows_.size()) {
-    Window &window = windows_[lastWindow_];
+  if (*windowHint < windows_.size()) {
+    Window &window = windows_[*windowHint];
     if (offset >= window.start && offset + want <= window.start + window.length)
       return window.bytes.data() + (offset - window.start);
   }
@@ -188,7 +209,7 @@ const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count) const {
   for (Window &window : windows_) {
     if (offset >= window.start && offset + want <= window.start + window.length) {
       window.used = ++uses_;
-      lastWindow_ = static_cast<std::size_t>(&window - windows_.data());
+      *windowHint = static_cast<std::size_t>(&window - windows_.data());
       return window.bytes.data() + (offset - window.start);
     }
     if (chosen == nullptr || window.used < chosen->used) chosen = &window;
@@ -202,15 +223,15 @@ const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count) const {
   chosen->start = start;
   chosen->length = got < 0 ? 0 : static_cast<std::size_t>(got);
   chosen->used = ++uses_;
-  lastWindow_ = static_cast<std::size_t>(chosen - windows_.data());
+  *windowHint = static_cast<std::size_t>(chosen - windows_.data());
   if (offset + want > start + chosen->length) return nullptr;
   return chosen->bytes.data() + (offset - start);
 }
 
-bool HeaderIndex::LineEnd(std::uint64_t offset, std::uint64_t *end) const {
+bool HeaderIndex::LineEnd(std::uint64_t offset, std::uint64_t *end, std::size_t *window) const {
   const std::size_t want =
       static_cast<std::size_t>(std::min<std::uint64_t>(kLineChars, size_ - offset));
-  const char *bytes = Bytes(offset, want);
+  const char *bytes = Bytes(offset, want, window);
   if (bytes == nullptr) return false;
   const void *feed = std::memchr(bytes, '\n', want);
   *end = offset +
@@ -232,20 +253,25 @@ std::uint64_t HeaderIndex::LineOffset(std::size_t line) const {
     offset = known.offset;
   }
   for (; at < line; ++at)
-    if (!LineEnd(offset, &offset)) return size_;
+    if (!LineEnd(offset, &offset, &lastWindow_)) return size_;
   Remember(line, offset);
   return offset;
 }
 
 bool HeaderIndex::CopyLine(std::size_t line, std::array<char, kDldLineSize> &out) const {
   if (line >= lineCount_) return false;
-  const std::uint64_t begin = LineOffset(line);
   std::uint64_t end = 0;
-  if (begin >= size_ || !LineEnd(begin, &end)) return false;
-  const std::size_t length = static_cast<std::size_t>(end - begin);
-  std::memcpy(out.data(), Bytes(begin, length), length);
-  out[length] = '\0';
+  if (!CopyLineAt(LineOffset(line), out, &end, &lastWindow_)) return false;
   Remember(line + 1, end);
+  return true;
+}
+
+bool HeaderIndex::CopyLineAt(std::uint64_t offset, std::array<char, kDldLineSize> &out,
+                             std::uint64_t *end, std::size_t *window) const {
+  if (offset >= size_ || !LineEnd(offset, end, window)) return false;
+  const std::size_t length = static_cast<std::size_t>(*end - offset);
+  std::memcpy(out.data(), Bytes(offset, length, window), length);
+  out[length] = '\0';
   return true;
 }
 
@@ -282,9 +308,36 @@ void ForgetHeaderIndex() {
   cache.index = HeaderIndex{};
 }
 
+ReadPlaces::Place &ReadPlaces::At(std::size_t read, std::uint64_t serial) {
+  if (serial != serial_) {
+    places_.clear();
+    serial_ = serial;
+  }
+  if (read >= places_.size()) places_.resize(read + 1);
+  return places_[read];
+}
+
+bool HeaderCursor::CopyRemembered() {
+  ReadPlaces::Place &place = places_->At(reads_++, index_.Serial());
+  std::uint64_t begin = 0;
+  if (place.line == next_) {
+    begin = place.offset;
+  } else if (place.line != SIZE_MAX && place.line + 1 == next_) {
+    begin = place.end;
+  } else {
+    begin = index_.LineOffset(next_);
+  }
+  std::uint64_t end = 0;
+  if (!index_.CopyLineAt(begin, line_, &end, &place.window)) return false;
+  place.line = next_;
+  place.offset = begin;
+  place.end = end;
+  return true;
+}
+
 bool HeaderCursor::Read() {
   if (next_ >= index_.LineCount()) return false;
-  if (!index_.CopyLine(next_, line_)) {
+  if (!(places_ != nullptr ? CopyRemembered() : index_.CopyLine(next_, line_))) {
     next_ = index_.LineCount();
     return false;
   }

@@ -41,10 +41,12 @@ struct ModuleValues {
   int numberOfFrames = 0;
   int xoff = 0;
   int yoff = 0;
-  std::array<char, kDldNameStoreSize> names{};
 };
 
 ModuleValues g_values;
+std::array<char, kDldNameStoreSize> g_names{};  // the channel names of the last scaler read
+// Messages printed so far: a read that printed one is not kept for later reads.
+unsigned long g_messages = 0;
 // The places of the scaler reader's lines in the header file of the frame before.
 dld_internal::ReadPlaces g_scalerPlaces;
 
@@ -114,6 +116,7 @@ void ScanFloat(const HeaderCursor &cursor, float *value) {
   if (end == text) return;
   if (errno == ERANGE && std::isinf(scanned)) {
     const std::string_view number(text, static_cast<size_t>(end - text));
+    ++g_messages;
     std::fprintf(stderr,
                  "WARNING : (Header %s) value %.*s is beyond the range of a float; %g is kept\n",
                  g_values.version.data(), static_cast<int>(number.size()), number.data(),
@@ -234,6 +237,7 @@ struct ChannelRange {
 int CheckChannelRange(HeaderCursor &cursor, ChannelRange *range, std::uint64_t extraLines) {
   if (!range->TooWide()) return DldSuccess;
   const char *version = g_values.version.data();
+  ++g_messages;
   std::printf("BAD SIZE : (Header %s)\n", version);
   std::printf("LastScalar %ld and FirstScalar %ld out of range (1..%d)\n", range->last,
               range->first, kDldScalerChannels);
@@ -262,18 +266,67 @@ struct ScalerOutputs {
   std::string *startTime;
 };
 
+std::array<int *, 8> Assignments(const ScalerOutputs &out) {
+  return {out.i0, out.i1, out.anode, out.time, out.i0s, out.i1s, out.anodes, out.times};
+}
+
 void SetScalerDefaults(const ScalerOutputs &out) {
   out.values.fill(0.0f);
   out.names.fill(kNone);
   out.zeros.fill(0.0f);
   out.factors.fill(1.0f);
   *out.depth = kDefaultScalarDepth;
-  for (int *assignment :
-       {out.i0, out.i1, out.anode, out.time, out.i0s, out.i1s, out.anodes, out.times}) {
-    *assignment = 0;
-  }
+  for (int *assignment : Assignments(out)) *assignment = 0;
   *out.deltaTime = 0.0f;
   out.startTime->clear();
+}
+
+// A calibration block as read, starting at `line`: what it set of the
+// outputs and of the name store.
+struct CalibrationValues {
+  std::size_t line = 0;
+  float depth = 0;
+  std::array<int, 8> assignments{};  // i0, i1, anode, time, i0s, i1s, anodes, times
+  std::array<const char *, kDldScalerChannels> names{};
+  std::array<float, kDldScalerChannels> zeros{};
+  std::array<float, kDldScalerChannels> factors{};
+  std::size_t namesUsed = 0;
+  std::array<char, kDldNameStoreSize> store{};
+};
+
+// The experiment block's values with the module values of the parse before it.
+struct ExperimentValues {
+  ModuleValues parsed;
+  std::optional<std::string> title, info;
+  std::array<float, 7> numbers{};  // centres, pixel sizes, wavelength, distance, position
+  std::array<int, 5> flags{};      // centre, pixel size, wavelength, distance, position
+};
+
+struct InfoValues {
+  ModuleValues parsed;
+  std::array<std::optional<std::string>, 5> texts;
+};
+
+// What a header file gives the readers whatever the frame, kept for the
+// index it was read through, that is while the file stays unchanged: the
+// readers of a frame then read only the lines that differ from frame to
+// frame.  A read that printed a message is not kept; the message belongs
+// to every read.
+struct FileValues {
+  std::uint64_t serial = 0;
+  std::optional<CalibrationValues> calibration;
+  std::optional<ExperimentValues> experiment;
+  std::optional<InfoValues> info;
+};
+
+FileValues g_fileValues;
+
+FileValues &ValuesOf(const HeaderIndex &index) {
+  if (g_fileValues.serial != index.Serial()) {
+    g_fileValues = FileValues{};
+    g_fileValues.serial = index.Serial();
+  }
+  return g_fileValues;
 }
 
 // TIMING block: start time and the time of frame `frameNumber`.  `lineBudget`
@@ -294,7 +347,8 @@ int ReadTiming(HeaderCursor &cursor, const ScalerOutputs &out, long firstFrame, 
 }
 
 // SCALERCALIB block: depth, assignments, names, zeros and factors.
-int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
+// `*namesUsed` tells the bytes of the name store that the names fill.
+int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out, std::size_t *namesUsed) {
   ChannelRange range;
   if (!cursor.Skip(1) || !CheckTitle(cursor, "SCALERCALIB") || !ReadFloat(cursor, out.depth) ||
       !ReadInt(cursor, out.i0) || !ReadInt(cursor, out.i1) || !ReadInt(cursor, out.anode) ||
@@ -306,7 +360,7 @@ int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
   if (checked != DldSuccess) return checked;
 
   // Names follow each other in the store, each behind the previous one's zero.
-  char *store = g_values.names.data();
+  char *store = g_names.data();
   std::size_t used = 0;
   for (std::uint64_t k = 0; k < range.Count(); ++k) {
     if (!cursor.Read()) return DldShortRead;
@@ -316,6 +370,7 @@ int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
     store[used + length] = '\0';
     out.names[k] = store + used;
     used += length + 1;
+    *namesUsed = used;
     if (!ReadFloat(cursor, &out.zeros[k]) || !ReadFloat(cursor, &out.factors[k])) {
       return DldShortRead;
     }
@@ -324,6 +379,39 @@ int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
   const bool complete = ReadInt(cursor, out.i0s) && ReadInt(cursor, out.i1s) &&
                         ReadInt(cursor, out.anodes) && ReadInt(cursor, out.times);
   return complete ? DldSuccess : DldShortRead;
+}
+
+// The calibration block at the cursor, as read before from the same line of
+// the same file when it was; its reading depends on nothing else.
+int ReadCalibrationOnce(HeaderCursor &cursor, const ScalerOutputs &out) {
+  FileValues &file = ValuesOf(cursor.Index());
+  const std::size_t line = cursor.Line();
+  if (file.calibration && file.calibration->line == line) {
+    const CalibrationValues &kept = *file.calibration;
+    *out.depth = kept.depth;
+    const std::array<int *, 8> assignments = Assignments(out);
+    for (std::size_t n = 0; n < assignments.size(); ++n) *assignments[n] = kept.assignments[n];
+    out.names = kept.names;
+    out.zeros = kept.zeros;
+    out.factors = kept.factors;
+    std::memcpy(g_names.data(), kept.store.data(), kept.namesUsed);
+    return DldSuccess;
+  }
+  const unsigned long messages = g_messages;
+  std::size_t namesUsed = 0;
+  const int result = ReadCalibration(cursor, out, &namesUsed);
+  if (result != DldSuccess || messages != g_messages) return result;
+  CalibrationValues &kept = file.calibration.emplace();
+  kept.line = line;
+  kept.depth = *out.depth;
+  const std::array<int *, 8> assignments = Assignments(out);
+  for (std::size_t n = 0; n < assignments.size(); ++n) kept.assignments[n] = *assignments[n];
+  kept.names = out.names;
+  kept.zeros = out.zeros;
+  kept.factors = out.factors;
+  kept.namesUsed = namesUsed;
+  kept.store = g_names;
+  return result;
 }
 
 int ReadScalers(HeaderCursor &cursor, const ScalerOutputs &out, int frameNumber) {
@@ -359,7 +447,7 @@ int ReadScalers(HeaderCursor &cursor, const ScalerOutputs &out, int frameNumber)
   if (!cursor.SkipPastTerminator() || !cursor.SkipCountedBlock()) return DldShortRead;
   const int timing = ReadTiming(cursor, out, firstFrame, frameNumber);
   if (timing != DldSuccess) return timing;
-  return ReadCalibration(cursor, out);
+  return ReadCalibrationOnce(cursor, out);
 }
 
 int ReadExperiment(HeaderCursor &cursor, std::optional<std::string> *title,
@@ -387,20 +475,41 @@ int ReadExperiment(HeaderCursor &cursor, std::optional<std::string> *title,
 
 // Runs `readBlocks` on the part of the file after the geometry lines, for
 // version "1.0" and later.  A failed parse gives 1, an older version 0.
-template <typename ReadBlocks>
-int WithParsedHeader(FILE *stream, ReadBlocks readBlocks) {
+// A successful read of a file of version "1.0" or later depends on nothing
+// but the file: `keep` stores its outputs in the file's `kept` values, and
+// later reads of the unchanged file take them and the parse's module
+// values from there with `restore`.
+template <typename Values, typename ReadBlocks, typename Keep, typename Restore>
+int WithParsedHeader(FILE *stream, std::optional<Values> FileValues::*kept, ReadBlocks readBlocks,
+                     Keep keep, Restore restore) {
   const HeaderIndex *index = nullptr;
   if (OpenHeader(stream, &index) != DldSuccess) return 1;
-  HeaderCursor cursor(*index);
-  int result = DldSuccess;
-  if (Parse(cursor) != DldSuccess) {
-    result = 1;
-  } else if (DldVersionAtLeast("1.0")) {
-    try {
-      result = readBlocks(cursor);
-    } catch (const std::bad_alloc &) {
-      result = DldAllocationFailed;
+  std::optional<Values> &values = ValuesOf(*index).*kept;
+  try {
+    if (values) {
+      g_values = values->parsed;
+      restore(*values);
+      return DldSuccess;
     }
+  } catch (const std::bad_alloc &) {
+    return DldAllocationFailed;
+  }
+  HeaderCursor cursor(*index);
+  const unsigned long messages = g_messages;
+  if (Parse(cursor) != DldSuccess) return 1;
+  if (!DldVersionAtLeast("1.0")) return DldSuccess;
+  int result = DldSuccess;
+  try {
+    result = readBlocks(cursor);
+  } catch (const std::bad_alloc &) {
+    return DldAllocationFailed;
+  }
+  if (result != DldSuccess || messages != g_messages) return result;
+  try {
+    values.emplace().parsed = g_values;
+    keep(*values);
+  } catch (const std::bad_alloc &) {
+    values.reset();
   }
   return result;
 }
@@ -414,7 +523,7 @@ int Ysize() { return g_values.ysize; }
 int NumberOfFrames() { return g_values.numberOfFrames; }
 int XOff() { return g_values.xoff; }
 int YOff() { return g_values.yoff; }
-const char *HScalarNameBuffer() { return g_values.names.data(); }
+const char *HScalarNameBuffer() { return g_names.data(); }
 
 bool DldVersionAtLeast(const char *literal) {
   return std::strcmp(g_values.version.data(), literal) >= 0;
@@ -422,7 +531,9 @@ bool DldVersionAtLeast(const char *literal) {
 
 void ResetDldFrameModule() {
   g_values = ModuleValues{};
+  g_names = {};
   g_scalerPlaces = dld_internal::ReadPlaces{};
+  g_fileValues = FileValues{};
   dld_internal::ForgetHeaderIndex();
 }
 
@@ -494,11 +605,30 @@ int ReadDldExperiment(FILE *stream, std::optional<std::string> *Title,
   *SampleDistance = 0.0f;
   *DetectorPosition = 0.0f;
   *ICenter = *IPixSize = *IWaveLength = *ISampleDistance = *IDetectorPosition = 0;
-  return WithParsedHeader(stream, [&](HeaderCursor &cursor) {
-    return ReadExperiment(cursor, Title, ExperimentInfo, Center_1, Center_2, ICenter, PixSize_1,
-                          PixSize_2, IPixSize, WaveLength, IWaveLength, SampleDistance,
-                          ISampleDistance, DetectorPosition, IDetectorPosition);
-  });
+  const std::array<float *, 7> numbers = {Center_1,   Center_2,       PixSize_1,       PixSize_2,
+                                          WaveLength, SampleDistance, DetectorPosition};
+  const std::array<int *, 5> flags = {ICenter, IPixSize, IWaveLength, ISampleDistance,
+                                      IDetectorPosition};
+  return WithParsedHeader(
+      stream, &FileValues::experiment,
+      [&](HeaderCursor &cursor) {
+        return ReadExperiment(cursor, Title, ExperimentInfo, Center_1, Center_2, ICenter,
+                              PixSize_1, PixSize_2, IPixSize, WaveLength, IWaveLength,
+                              SampleDistance, ISampleDistance, DetectorPosition,
+                              IDetectorPosition);
+      },
+      [&](ExperimentValues &kept) {
+        kept.title = *Title;
+        kept.info = *ExperimentInfo;
+        for (std::size_t n = 0; n < numbers.size(); ++n) kept.numbers[n] = *numbers[n];
+        for (std::size_t n = 0; n < flags.size(); ++n) kept.flags[n] = *flags[n];
+      },
+      [&](const ExperimentValues &kept) {
+        *Title = kept.title;
+        *ExperimentInfo = kept.info;
+        for (std::size_t n = 0; n < numbers.size(); ++n) *numbers[n] = kept.numbers[n];
+        for (std::size_t n = 0; n < flags.size(); ++n) *flags[n] = kept.flags[n];
+      });
 }
 
 int ReadDldInfo(FILE *stream, std::optional<std::string> *DetectorType,
@@ -507,14 +637,22 @@ int ReadDldInfo(FILE *stream, std::optional<std::string> *DetectorType,
   const std::array<std::optional<std::string> *, 5> texts = {DetectorType, MachineInfo, OpticsInfo,
                                                              StationInfo, ProposalInfo};
   for (std::optional<std::string> *text : texts) text->reset();
-  return WithParsedHeader(stream, [&](HeaderCursor &cursor) {
-    if (!cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() ||
-        !cursor.Skip(1) || !CheckTitle(cursor, "INFO")) {
-      return DldShortRead;
-    }
-    for (std::optional<std::string> *text : texts) {
-      if (!ReadText(cursor, text)) return DldShortRead;
-    }
-    return DldSuccess;
-  });
+  return WithParsedHeader(
+      stream, &FileValues::info,
+      [&](HeaderCursor &cursor) {
+        if (!cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() ||
+            !cursor.SkipCountedBlock() || !cursor.Skip(1) || !CheckTitle(cursor, "INFO")) {
+          return DldShortRead;
+        }
+        for (std::optional<std::string> *text : texts) {
+          if (!ReadText(cursor, text)) return DldShortRead;
+        }
+        return DldSuccess;
+      },
+      [&](InfoValues &kept) {
+        for (std::size_t n = 0; n < texts.size(); ++n) kept.texts[n] = *texts[n];
+      },
+      [&](const InfoValues &kept) {
+        for (std::size_t n = 0; n < texts.size(); ++n) *texts[n] = kept.texts[n];
+      });
 }

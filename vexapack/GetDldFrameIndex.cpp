@@ -228,15 +228,16 @@ const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count,
   return chosen->bytes.data() + (offset - start);
 }
 
-bool HeaderIndex::LineEnd(std::uint64_t offset, std::uint64_t *end, std::size_t *window) const {
+const char *HeaderIndex::Line(std::uint64_t offset, std::uint64_t *end,
+                              std::size_t *window) const {
   const std::size_t want =
       static_cast<std::size_t>(std::min<std::uint64_t>(kLineChars, size_ - offset));
   const char *bytes = Bytes(offset, want, window);
-  if (bytes == nullptr) return false;
+  if (bytes == nullptr) return nullptr;
   const void *feed = std::memchr(bytes, '\n', want);
   *end = offset +
          (feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - bytes) + 1 : want);
-  return true;
+  return bytes;
 }
 
 void HeaderIndex::Remember(std::size_t line, std::uint64_t offset) const {
@@ -253,7 +254,7 @@ std::uint64_t HeaderIndex::LineOffset(std::size_t line) const {
     offset = known.offset;
   }
   for (; at < line; ++at)
-    if (!LineEnd(offset, &offset, &lastWindow_)) return size_;
+    if (Line(offset, &offset, &lastWindow_) == nullptr) return size_;
   Remember(line, offset);
   return offset;
 }
@@ -268,9 +269,10 @@ bool HeaderIndex::CopyLine(std::size_t line, std::array<char, kDldLineSize> &out
 
 bool HeaderIndex::CopyLineAt(std::uint64_t offset, std::array<char, kDldLineSize> &out,
                              std::uint64_t *end, std::size_t *window) const {
-  if (offset >= size_ || !LineEnd(offset, end, window)) return false;
+  const char *bytes = offset < size_ ? Line(offset, end, window) : nullptr;
+  if (bytes == nullptr) return false;
   const std::size_t length = static_cast<std::size_t>(*end - offset);
-  std::memcpy(out.data(), Bytes(offset, length, window), length);
+  std::memcpy(out.data(), bytes, length);
   out[length] = '\0';
   return true;
 }

@@ -56,9 +56,10 @@ class HeaderIndex {
     std::vector<char> bytes;
   };
 
-  // Where the line that begins at `offset` ends (after its line feed, or
-  // 127 characters, or at the end of the file); false on a read error.
-  bool LineEnd(std::uint64_t offset, std::uint64_t *end, std::size_t *window) const;
+  // The bytes of the line that begins at `offset`, and in *end where it
+  // ends (after its line feed, or 127 characters, or at the end of the
+  // file); null on a read error.
+  const char *Line(std::uint64_t offset, std::uint64_t *end, std::size_t *window) const;
   // At least min(count, the rest of the file) bytes from `offset`, looked
   // for first in `*window`, which is set to the window that holds them.
   const char *Bytes(std::uint64_t offset, std::size_t count, std::size_t *window) const;
@@ -130,6 +131,7 @@ class HeaderCursor {
   std::string TextValue() const;                     // its text up to the line feed
   std::uint64_t Offset() const { return index_.LineOffset(next_); }
   std::size_t Line() const { return next_; }  // the next line to be read
+  const HeaderIndex &Index() const { return index_; }
 
  private:
   bool CopyRemembered();

@@ -655,6 +655,59 @@ TEST_F(GetDldFrameTest, IndexFollowsChangesOfTheFile) {
   EXPECT_EQ(Ysize(), 30);
 }
 
+// Values that do not depend on the frame are read once per state of the
+// file: a changed file gives its new values, and a message that a read
+// gives comes with every read.
+TEST_F(GetDldFrameTest, ValuesOfEveryFrameFollowTheFile) {
+  const std::string path = TempPath("kept");
+  Lines lines = kExample;
+  lines[38] = "1e40";  // factor of channel 1: a warning on every read
+  WriteFile(path, Join(lines));
+  File header = Open(path);
+  ::testing::internal::CaptureStderr();
+  for (int frame : {1, 2, 1}) {
+    SCOPED_TRACE(frame);
+    Scalers s;
+    Experiment e;
+    Info info;
+    ASSERT_EQ(s.Read(header.get(), frame), 0);
+    ASSERT_EQ(e.Read(header.get()), 0);
+    ASSERT_EQ(info.Read(header.get()), 0);
+    EXPECT_EQ(s.values[1], frame == 1 ? 200.0f : 210.0f);
+    EXPECT_STREQ(s.names[1], "I1");
+    EXPECT_EQ(e.title, "test run");
+    EXPECT_EQ(info.proposal, "proposal");
+  }
+  const std::string warnings = ::testing::internal::GetCapturedStderr();
+  std::size_t count = 0;
+  for (std::size_t at = warnings.find("1e40"); at != std::string::npos;
+       at = warnings.find("1e40", at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(count, 3u) << warnings;
+
+  lines[36] = "J1";
+  lines[69] = "other run";
+  lines[78] = "other proposal";
+  lines[37] = "4";  // zero of channel 1
+  WriteFile(path, Join(lines));
+  const timespec later[2] = {{0, UTIME_OMIT}, {2, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  ::testing::internal::CaptureStderr();
+  Scalers s;
+  Experiment e;
+  Info info;
+  ASSERT_EQ(s.Read(header.get(), 2), 0);
+  ASSERT_EQ(e.Read(header.get()), 0);
+  ASSERT_EQ(info.Read(header.get()), 0);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_STREQ(s.names[0], "J1");
+  EXPECT_EQ(s.zeros[0], 4.0f);
+  EXPECT_EQ(e.title, "other run");
+  EXPECT_EQ(info.proposal, "other proposal");
+  EXPECT_STREQ(HScalarNameBuffer() + 3, "I1") << "the store holds the names read";
+}
+
 // The index of a long file keeps only every 16th line and reads the file
 // through windows; it serves later streams of the same file, each opened
 // after the one before was closed.

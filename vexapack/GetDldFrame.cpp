@@ -537,6 +537,9 @@ void ResetDldFrameModule() {
   dld_internal::ForgetHeaderIndex();
 }
 
+DldHeaderReadScope::DldHeaderReadScope() { dld_internal::HoldHeaderLooks(); }
+DldHeaderReadScope::~DldHeaderReadScope() { dld_internal::ReleaseHeaderLooks(); }
+
 const char *GetDldFrameVersion() { return "GetDldFrame 1.0"; }
 
 int ParseScalarHeaderFile(FILE *stream) {

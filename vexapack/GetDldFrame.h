@@ -87,6 +87,21 @@ void ResetDldFrameModule();
 
 const char *GetDldFrameVersion();
 
+// The readers of one frame's values (ReadDldScalars, ReadDldExperiment,
+// ReadDldInfo) each look at the header file (device, inode, size,
+// modification and change time) to see whether it changed since it was
+// indexed.  While an object of this class lives, the first look at a
+// stream holds for the readers after it: the values of one frame come from
+// one state of the file, at the cost of one look.  Scopes may nest; the
+// streams read in a scope must stay open while it lives.
+class DldHeaderReadScope {
+ public:
+  DldHeaderReadScope();
+  ~DldHeaderReadScope();
+  DldHeaderReadScope(const DldHeaderReadScope &) = delete;
+  DldHeaderReadScope &operator=(const DldHeaderReadScope &) = delete;
+};
+
 // Parses the header file from its start: version, geometry and frame count.
 // 0 on success (module values refreshed; the stream stands at the line after
 // the geometry lines); 1 no stream; 2 cannot position at the start; 5 the

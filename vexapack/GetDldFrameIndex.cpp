@@ -124,6 +124,8 @@ long ReadAt(int fd, std::uint64_t offset, char *buffer, std::size_t count) {
 struct IndexCache {
   std::optional<FileIdentity> identity;
   HeaderIndex index;
+  int holds = 0;              // scopes in which a looked-at file is not looked at again
+  FILE *looked = nullptr;     // the stream whose file was looked at in them
 };
 
 std::uint64_t g_loads = 0;  // serial numbers of the loaded indexes
@@ -288,18 +290,23 @@ std::size_t HeaderIndex::NextTerminator(std::size_t line) const {
 
 int IndexOfHeader(FILE *stream, const HeaderIndex **index) {
   IndexCache &cache = Cache();
+  if (cache.holds > 0 && cache.looked == stream && cache.identity) {
+    *index = &cache.index;
+    return DldSuccess;
+  }
   // A regular file can always be positioned at its start; unchanged, its
   // index stands as it is.
   const std::optional<FileIdentity> identity = IdentityOf(stream);
   if (identity && cache.identity == identity) {
     cache.index.Attach(stream);
-    *index = &cache.index;
-    return DldSuccess;
+  } else {
+    cache.looked = nullptr;
+    if (fseeko(stream, 0, SEEK_SET) != 0) return DldPositionFailed;
+    cache.identity.reset();
+    if (!cache.index.Load(stream)) return DldShortRead;
+    cache.identity = identity;
   }
-  if (fseeko(stream, 0, SEEK_SET) != 0) return DldPositionFailed;
-  cache.identity.reset();
-  if (!cache.index.Load(stream)) return DldShortRead;
-  cache.identity = identity;
+  if (cache.holds > 0) cache.looked = stream;
   *index = &cache.index;
   return DldSuccess;
 }
@@ -308,6 +315,14 @@ void ForgetHeaderIndex() {
   IndexCache &cache = Cache();
   cache.identity.reset();
   cache.index = HeaderIndex{};
+  cache.looked = nullptr;
+}
+
+void HoldHeaderLooks() { ++Cache().holds; }
+
+void ReleaseHeaderLooks() {
+  IndexCache &cache = Cache();
+  if (--cache.holds == 0) cache.looked = nullptr;
 }
 
 ReadPlaces::Place &ReadPlaces::At(std::size_t read, std::uint64_t serial) {

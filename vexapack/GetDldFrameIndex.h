@@ -88,8 +88,12 @@ class HeaderIndex {
 // The index of the stream's file in *index: reused while the file is
 // unchanged, built anew otherwise.  0, or 2 when the stream cannot be
 // positioned at its start, or 5 when it cannot be read.
+// While held (see DldHeaderReadScope), the stream last looked at is taken
+// as it was found, without another look at its file.
 [[nodiscard]] int IndexOfHeader(FILE *stream, const HeaderIndex **index);
 void ForgetHeaderIndex();
+void HoldHeaderLooks();
+void ReleaseHeaderLooks();
 
 // Where the lines that one reader visits lie, by the order of its reads.
 // The reader of a frame's values reads the same places for every frame,

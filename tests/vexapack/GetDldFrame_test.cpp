@@ -708,6 +708,27 @@ TEST_F(GetDldFrameTest, ValuesOfEveryFrameFollowTheFile) {
   EXPECT_STREQ(HScalarNameBuffer() + 3, "I1") << "the store holds the names read";
 }
 
+TEST_F(GetDldFrameTest, ReadScopeLooksAtTheFileOnce) {
+  const std::string path = TempPath("scope");
+  Lines lines = kExample;
+  WriteFile(path, Join(lines));
+  File header = Open(path);
+  lines[78] = "other proposal";
+  const timespec later[2] = {{0, UTIME_OMIT}, {3, 0}};
+  Info info;
+  {
+    const DldHeaderReadScope frame;
+    Scalers s;
+    ASSERT_EQ(s.Read(header.get(), 1), 0);
+    WriteFile(path, Join(lines));
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+    ASSERT_EQ(info.Read(header.get()), 0);
+    EXPECT_EQ(info.proposal, "proposal") << "the state of the file the frame began with";
+  }
+  ASSERT_EQ(info.Read(header.get()), 0);
+  EXPECT_EQ(info.proposal, "other proposal") << "looked at again after the scope";
+}
+
 // The index of a long file keeps only every 16th line and reads the file
 // through windows; it serves later streams of the same file, each opened
 // after the one before was closed.

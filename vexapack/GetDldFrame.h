@@ -30,7 +30,9 @@
 // The section readers leave the header stream's position undefined.  The
 // header file is indexed once and the index is reused while the file
 // (device, inode, size, modification and change time) stays the same, so
-// reading every frame of a run costs time linear in the frames.  A leading
+// reading every frame of a run costs time linear in the frames; so are the
+// values that do not depend on the frame (calibration, experiment and info
+// blocks), unless reading them printed a message.  A leading
 // integer outside the range of an int reads as 0, except for the channel and
 // frame ranges, which are then rejected (result 3).
 #pragma once

@@ -15,7 +15,7 @@
 namespace dld_internal {
 
 // Where the lines of a header file begin, and which lines are terminator
-// lines (leading integer -1).  The file is indexed sparsely, every 16th line
+// lines (leading integer -1).  The file is indexed sparsely, every 32nd line
 // and the terminators, and read through a few small windows: a header file
 // grows with the frames of a run, and neither the file nor one position per
 // line is kept in memory.  A stream without a descriptor is kept whole.

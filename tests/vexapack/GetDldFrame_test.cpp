@@ -729,7 +729,7 @@ TEST_F(GetDldFrameTest, ReadScopeLooksAtTheFileOnce) {
   EXPECT_EQ(info.proposal, "other proposal") << "looked at again after the scope";
 }
 
-// The index of a long file keeps only every 16th line and reads the file
+// The index of a long file keeps only every 32nd line and reads the file
 // through windows; it serves later streams of the same file, each opened
 // after the one before was closed.
 TEST_F(GetDldFrameTest, LongFilesReadAnyFrameThroughLaterStreams) {

@@ -615,10 +615,9 @@ int ReadDldExperiment(FILE *stream, std::optional<std::string> *Title,
   return WithParsedHeader(
       stream, &FileValues::experiment,
       [&](HeaderCursor &cursor) {
-        return ReadExperiment(cursor, Title, ExperimentInfo, Center_1, Center_2, ICenter,
-                              PixSize_1, PixSize_2, IPixSize, WaveLength, IWaveLength,
-                              SampleDistance, ISampleDistance, DetectorPosition,
-                              IDetectorPosition);
+        return ReadExperiment(cursor, Title, ExperimentInfo, Center_1, Center_2, ICenter, PixSize_1,
+                              PixSize_2, IPixSize, WaveLength, IWaveLength, SampleDistance,
+                              ISampleDistance, DetectorPosition, IDetectorPosition);
       },
       [&](ExperimentValues &kept) {
         kept.title = *Title;

@@ -124,8 +124,8 @@ long ReadAt(int fd, std::uint64_t offset, char *buffer, std::size_t count) {
 struct IndexCache {
   std::optional<FileIdentity> identity;
   HeaderIndex index;
-  int holds = 0;              // scopes in which a looked-at file is not looked at again
-  FILE *looked = nullptr;     // the stream whose file was looked at in them
+  int holds = 0;           // scopes in which a looked-at file is not looked at again
+  FILE *looked = nullptr;  // the stream whose file was looked at in them
 };
 
 std::uint64_t g_loads = 0;  // serial numbers of the loaded indexes
@@ -230,8 +230,7 @@ const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count,
   return chosen->bytes.data() + (offset - start);
 }
 
-const char *HeaderIndex::Line(std::uint64_t offset, std::uint64_t *end,
-                              std::size_t *window) const {
+const char *HeaderIndex::Line(std::uint64_t offset, std::uint64_t *end, std::size_t *window) const {
   const std::size_t want =
       static_cast<std::size_t>(std::min<std::uint64_t>(kLineChars, size_ - offset));
   const char *bytes = Bytes(offset, want, window);

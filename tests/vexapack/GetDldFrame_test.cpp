@@ -547,12 +547,13 @@ TEST_F(GetDldFrameTest, NumbersOutsideTheirTypeKeepTheDefault) {
 // Numbers read as strtof and strtol read them, bit for bit, whatever their
 // form: the common short ones take a quicker way than the rest.
 TEST_F(GetDldFrameTest, NumbersReadAsTheLibraryReadsThem) {
-  const char *floats[] = {"110",        "16777216",   "16777217",   "16777219", "0.1",
-                          "0.16777215", "1677721.7",  "99999999",   "123456789", "-0",
-                          "-0.0",       "+5",         " \t7",       "0x1A",     "0X1p4",
-                          "1e3",        "12.5E-1",    "3.4028235e38", "1.",     ".5",
-                          "inf",        "nan",        "",           "5abc",     "1,5",
-                          "0.3333333",  "9.999999",   "00000000000000000001"};
+  const char *floats[] = {"110",       "16777216",     "16777217",  "16777219",
+                          "0.1",       "0.16777215",   "1677721.7", "99999999",
+                          "123456789", "-0",           "-0.0",      "+5",
+                          " \t7",      "0x1A",         "0X1p4",     "1e3",
+                          "12.5E-1",   "3.4028235e38", "1.",        ".5",
+                          "inf",       "nan",          "",          "5abc",
+                          "1,5",       "0.3333333",    "9.999999",  "00000000000000000001"};
   for (const char *text : floats) {
     SCOPED_TRACE(std::string("scaler ") + text);
     Lines lines = kExample;
@@ -566,8 +567,16 @@ TEST_F(GetDldFrameTest, NumbersReadAsTheLibraryReadsThem) {
     EXPECT_EQ(std::memcmp(&s.values[0], &value, sizeof value), 0)
         << s.values[0] << " instead of " << value;
   }
-  const char *integers[] = {"  -12", "+7", "0x10", "12abc", "-2147483648", "2147483648",
-                            "999999999999999999", "-9223372036854775809", "", "- 3"};
+  const char *integers[] = {"  -12",
+                            "+7",
+                            "0x10",
+                            "12abc",
+                            "-2147483648",
+                            "2147483648",
+                            "999999999999999999",
+                            "-9223372036854775809",
+                            "",
+                            "- 3"};
   for (const char *text : integers) {
     SCOPED_TRACE(std::string("assignment ") + text);
     Lines lines = kExample;

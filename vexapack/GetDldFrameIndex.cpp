@@ -241,6 +241,26 @@ const char *HeaderIndex::Line(std::uint64_t offset, std::uint64_t *end, std::siz
   return bytes;
 }
 
+bool HeaderIndex::LineBefore(std::uint64_t offset, std::uint64_t *begin,
+                             std::size_t *window) const {
+  if (offset == 0 || offset > size_) return false;
+  const std::size_t back =
+      static_cast<std::size_t>(std::min<std::uint64_t>(offset, kLineChars + 1));
+  const char *bytes = Bytes(offset - back, back, window);
+  if (bytes == nullptr || bytes[back - 1] != '\n') return false;
+  // After a line feed a line begins; one at most 127 characters back
+  // leaves no room for a cut in between.
+  for (std::size_t at = back - 1; at-- > 0;) {
+    if (bytes[at] == '\n') {
+      *begin = offset - back + at + 1;
+      return true;
+    }
+  }
+  if (offset > kLineChars) return false;
+  *begin = 0;
+  return true;
+}
+
 void HeaderIndex::Remember(std::size_t line, std::uint64_t offset) const {
   known_[line / kStride % known_.size()] = Known{line, offset};
 }
@@ -333,16 +353,23 @@ ReadPlaces::Place &ReadPlaces::At(std::size_t read, std::uint64_t serial) {
   return places_[read];
 }
 
+bool HeaderCursor::FromPlace(ReadPlaces::Place &place, std::uint64_t *begin) const {
+  if (place.line == SIZE_MAX) return false;
+  if (place.line == next_) {
+    *begin = place.offset;
+    return true;
+  }
+  if (place.line + 1 == next_) {
+    *begin = place.end;
+    return true;
+  }
+  return place.line == next_ + 1 && index_.LineBefore(place.offset, begin, &place.window);
+}
+
 bool HeaderCursor::CopyRemembered() {
   ReadPlaces::Place &place = places_->At(reads_++, index_.Serial());
   std::uint64_t begin = 0;
-  if (place.line == next_) {
-    begin = place.offset;
-  } else if (place.line != SIZE_MAX && place.line + 1 == next_) {
-    begin = place.end;
-  } else {
-    begin = index_.LineOffset(next_);
-  }
+  if (!FromPlace(place, &begin)) begin = index_.LineOffset(next_);
   std::uint64_t end = 0;
   if (!index_.CopyLineAt(begin, line_, &end, &place.window)) return false;
   place.line = next_;

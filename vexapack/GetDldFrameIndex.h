@@ -41,6 +41,11 @@ class HeaderIndex {
   // the one that held the line.
   [[nodiscard]] bool CopyLineAt(std::uint64_t offset, std::array<char, kDldLineSize> &out,
                                 std::uint64_t *end, std::size_t *window) const;
+  // Where the line before the one that begins at `offset` begins, found
+  // from the bytes before it; false when they do not tell (that line is a
+  // piece of a longer one), so that the caller counts from a checkpoint.
+  [[nodiscard]] bool LineBefore(std::uint64_t offset, std::uint64_t *begin,
+                                std::size_t *window) const;
   // The first terminator line at or after `line`, or LineCount() if none.
   std::size_t NextTerminator(std::size_t line) const;
 
@@ -68,7 +73,7 @@ class HeaderIndex {
   std::uint64_t serial_ = 0;
   std::uint64_t size_ = 0;
   std::size_t lineCount_ = 0;
-  std::vector<std::uint64_t> checkpoints_;  // offsets of lines 0, 16, 32, ...
+  std::vector<std::uint64_t> checkpoints_;  // offsets of lines 0, 32, 64, ...
   std::vector<Terminator> terminators_;     // ascending
   std::string content_;                     // the file, for a stream without a descriptor
   int fd_ = -1;
@@ -97,9 +102,10 @@ void ReleaseHeaderLooks();
 
 // Where the lines that one reader visits lie, by the order of its reads.
 // The reader of a frame's values reads the same places for every frame,
-// each one line further on than for the frame before: the place of a read
-// follows from the same read before, without a search from a checkpoint
-// and without a search for the window that holds it.  Kept for one index.
+// each one line further on than for the frame before (or one line back, in
+// a run backwards): the place of a read follows from the same read before,
+// without a search from a checkpoint and without a search for the window
+// that holds it.  Kept for one index.
 class ReadPlaces {
  public:
   struct Place {
@@ -138,6 +144,8 @@ class HeaderCursor {
   const HeaderIndex &Index() const { return index_; }
 
  private:
+  // Where the next line begins, from the place of the same read before.
+  bool FromPlace(ReadPlaces::Place &place, std::uint64_t *begin) const;
   bool CopyRemembered();
 
   const HeaderIndex &index_;

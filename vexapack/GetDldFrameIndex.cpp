@@ -148,13 +148,16 @@ bool HeaderIndex::Load(FILE *stream) {
 
     // Lines as a 128-byte line read cuts them: up to and including a line
     // feed, or 127 characters, or the rest of the file.
+    // A line that begins with a digit, as most do, is no terminator and
+    // is not kept for the test.
     std::array<char, kDldLineSize> line{};
     std::size_t length = 0;
+    bool digitFirst = false;
     std::uint64_t start = 0;
     auto endLine = [&] {
       line[length] = '\0';
       if (lineCount_ % kStride == 0) checkpoints_.push_back(start);
-      if (IsTerminator(line.data())) terminators_.push_back({lineCount_, start});
+      if (!digitFirst && IsTerminator(line.data())) terminators_.push_back({lineCount_, start});
       ++lineCount_;
       start += length;
       length = 0;
@@ -179,7 +182,8 @@ bool HeaderIndex::Load(FILE *stream) {
             feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - (chunk.data() + at)) +
                        1
                  : room;
-        std::memcpy(line.data() + length, chunk.data() + at, take);
+        if (length == 0) digitFirst = chunk[at] >= '0' && chunk[at] <= '9';
+        if (!digitFirst) std::memcpy(line.data() + length, chunk.data() + at, take);
         length += take;
         at += take;
         if (feed != nullptr || length == kLineChars) endLine();

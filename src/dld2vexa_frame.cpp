@@ -355,6 +355,8 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
               int Dim_2, int Off_1, int Off_2, FILE *InHmstream, int OutStream, int Out,
               const char *InName, float Dummy, int *pErrorValue) {
   FrameValues f;
+  // The frame's values come from one state of the header file, looked at once.
+  const DldHeaderReadScope headerReads;
   const bool verbose = pcb->TestBit != 0;
   *pErrorValue = EndOfFileDetected;
   const std::string frameText = "frame " + std::to_string(In) + " to image " + std::to_string(Out);

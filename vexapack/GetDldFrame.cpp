@@ -7,6 +7,7 @@
 // counted blocks, the EXPERIMENT block and the INFO block.
 #include "GetDldFrame.h"
 
+#include <langinfo.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -40,10 +41,14 @@ struct ModuleValues {
   int numberOfFrames = 0;
   int xoff = 0;
   int yoff = 0;
-  std::array<char, kDldNameStoreSize> names{};
 };
 
 ModuleValues g_values;
+std::array<char, kDldNameStoreSize> g_names{};  // the channel names of the last scaler read
+// Messages printed so far: a read that printed one is not kept for later reads.
+unsigned long g_messages = 0;
+// The places of the scaler reader's lines in the header file of the frame before.
+dld_internal::ReadPlaces g_scalerPlaces;
 
 // The version text is the line cut at its line feed.
 void SetVersion(const char *text) {
@@ -61,17 +66,57 @@ int IntValue(long value) {
 
 bool FitsInt(long value) { return value >= INT_MIN && value <= INT_MAX; }
 
+constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f};
+
+// What strtof reads from the commonest numbers of a header, counts and
+// short decimal fractions, without its cost.  A number of at most 8 digits
+// whose digits, read as an integer, do not exceed 2^24 is exact in a float,
+// and so are the powers of ten up to 10^8: their quotient, rounded once,
+// is the float nearest to the number, which strtof gives.  Any other form
+// (an exponent, hexadecimal, infinity, more digits, another decimal point
+// than '.') is left to strtof: false.
+bool ScanShortDecimal(const char *text, float *value) {
+  const char *at = text;
+  while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
+  const bool negative = *at == '-';
+  if (*at == '-' || *at == '+') ++at;
+  std::uint32_t number = 0;
+  int digits = 0;
+  int decimals = 0;
+  bool point = false;
+  for (;; ++at) {
+    if (*at >= '0' && *at <= '9') {
+      if (++digits > 8) return false;
+      number = number * 10 + static_cast<std::uint32_t>(*at - '0');
+      if (point) ++decimals;
+    } else if (*at == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0 || number > (std::uint32_t{1} << 24)) return false;
+  if (*at == 'e' || *at == 'E' || *at == 'x' || *at == 'X') return false;
+  const char *radix = nl_langinfo(RADIXCHAR);
+  if (radix[0] != '.' || radix[1] != '\0') return false;
+  const float magnitude = static_cast<float>(number) / kPowersOfTen[decimals];
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
 // "%g" scan of the line into *value; no number, or one beyond the range of a
 // float, leaves *value alone.  The latter is said on the error stream: a
 // scaler of 1e39 would otherwise turn into its default without a word.
 void ScanFloat(const HeaderCursor &cursor, float *value) {
   const char *text = cursor.Text();
+  if (ScanShortDecimal(text, value)) return;
   char *end = nullptr;
   errno = 0;
   const float scanned = std::strtof(text, &end);
   if (end == text) return;
   if (errno == ERANGE && std::isinf(scanned)) {
     const std::string_view number(text, static_cast<size_t>(end - text));
+    ++g_messages;
     std::fprintf(stderr,
                  "WARNING : (Header %s) value %.*s is beyond the range of a float; %g is kept\n",
                  g_values.version.data(), static_cast<int>(number.size()), number.data(),
@@ -92,8 +137,10 @@ void ScanFloat(const HeaderCursor &cursor, float *value) {
 // `title` with its line feed.  False when the file ends first.
 bool CheckTitle(HeaderCursor &cursor, const char *title) {
   if (!cursor.Read()) return false;
-  const std::string expected = std::string(title) + "\n";
-  if (std::strcmp(cursor.Text(), expected.c_str()) != 0) ScanErrorExit(title);
+  const std::size_t length = std::strlen(title);
+  const char *text = cursor.Text();
+  if (std::strncmp(text, title, length) != 0 || std::strcmp(text + length, "\n") != 0)
+    ScanErrorExit(title);
   return true;
 }
 
@@ -190,6 +237,7 @@ struct ChannelRange {
 int CheckChannelRange(HeaderCursor &cursor, ChannelRange *range, std::uint64_t extraLines) {
   if (!range->TooWide()) return DldSuccess;
   const char *version = g_values.version.data();
+  ++g_messages;
   std::printf("BAD SIZE : (Header %s)\n", version);
   std::printf("LastScalar %ld and FirstScalar %ld out of range (1..%d)\n", range->last,
               range->first, kDldScalerChannels);
@@ -218,18 +266,67 @@ struct ScalerOutputs {
   std::string *startTime;
 };
 
+std::array<int *, 8> Assignments(const ScalerOutputs &out) {
+  return {out.i0, out.i1, out.anode, out.time, out.i0s, out.i1s, out.anodes, out.times};
+}
+
 void SetScalerDefaults(const ScalerOutputs &out) {
   out.values.fill(0.0f);
   out.names.fill(kNone);
   out.zeros.fill(0.0f);
   out.factors.fill(1.0f);
   *out.depth = kDefaultScalarDepth;
-  for (int *assignment :
-       {out.i0, out.i1, out.anode, out.time, out.i0s, out.i1s, out.anodes, out.times}) {
-    *assignment = 0;
-  }
+  for (int *assignment : Assignments(out)) *assignment = 0;
   *out.deltaTime = 0.0f;
   out.startTime->clear();
+}
+
+// A calibration block as read, starting at `line`: what it set of the
+// outputs and of the name store.
+struct CalibrationValues {
+  std::size_t line = 0;
+  float depth = 0;
+  std::array<int, 8> assignments{};  // i0, i1, anode, time, i0s, i1s, anodes, times
+  std::array<const char *, kDldScalerChannels> names{};
+  std::array<float, kDldScalerChannels> zeros{};
+  std::array<float, kDldScalerChannels> factors{};
+  std::size_t namesUsed = 0;
+  std::array<char, kDldNameStoreSize> store{};
+};
+
+// The experiment block's values with the module values of the parse before it.
+struct ExperimentValues {
+  ModuleValues parsed;
+  std::optional<std::string> title, info;
+  std::array<float, 7> numbers{};  // centres, pixel sizes, wavelength, distance, position
+  std::array<int, 5> flags{};      // centre, pixel size, wavelength, distance, position
+};
+
+struct InfoValues {
+  ModuleValues parsed;
+  std::array<std::optional<std::string>, 5> texts;
+};
+
+// What a header file gives the readers whatever the frame, kept for the
+// index it was read through, that is while the file stays unchanged: the
+// readers of a frame then read only the lines that differ from frame to
+// frame.  A read that printed a message is not kept; the message belongs
+// to every read.
+struct FileValues {
+  std::uint64_t serial = 0;
+  std::optional<CalibrationValues> calibration;
+  std::optional<ExperimentValues> experiment;
+  std::optional<InfoValues> info;
+};
+
+FileValues g_fileValues;
+
+FileValues &ValuesOf(const HeaderIndex &index) {
+  if (g_fileValues.serial != index.Serial()) {
+    g_fileValues = FileValues{};
+    g_fileValues.serial = index.Serial();
+  }
+  return g_fileValues;
 }
 
 // TIMING block: start time and the time of frame `frameNumber`.  `lineBudget`
@@ -239,7 +336,7 @@ int ReadTiming(HeaderCursor &cursor, const ScalerOutputs &out, long firstFrame, 
   if (!ReadInteger(cursor, &lineBudget)) return DldShortRead;
   if (!CheckTitle(cursor, "TIMING")) return DldShortRead;
   if (!cursor.Read()) return DldShortRead;
-  *out.startTime = cursor.TextValue();
+  out.startTime->assign(cursor.Text(), std::strcspn(cursor.Text(), "\n"));
   const auto framesBefore = static_cast<std::uint64_t>(frameNumber - firstFrame);
   if (!cursor.Skip(framesBefore) || !ReadFloat(cursor, out.deltaTime)) return DldShortRead;
   const std::uint64_t linesRead = 4 + framesBefore;  // count, title, start time, frames
@@ -250,7 +347,8 @@ int ReadTiming(HeaderCursor &cursor, const ScalerOutputs &out, long firstFrame, 
 }
 
 // SCALERCALIB block: depth, assignments, names, zeros and factors.
-int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
+// `*namesUsed` tells the bytes of the name store that the names fill.
+int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out, std::size_t *namesUsed) {
   ChannelRange range;
   if (!cursor.Skip(1) || !CheckTitle(cursor, "SCALERCALIB") || !ReadFloat(cursor, out.depth) ||
       !ReadInt(cursor, out.i0) || !ReadInt(cursor, out.i1) || !ReadInt(cursor, out.anode) ||
@@ -262,7 +360,7 @@ int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
   if (checked != DldSuccess) return checked;
 
   // Names follow each other in the store, each behind the previous one's zero.
-  char *store = g_values.names.data();
+  char *store = g_names.data();
   std::size_t used = 0;
   for (std::uint64_t k = 0; k < range.Count(); ++k) {
     if (!cursor.Read()) return DldShortRead;
@@ -272,6 +370,7 @@ int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
     store[used + length] = '\0';
     out.names[k] = store + used;
     used += length + 1;
+    *namesUsed = used;
     if (!ReadFloat(cursor, &out.zeros[k]) || !ReadFloat(cursor, &out.factors[k])) {
       return DldShortRead;
     }
@@ -280,6 +379,39 @@ int ReadCalibration(HeaderCursor &cursor, const ScalerOutputs &out) {
   const bool complete = ReadInt(cursor, out.i0s) && ReadInt(cursor, out.i1s) &&
                         ReadInt(cursor, out.anodes) && ReadInt(cursor, out.times);
   return complete ? DldSuccess : DldShortRead;
+}
+
+// The calibration block at the cursor, as read before from the same line of
+// the same file when it was; its reading depends on nothing else.
+int ReadCalibrationOnce(HeaderCursor &cursor, const ScalerOutputs &out) {
+  FileValues &file = ValuesOf(cursor.Index());
+  const std::size_t line = cursor.Line();
+  if (file.calibration && file.calibration->line == line) {
+    const CalibrationValues &kept = *file.calibration;
+    *out.depth = kept.depth;
+    const std::array<int *, 8> assignments = Assignments(out);
+    for (std::size_t n = 0; n < assignments.size(); ++n) *assignments[n] = kept.assignments[n];
+    out.names = kept.names;
+    out.zeros = kept.zeros;
+    out.factors = kept.factors;
+    std::memcpy(g_names.data(), kept.store.data(), kept.namesUsed);
+    return DldSuccess;
+  }
+  const unsigned long messages = g_messages;
+  std::size_t namesUsed = 0;
+  const int result = ReadCalibration(cursor, out, &namesUsed);
+  if (result != DldSuccess || messages != g_messages) return result;
+  CalibrationValues &kept = file.calibration.emplace();
+  kept.line = line;
+  kept.depth = *out.depth;
+  const std::array<int *, 8> assignments = Assignments(out);
+  for (std::size_t n = 0; n < assignments.size(); ++n) kept.assignments[n] = *assignments[n];
+  kept.names = out.names;
+  kept.zeros = out.zeros;
+  kept.factors = out.factors;
+  kept.namesUsed = namesUsed;
+  kept.store = g_names;
+  return result;
 }
 
 int ReadScalers(HeaderCursor &cursor, const ScalerOutputs &out, int frameNumber) {
@@ -315,7 +447,7 @@ int ReadScalers(HeaderCursor &cursor, const ScalerOutputs &out, int frameNumber)
   if (!cursor.SkipPastTerminator() || !cursor.SkipCountedBlock()) return DldShortRead;
   const int timing = ReadTiming(cursor, out, firstFrame, frameNumber);
   if (timing != DldSuccess) return timing;
-  return ReadCalibration(cursor, out);
+  return ReadCalibrationOnce(cursor, out);
 }
 
 int ReadExperiment(HeaderCursor &cursor, std::optional<std::string> *title,
@@ -343,20 +475,41 @@ int ReadExperiment(HeaderCursor &cursor, std::optional<std::string> *title,
 
 // Runs `readBlocks` on the part of the file after the geometry lines, for
 // version "1.0" and later.  A failed parse gives 1, an older version 0.
-template <typename ReadBlocks>
-int WithParsedHeader(FILE *stream, ReadBlocks readBlocks) {
+// A successful read of a file of version "1.0" or later depends on nothing
+// but the file: `keep` stores its outputs in the file's `kept` values, and
+// later reads of the unchanged file take them and the parse's module
+// values from there with `restore`.
+template <typename Values, typename ReadBlocks, typename Keep, typename Restore>
+int WithParsedHeader(FILE *stream, std::optional<Values> FileValues::*kept, ReadBlocks readBlocks,
+                     Keep keep, Restore restore) {
   const HeaderIndex *index = nullptr;
   if (OpenHeader(stream, &index) != DldSuccess) return 1;
-  HeaderCursor cursor(*index);
-  int result = DldSuccess;
-  if (Parse(cursor) != DldSuccess) {
-    result = 1;
-  } else if (DldVersionAtLeast("1.0")) {
-    try {
-      result = readBlocks(cursor);
-    } catch (const std::bad_alloc &) {
-      result = DldAllocationFailed;
+  std::optional<Values> &values = ValuesOf(*index).*kept;
+  try {
+    if (values) {
+      g_values = values->parsed;
+      restore(*values);
+      return DldSuccess;
     }
+  } catch (const std::bad_alloc &) {
+    return DldAllocationFailed;
+  }
+  HeaderCursor cursor(*index);
+  const unsigned long messages = g_messages;
+  if (Parse(cursor) != DldSuccess) return 1;
+  if (!DldVersionAtLeast("1.0")) return DldSuccess;
+  int result = DldSuccess;
+  try {
+    result = readBlocks(cursor);
+  } catch (const std::bad_alloc &) {
+    return DldAllocationFailed;
+  }
+  if (result != DldSuccess || messages != g_messages) return result;
+  try {
+    values.emplace().parsed = g_values;
+    keep(*values);
+  } catch (const std::bad_alloc &) {
+    values.reset();
   }
   return result;
 }
@@ -370,7 +523,7 @@ int Ysize() { return g_values.ysize; }
 int NumberOfFrames() { return g_values.numberOfFrames; }
 int XOff() { return g_values.xoff; }
 int YOff() { return g_values.yoff; }
-const char *HScalarNameBuffer() { return g_values.names.data(); }
+const char *HScalarNameBuffer() { return g_names.data(); }
 
 bool DldVersionAtLeast(const char *literal) {
   return std::strcmp(g_values.version.data(), literal) >= 0;
@@ -378,8 +531,14 @@ bool DldVersionAtLeast(const char *literal) {
 
 void ResetDldFrameModule() {
   g_values = ModuleValues{};
+  g_names = {};
+  g_scalerPlaces = dld_internal::ReadPlaces{};
+  g_fileValues = FileValues{};
   dld_internal::ForgetHeaderIndex();
 }
+
+DldHeaderReadScope::DldHeaderReadScope() { dld_internal::HoldHeaderLooks(); }
+DldHeaderReadScope::~DldHeaderReadScope() { dld_internal::ReleaseHeaderLooks(); }
 
 const char *GetDldFrameVersion() { return "GetDldFrame 1.0"; }
 
@@ -426,7 +585,7 @@ int ReadDldScalars(FILE *stream, const char **HmDldVersion,
   const HeaderIndex *index = nullptr;
   const int opened = OpenHeader(stream, &index);
   if (opened != DldSuccess) return opened;
-  HeaderCursor cursor(*index);
+  HeaderCursor cursor(*index, &g_scalerPlaces);
   int result = DldShortRead;
   try {
     result = ReadScalers(cursor, out, FrameNumber);
@@ -449,11 +608,29 @@ int ReadDldExperiment(FILE *stream, std::optional<std::string> *Title,
   *SampleDistance = 0.0f;
   *DetectorPosition = 0.0f;
   *ICenter = *IPixSize = *IWaveLength = *ISampleDistance = *IDetectorPosition = 0;
-  return WithParsedHeader(stream, [&](HeaderCursor &cursor) {
-    return ReadExperiment(cursor, Title, ExperimentInfo, Center_1, Center_2, ICenter, PixSize_1,
-                          PixSize_2, IPixSize, WaveLength, IWaveLength, SampleDistance,
-                          ISampleDistance, DetectorPosition, IDetectorPosition);
-  });
+  const std::array<float *, 7> numbers = {Center_1,   Center_2,       PixSize_1,       PixSize_2,
+                                          WaveLength, SampleDistance, DetectorPosition};
+  const std::array<int *, 5> flags = {ICenter, IPixSize, IWaveLength, ISampleDistance,
+                                      IDetectorPosition};
+  return WithParsedHeader(
+      stream, &FileValues::experiment,
+      [&](HeaderCursor &cursor) {
+        return ReadExperiment(cursor, Title, ExperimentInfo, Center_1, Center_2, ICenter, PixSize_1,
+                              PixSize_2, IPixSize, WaveLength, IWaveLength, SampleDistance,
+                              ISampleDistance, DetectorPosition, IDetectorPosition);
+      },
+      [&](ExperimentValues &kept) {
+        kept.title = *Title;
+        kept.info = *ExperimentInfo;
+        for (std::size_t n = 0; n < numbers.size(); ++n) kept.numbers[n] = *numbers[n];
+        for (std::size_t n = 0; n < flags.size(); ++n) kept.flags[n] = *flags[n];
+      },
+      [&](const ExperimentValues &kept) {
+        *Title = kept.title;
+        *ExperimentInfo = kept.info;
+        for (std::size_t n = 0; n < numbers.size(); ++n) *numbers[n] = kept.numbers[n];
+        for (std::size_t n = 0; n < flags.size(); ++n) *flags[n] = kept.flags[n];
+      });
 }
 
 int ReadDldInfo(FILE *stream, std::optional<std::string> *DetectorType,
@@ -462,14 +639,22 @@ int ReadDldInfo(FILE *stream, std::optional<std::string> *DetectorType,
   const std::array<std::optional<std::string> *, 5> texts = {DetectorType, MachineInfo, OpticsInfo,
                                                              StationInfo, ProposalInfo};
   for (std::optional<std::string> *text : texts) text->reset();
-  return WithParsedHeader(stream, [&](HeaderCursor &cursor) {
-    if (!cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() ||
-        !cursor.Skip(1) || !CheckTitle(cursor, "INFO")) {
-      return DldShortRead;
-    }
-    for (std::optional<std::string> *text : texts) {
-      if (!ReadText(cursor, text)) return DldShortRead;
-    }
-    return DldSuccess;
-  });
+  return WithParsedHeader(
+      stream, &FileValues::info,
+      [&](HeaderCursor &cursor) {
+        if (!cursor.SkipCountedBlock() || !cursor.SkipCountedBlock() ||
+            !cursor.SkipCountedBlock() || !cursor.Skip(1) || !CheckTitle(cursor, "INFO")) {
+          return DldShortRead;
+        }
+        for (std::optional<std::string> *text : texts) {
+          if (!ReadText(cursor, text)) return DldShortRead;
+        }
+        return DldSuccess;
+      },
+      [&](InfoValues &kept) {
+        for (std::size_t n = 0; n < texts.size(); ++n) kept.texts[n] = *texts[n];
+      },
+      [&](const InfoValues &kept) {
+        for (std::size_t n = 0; n < texts.size(); ++n) *texts[n] = kept.texts[n];
+      });
 }

@@ -30,7 +30,9 @@
 // The section readers leave the header stream's position undefined.  The
 // header file is indexed once and the index is reused while the file
 // (device, inode, size, modification and change time) stays the same, so
-// reading every frame of a run costs time linear in the frames.  A leading
+// reading every frame of a run costs time linear in the frames; so are the
+// values that do not depend on the frame (calibration, experiment and info
+// blocks), unless reading them printed a message.  A leading
 // integer outside the range of an int reads as 0, except for the channel and
 // frame ranges, which are then rejected (result 3).
 #pragma once
@@ -86,6 +88,21 @@ const char *HScalarNameBuffer();  // channel names of the last ReadDldScalars
 void ResetDldFrameModule();
 
 const char *GetDldFrameVersion();
+
+// The readers of one frame's values (ReadDldScalars, ReadDldExperiment,
+// ReadDldInfo) each look at the header file (device, inode, size,
+// modification and change time) to see whether it changed since it was
+// indexed.  While an object of this class lives, the first look at a
+// stream holds for the readers after it: the values of one frame come from
+// one state of the file, at the cost of one look.  Scopes may nest; the
+// streams read in a scope must stay open while it lives.
+class DldHeaderReadScope {
+ public:
+  DldHeaderReadScope();
+  ~DldHeaderReadScope();
+  DldHeaderReadScope(const DldHeaderReadScope &) = delete;
+  DldHeaderReadScope &operator=(const DldHeaderReadScope &) = delete;
+};
 
 // Parses the header file from its start: version, geometry and frame count.
 // 0 on success (module values refreshed; the stream stands at the line after
@@ -155,5 +172,8 @@ const char *GetDldFrameVersion();
 // * Xsize * Ysize<=0" on standard output, *Start untouched); 4 no memory; 5 fewer bytes than a
 // frame (a frame that ends beyond the end of a regular file is refused before allocating,
 // *Start untouched; otherwise the buffer is sized, its unread part undefined).
+// A buffer that has the frame's size already, as from the frame before, is read into with one
+// positioned read and no other call on the file: a frame beyond the end of the file then gives 5
+// with the buffer's size kept and its content undefined.
 [[nodiscard]] int ReadDldData(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);
 [[nodiscard]] int ReadDldDataV1(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);

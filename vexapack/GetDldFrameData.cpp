@@ -58,8 +58,9 @@ bool EndsBeyondFile(FILE *stream, std::uint64_t offset, std::uint64_t size) {
 }
 
 // Reads the frame at `offset` straight into `buffer`: one positioned read,
-// repeated only when the system hands out less.  Streams without a file
-// descriptor are positioned and read instead.
+// repeated only when the system hands out less.  A descriptor that cannot be
+// positioned (a pipe) fails as a stream that cannot be.  Streams without a
+// file descriptor are positioned and read instead.
 int ReadAt(FILE *stream, std::uint64_t offset, unsigned char *buffer, std::uint64_t size) {
   const int fd = fileno(stream);
   if (fd < 0) {
@@ -70,23 +71,35 @@ int ReadAt(FILE *stream, std::uint64_t offset, unsigned char *buffer, std::uint6
   while (got < size) {
     const ssize_t n = pread(fd, buffer + got, size - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == ESPIPE) return DldPositionFailed;
     if (n <= 0) break;
     got += static_cast<std::uint64_t>(n);
   }
   return got == size ? DldSuccess : DldShortRead;
 }
 
+// The frames of a run have one size: once the buffer has it, a frame is one
+// positioned read and nothing else.  A file that has become shorter than the
+// frame then shows as a short read, with the same result as the size check.
+bool ReadsInPlace(FILE *stream, std::uint64_t size, const std::vector<unsigned char> &start) {
+  return fileno(stream) >= 0 && start.size() == size;
+}
+
 int ReadFrame(FILE *stream, std::int64_t dataStart, int frameNumber,
               std::vector<unsigned char> *start) {
   if (stream == nullptr) return DldNoStream;
-  if (fseeko(stream, static_cast<off_t>(dataStart), SEEK_SET) != 0) return DldPositionFailed;
   std::uint64_t size = 0;
+  std::uint64_t offset = 0;
+  if (FrameSize(&size) && FrameOffset(dataStart, frameNumber, size, &offset) &&
+      ReadsInPlace(stream, size, *start)) {
+    return ReadAt(stream, offset, start->data(), size);
+  }
+  if (fseeko(stream, static_cast<off_t>(dataStart), SEEK_SET) != 0) return DldPositionFailed;
   if (!FrameSize(&size)) {
     std::printf("BAD SIZE : (Header %s) DataLen * Xsize * Ysize<=0\n", DldVersion());
     return DldRejected;
   }
   // A frame that no file offset can reach is refused before its buffer is allocated.
-  std::uint64_t offset = 0;
   if (!FrameOffset(dataStart, frameNumber, size, &offset)) return DldPositionFailed;
   if (EndsBeyondFile(stream, offset, size)) return DldShortRead;
   try {

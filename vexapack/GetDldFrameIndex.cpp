@@ -25,7 +25,24 @@ namespace {
 constexpr std::size_t kLineChars = kDldLineSize - 1;  // characters per line read
 constexpr std::size_t kReadChunk = 1 << 16;
 
-long LeadingInteger(const char *text) { return std::strtol(text, nullptr, 10); }
+// What strtol reads in base 10 at the start of `text`.  Numbers of up to
+// 18 digits after white space and a sign are read here; they cannot
+// overflow.  Longer ones, and text whose first character other than white
+// space is no digit or sign (white space of another locale), go to strtol.
+long LeadingInteger(const char *text) {
+  const char *at = text;
+  while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
+  const bool negative = *at == '-';
+  if (*at == '-' || *at == '+') ++at;
+  long value = 0;
+  int digits = 0;
+  for (; *at >= '0' && *at <= '9'; ++at) {
+    if (++digits > 18) return std::strtol(text, nullptr, 10);
+    value = value * 10 + (*at - '0');
+  }
+  if (digits == 0) return std::strtol(text, nullptr, 10);
+  return negative ? -value : value;
+}
 
 // A line whose leading integer is -1; only a line whose first character
 // after white space is a minus sign can be one, and few are.
@@ -107,7 +124,11 @@ long ReadAt(int fd, std::uint64_t offset, char *buffer, std::size_t count) {
 struct IndexCache {
   std::optional<FileIdentity> identity;
   HeaderIndex index;
+  int holds = 0;           // scopes in which a looked-at file is not looked at again
+  FILE *looked = nullptr;  // the stream whose file was looked at in them
 };
+
+std::uint64_t g_loads = 0;  // serial numbers of the loaded indexes
 
 IndexCache &Cache() {
   static IndexCache cache;
@@ -119,6 +140,7 @@ IndexCache &Cache() {
 bool HeaderIndex::Load(FILE *stream) {
   try {
     *this = HeaderIndex{};
+    serial_ = ++g_loads;
     const int fd = fileno(stream);
     if (!MayIndex(fd)) return false;
     if (fd < 0 && !ReadStream(stream, &content_)) return false;
@@ -126,13 +148,16 @@ bool HeaderIndex::Load(FILE *stream) {
 
     // Lines as a 128-byte line read cuts them: up to and including a line
     // feed, or 127 characters, or the rest of the file.
+    // A line that begins with a digit, as most do, is no terminator and
+    // is not kept for the test.
     std::array<char, kDldLineSize> line{};
     std::size_t length = 0;
+    bool digitFirst = false;
     std::uint64_t start = 0;
     auto endLine = [&] {
       line[length] = '\0';
       if (lineCount_ % kStride == 0) checkpoints_.push_back(start);
-      if (IsTerminator(line.data())) terminators_.push_back({lineCount_, start});
+      if (!digitFirst && IsTerminator(line.data())) terminators_.push_back({lineCount_, start});
       ++lineCount_;
       start += length;
       length = 0;
@@ -157,7 +182,8 @@ bool HeaderIndex::Load(FILE *stream) {
             feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - (chunk.data() + at)) +
                        1
                  : room;
-        std::memcpy(line.data() + length, chunk.data() + at, take);
+        if (length == 0) digitFirst = chunk[at] >= '0' && chunk[at] <= '9';
+        if (!digitFirst) std::memcpy(line.data() + length, chunk.data() + at, take);
         length += take;
         at += take;
         if (feed != nullptr || length == kLineChars) endLine();
@@ -175,12 +201,13 @@ void HeaderIndex::Attach(FILE *stream) {
   if (fd_ >= 0) fd_ = fileno(stream);
 }
 
-const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count) const {
+const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count,
+                               std::size_t *windowHint) const {
   if (fd_ < 0) return content_.data() + offset;
   const std::uint64_t want = std::min<std::uint64_t>(count, size_ - offset);
   // A walk over lines mostly stays in the window of its last step.
-  if (lastWindow_ < windows_.size()) {
-    Window &window = windows_[lastWindow_];
+  if (*windowHint < windows_.size()) {
+    Window &window = windows_[*windowHint];
     if (offset >= window.start && offset + want <= window.start + window.length)
       return window.bytes.data() + (offset - window.start);
   }
@@ -188,7 +215,7 @@ const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count) const {
   for (Window &window : windows_) {
     if (offset >= window.start && offset + want <= window.start + window.length) {
       window.used = ++uses_;
-      lastWindow_ = static_cast<std::size_t>(&window - windows_.data());
+      *windowHint = static_cast<std::size_t>(&window - windows_.data());
       return window.bytes.data() + (offset - window.start);
     }
     if (chosen == nullptr || window.used < chosen->used) chosen = &window;
@@ -202,19 +229,39 @@ const char *HeaderIndex::Bytes(std::uint64_t offset, std::size_t count) const {
   chosen->start = start;
   chosen->length = got < 0 ? 0 : static_cast<std::size_t>(got);
   chosen->used = ++uses_;
-  lastWindow_ = static_cast<std::size_t>(chosen - windows_.data());
+  *windowHint = static_cast<std::size_t>(chosen - windows_.data());
   if (offset + want > start + chosen->length) return nullptr;
   return chosen->bytes.data() + (offset - start);
 }
 
-bool HeaderIndex::LineEnd(std::uint64_t offset, std::uint64_t *end) const {
+const char *HeaderIndex::Line(std::uint64_t offset, std::uint64_t *end, std::size_t *window) const {
   const std::size_t want =
       static_cast<std::size_t>(std::min<std::uint64_t>(kLineChars, size_ - offset));
-  const char *bytes = Bytes(offset, want);
-  if (bytes == nullptr) return false;
+  const char *bytes = Bytes(offset, want, window);
+  if (bytes == nullptr) return nullptr;
   const void *feed = std::memchr(bytes, '\n', want);
   *end = offset +
          (feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - bytes) + 1 : want);
+  return bytes;
+}
+
+bool HeaderIndex::LineBefore(std::uint64_t offset, std::uint64_t *begin,
+                             std::size_t *window) const {
+  if (offset == 0 || offset > size_) return false;
+  const std::size_t back =
+      static_cast<std::size_t>(std::min<std::uint64_t>(offset, kLineChars + 1));
+  const char *bytes = Bytes(offset - back, back, window);
+  if (bytes == nullptr || bytes[back - 1] != '\n') return false;
+  // After a line feed a line begins; one at most 127 characters back
+  // leaves no room for a cut in between.
+  for (std::size_t at = back - 1; at-- > 0;) {
+    if (bytes[at] == '\n') {
+      *begin = offset - back + at + 1;
+      return true;
+    }
+  }
+  if (offset > kLineChars) return false;
+  *begin = 0;
   return true;
 }
 
@@ -232,20 +279,26 @@ std::uint64_t HeaderIndex::LineOffset(std::size_t line) const {
     offset = known.offset;
   }
   for (; at < line; ++at)
-    if (!LineEnd(offset, &offset)) return size_;
+    if (Line(offset, &offset, &lastWindow_) == nullptr) return size_;
   Remember(line, offset);
   return offset;
 }
 
 bool HeaderIndex::CopyLine(std::size_t line, std::array<char, kDldLineSize> &out) const {
   if (line >= lineCount_) return false;
-  const std::uint64_t begin = LineOffset(line);
   std::uint64_t end = 0;
-  if (begin >= size_ || !LineEnd(begin, &end)) return false;
-  const std::size_t length = static_cast<std::size_t>(end - begin);
-  std::memcpy(out.data(), Bytes(begin, length), length);
-  out[length] = '\0';
+  if (!CopyLineAt(LineOffset(line), out, &end, &lastWindow_)) return false;
   Remember(line + 1, end);
+  return true;
+}
+
+bool HeaderIndex::CopyLineAt(std::uint64_t offset, std::array<char, kDldLineSize> &out,
+                             std::uint64_t *end, std::size_t *window) const {
+  const char *bytes = offset < size_ ? Line(offset, end, window) : nullptr;
+  if (bytes == nullptr) return false;
+  const std::size_t length = static_cast<std::size_t>(*end - offset);
+  std::memcpy(out.data(), bytes, length);
+  out[length] = '\0';
   return true;
 }
 
@@ -260,18 +313,23 @@ std::size_t HeaderIndex::NextTerminator(std::size_t line) const {
 
 int IndexOfHeader(FILE *stream, const HeaderIndex **index) {
   IndexCache &cache = Cache();
+  if (cache.holds > 0 && cache.looked == stream && cache.identity) {
+    *index = &cache.index;
+    return DldSuccess;
+  }
   // A regular file can always be positioned at its start; unchanged, its
   // index stands as it is.
   const std::optional<FileIdentity> identity = IdentityOf(stream);
   if (identity && cache.identity == identity) {
     cache.index.Attach(stream);
-    *index = &cache.index;
-    return DldSuccess;
+  } else {
+    cache.looked = nullptr;
+    if (fseeko(stream, 0, SEEK_SET) != 0) return DldPositionFailed;
+    cache.identity.reset();
+    if (!cache.index.Load(stream)) return DldShortRead;
+    cache.identity = identity;
   }
-  if (fseeko(stream, 0, SEEK_SET) != 0) return DldPositionFailed;
-  cache.identity.reset();
-  if (!cache.index.Load(stream)) return DldShortRead;
-  cache.identity = identity;
+  if (cache.holds > 0) cache.looked = stream;
   *index = &cache.index;
   return DldSuccess;
 }
@@ -280,11 +338,53 @@ void ForgetHeaderIndex() {
   IndexCache &cache = Cache();
   cache.identity.reset();
   cache.index = HeaderIndex{};
+  cache.looked = nullptr;
+}
+
+void HoldHeaderLooks() { ++Cache().holds; }
+
+void ReleaseHeaderLooks() {
+  IndexCache &cache = Cache();
+  if (--cache.holds == 0) cache.looked = nullptr;
+}
+
+ReadPlaces::Place &ReadPlaces::At(std::size_t read, std::uint64_t serial) {
+  if (serial != serial_) {
+    places_.clear();
+    serial_ = serial;
+  }
+  if (read >= places_.size()) places_.resize(read + 1);
+  return places_[read];
+}
+
+bool HeaderCursor::FromPlace(ReadPlaces::Place &place, std::uint64_t *begin) const {
+  if (place.line == SIZE_MAX) return false;
+  if (place.line == next_) {
+    *begin = place.offset;
+    return true;
+  }
+  if (place.line + 1 == next_) {
+    *begin = place.end;
+    return true;
+  }
+  return place.line == next_ + 1 && index_.LineBefore(place.offset, begin, &place.window);
+}
+
+bool HeaderCursor::CopyRemembered() {
+  ReadPlaces::Place &place = places_->At(reads_++, index_.Serial());
+  std::uint64_t begin = 0;
+  if (!FromPlace(place, &begin)) begin = index_.LineOffset(next_);
+  std::uint64_t end = 0;
+  if (!index_.CopyLineAt(begin, line_, &end, &place.window)) return false;
+  place.line = next_;
+  place.offset = begin;
+  place.end = end;
+  return true;
 }
 
 bool HeaderCursor::Read() {
   if (next_ >= index_.LineCount()) return false;
-  if (!index_.CopyLine(next_, line_)) {
+  if (!(places_ != nullptr ? CopyRemembered() : index_.CopyLine(next_, line_))) {
     next_ = index_.LineCount();
     return false;
   }

@@ -15,7 +15,7 @@
 namespace dld_internal {
 
 // Where the lines of a header file begin, and which lines are terminator
-// lines (leading integer -1).  The file is indexed sparsely, every 16th line
+// lines (leading integer -1).  The file is indexed sparsely, every 32nd line
 // and the terminators, and read through a few small windows: a header file
 // grows with the frames of a run, and neither the file nor one position per
 // line is kept in memory.  A stream without a descriptor is kept whole.
@@ -30,9 +30,22 @@ class HeaderIndex {
   void Attach(FILE *stream);
 
   std::size_t LineCount() const { return lineCount_; }
+  // Different for every load: what was read through one index stays true
+  // while the same index is handed out, as the file is unchanged.
+  std::uint64_t Serial() const { return serial_; }
   std::uint64_t LineOffset(std::size_t line) const;  // byte offset where `line` starts
   // False when the file cannot be read there any more.
   [[nodiscard]] bool CopyLine(std::size_t line, std::array<char, kDldLineSize> &out) const;
+  // The same for the line that begins at `offset`, which gives where it
+  // ends.  `*window` names the read window to look in first; it is set to
+  // the one that held the line.
+  [[nodiscard]] bool CopyLineAt(std::uint64_t offset, std::array<char, kDldLineSize> &out,
+                                std::uint64_t *end, std::size_t *window) const;
+  // Where the line before the one that begins at `offset` begins, found
+  // from the bytes before it; false when they do not tell (that line is a
+  // piece of a longer one), so that the caller counts from a checkpoint.
+  [[nodiscard]] bool LineBefore(std::uint64_t offset, std::uint64_t *begin,
+                                std::size_t *window) const;
   // The first terminator line at or after `line`, or LineCount() if none.
   std::size_t NextTerminator(std::size_t line) const;
 
@@ -48,16 +61,19 @@ class HeaderIndex {
     std::vector<char> bytes;
   };
 
-  // Where the line that begins at `offset` ends (after its line feed, or
-  // 127 characters, or at the end of the file); false on a read error.
-  bool LineEnd(std::uint64_t offset, std::uint64_t *end) const;
-  // At least min(count, the rest of the file) bytes from `offset`.
-  const char *Bytes(std::uint64_t offset, std::size_t count) const;
+  // The bytes of the line that begins at `offset`, and in *end where it
+  // ends (after its line feed, or 127 characters, or at the end of the
+  // file); null on a read error.
+  const char *Line(std::uint64_t offset, std::uint64_t *end, std::size_t *window) const;
+  // At least min(count, the rest of the file) bytes from `offset`, looked
+  // for first in `*window`, which is set to the window that holds them.
+  const char *Bytes(std::uint64_t offset, std::size_t count, std::size_t *window) const;
   void Remember(std::size_t line, std::uint64_t offset) const;
 
+  std::uint64_t serial_ = 0;
   std::uint64_t size_ = 0;
   std::size_t lineCount_ = 0;
-  std::vector<std::uint64_t> checkpoints_;  // offsets of lines 0, 16, 32, ...
+  std::vector<std::uint64_t> checkpoints_;  // offsets of lines 0, 32, 64, ...
   std::vector<Terminator> terminators_;     // ascending
   std::string content_;                     // the file, for a stream without a descriptor
   int fd_ = -1;
@@ -77,14 +93,43 @@ class HeaderIndex {
 // The index of the stream's file in *index: reused while the file is
 // unchanged, built anew otherwise.  0, or 2 when the stream cannot be
 // positioned at its start, or 5 when it cannot be read.
+// While held (see DldHeaderReadScope), the stream last looked at is taken
+// as it was found, without another look at its file.
 [[nodiscard]] int IndexOfHeader(FILE *stream, const HeaderIndex **index);
 void ForgetHeaderIndex();
+void HoldHeaderLooks();
+void ReleaseHeaderLooks();
+
+// Where the lines that one reader visits lie, by the order of its reads.
+// The reader of a frame's values reads the same places for every frame,
+// each one line further on than for the frame before (or one line back, in
+// a run backwards): the place of a read follows from the same read before,
+// without a search from a checkpoint and without a search for the window
+// that holds it.  Kept for one index.
+class ReadPlaces {
+ public:
+  struct Place {
+    std::size_t line = SIZE_MAX;  // the line read last time
+    std::uint64_t offset = 0;     // where it begins
+    std::uint64_t end = 0;        // where it ends: the next line begins
+    std::size_t window = 0;       // the read window that held it
+  };
+  // The place of read number `read` over the index with `serial`; the places
+  // of another index are forgotten.
+  Place &At(std::size_t read, std::uint64_t serial);
+
+ private:
+  std::uint64_t serial_ = 0;
+  std::vector<Place> places_;
+};
 
 // Sequential reading over an index.  Every method that consumes lines
-// returns false when the file ends first.
+// returns false when the file ends first.  With `places`, the lines are
+// found through the places of the reads before.
 class HeaderCursor {
  public:
-  explicit HeaderCursor(const HeaderIndex &index) : index_(index) {}
+  explicit HeaderCursor(const HeaderIndex &index, ReadPlaces *places = nullptr)
+      : index_(index), places_(places) {}
 
   [[nodiscard]] bool Read();
   [[nodiscard]] bool Skip(std::uint64_t lines);
@@ -95,9 +140,17 @@ class HeaderCursor {
   long Integer() const;                              // its leading integer
   std::string TextValue() const;                     // its text up to the line feed
   std::uint64_t Offset() const { return index_.LineOffset(next_); }
+  std::size_t Line() const { return next_; }  // the next line to be read
+  const HeaderIndex &Index() const { return index_; }
 
  private:
+  // Where the next line begins, from the place of the same read before.
+  bool FromPlace(ReadPlaces::Place &place, std::uint64_t *begin) const;
+  bool CopyRemembered();
+
   const HeaderIndex &index_;
+  ReadPlaces *places_;
+  std::size_t reads_ = 0;
   std::size_t next_ = 0;
   std::array<char, kDldLineSize> line_{};
 };

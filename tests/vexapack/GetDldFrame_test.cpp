@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -543,6 +544,51 @@ TEST_F(GetDldFrameTest, NumbersOutsideTheirTypeKeepTheDefault) {
   EXPECT_EQ(s.i1, 2);
 }
 
+// Numbers read as strtof and strtol read them, bit for bit, whatever their
+// form: the common short ones take a quicker way than the rest.
+TEST_F(GetDldFrameTest, NumbersReadAsTheLibraryReadsThem) {
+  const char *floats[] = {"110",       "16777216",     "16777217",  "16777219",
+                          "0.1",       "0.16777215",   "1677721.7", "99999999",
+                          "123456789", "-0",           "-0.0",      "+5",
+                          " \t7",      "0x1A",         "0X1p4",     "1e3",
+                          "12.5E-1",   "3.4028235e38", "1.",        ".5",
+                          "inf",       "nan",          "",          "5abc",
+                          "1,5",       "0.3333333",    "9.999999",  "00000000000000000001"};
+  for (const char *text : floats) {
+    SCOPED_TRACE(std::string("scaler ") + text);
+    Lines lines = kExample;
+    lines[17] = text;  // channel 1, frame 2
+    File header = OpenText(Join(lines));
+    Scalers s;
+    ASSERT_EQ(s.Read(header.get(), 2), 0);
+    char *end = nullptr;
+    const float expected = std::strtof(text, &end);
+    const float value = end == text ? 0.0f : expected;
+    EXPECT_EQ(std::memcmp(&s.values[0], &value, sizeof value), 0)
+        << s.values[0] << " instead of " << value;
+  }
+  const char *integers[] = {"  -12",
+                            "+7",
+                            "0x10",
+                            "12abc",
+                            "-2147483648",
+                            "2147483648",
+                            "999999999999999999",
+                            "-9223372036854775809",
+                            "",
+                            "- 3"};
+  for (const char *text : integers) {
+    SCOPED_TRACE(std::string("assignment ") + text);
+    Lines lines = kExample;
+    lines[30] = text;  // ScalarI0
+    File header = OpenText(Join(lines));
+    Scalers s;
+    ASSERT_EQ(s.Read(header.get(), 2), 0);
+    const long expected = std::strtol(text, nullptr, 10);
+    EXPECT_EQ(s.i0, expected < INT_MIN || expected > INT_MAX ? 0 : expected);
+  }
+}
+
 TEST_F(GetDldFrameTest, WrongBlockTitlesEndTheProcess) {
   struct Case {
     std::size_t line;
@@ -618,7 +664,81 @@ TEST_F(GetDldFrameTest, IndexFollowsChangesOfTheFile) {
   EXPECT_EQ(Ysize(), 30);
 }
 
-// The index of a long file keeps only every 16th line and reads the file
+// Values that do not depend on the frame are read once per state of the
+// file: a changed file gives its new values, and a message that a read
+// gives comes with every read.
+TEST_F(GetDldFrameTest, ValuesOfEveryFrameFollowTheFile) {
+  const std::string path = TempPath("kept");
+  Lines lines = kExample;
+  lines[38] = "1e40";  // factor of channel 1: a warning on every read
+  WriteFile(path, Join(lines));
+  File header = Open(path);
+  ::testing::internal::CaptureStderr();
+  for (int frame : {1, 2, 1}) {
+    SCOPED_TRACE(frame);
+    Scalers s;
+    Experiment e;
+    Info info;
+    ASSERT_EQ(s.Read(header.get(), frame), 0);
+    ASSERT_EQ(e.Read(header.get()), 0);
+    ASSERT_EQ(info.Read(header.get()), 0);
+    EXPECT_EQ(s.values[1], frame == 1 ? 200.0f : 210.0f);
+    EXPECT_STREQ(s.names[1], "I1");
+    EXPECT_EQ(e.title, "test run");
+    EXPECT_EQ(info.proposal, "proposal");
+  }
+  const std::string warnings = ::testing::internal::GetCapturedStderr();
+  std::size_t count = 0;
+  for (std::size_t at = warnings.find("1e40"); at != std::string::npos;
+       at = warnings.find("1e40", at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(count, 3u) << warnings;
+
+  lines[36] = "J1";
+  lines[69] = "other run";
+  lines[78] = "other proposal";
+  lines[37] = "4";  // zero of channel 1
+  WriteFile(path, Join(lines));
+  const timespec later[2] = {{0, UTIME_OMIT}, {2, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  ::testing::internal::CaptureStderr();
+  Scalers s;
+  Experiment e;
+  Info info;
+  ASSERT_EQ(s.Read(header.get(), 2), 0);
+  ASSERT_EQ(e.Read(header.get()), 0);
+  ASSERT_EQ(info.Read(header.get()), 0);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_STREQ(s.names[0], "J1");
+  EXPECT_EQ(s.zeros[0], 4.0f);
+  EXPECT_EQ(e.title, "other run");
+  EXPECT_EQ(info.proposal, "other proposal");
+  EXPECT_STREQ(HScalarNameBuffer() + 3, "I1") << "the store holds the names read";
+}
+
+TEST_F(GetDldFrameTest, ReadScopeLooksAtTheFileOnce) {
+  const std::string path = TempPath("scope");
+  Lines lines = kExample;
+  WriteFile(path, Join(lines));
+  File header = Open(path);
+  lines[78] = "other proposal";
+  const timespec later[2] = {{0, UTIME_OMIT}, {3, 0}};
+  Info info;
+  {
+    const DldHeaderReadScope frame;
+    Scalers s;
+    ASSERT_EQ(s.Read(header.get(), 1), 0);
+    WriteFile(path, Join(lines));
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+    ASSERT_EQ(info.Read(header.get()), 0);
+    EXPECT_EQ(info.proposal, "proposal") << "the state of the file the frame began with";
+  }
+  ASSERT_EQ(info.Read(header.get()), 0);
+  EXPECT_EQ(info.proposal, "other proposal") << "looked at again after the scope";
+}
+
+// The index of a long file keeps only every 32nd line and reads the file
 // through windows; it serves later streams of the same file, each opened
 // after the one before was closed.
 TEST_F(GetDldFrameTest, LongFilesReadAnyFrameThroughLaterStreams) {
@@ -639,6 +759,32 @@ TEST_F(GetDldFrameTest, LongFilesReadAnyFrameThroughLaterStreams) {
     ASSERT_EQ(info.Read(header.get()), 0);
     EXPECT_EQ(info.proposal, "proposal");
   }
+}
+
+// A run backwards finds each line from the one it read for the frame
+// after; lines around the 127-character cut must come out as a reader
+// without that memory reads them.
+TEST_F(GetDldFrameTest, BackwardRunsReadWhatFreshReadsRead) {
+  HeaderLayout layout;
+  layout.lastFrame = 40;
+  layout.frames = "40";
+  Lines lines = BuildHeader(layout);
+  for (int frame = 1; frame <= 40; ++frame) {
+    lines[15 + frame] = std::string(118 + frame % 12, ' ') + std::to_string(frame);  // channel 1
+  }
+  File header = OpenText(Join(lines));
+  std::vector<std::array<float, 3>> backwards, fresh;
+  for (int frame = 40; frame >= 1; --frame) {
+    Scalers s;
+    backwards.push_back(
+        {static_cast<float>(s.Read(header.get(), frame)), s.values[0], s.values[1]});
+  }
+  for (int frame = 40; frame >= 1; --frame) {
+    ResetDldFrameModule();
+    Scalers s;
+    fresh.push_back({static_cast<float>(s.Read(header.get(), frame)), s.values[0], s.values[1]});
+  }
+  EXPECT_EQ(backwards, fresh) << "result and channels 1 and 2 of frames 40 down to 1";
 }
 
 TEST_F(GetDldFrameTest, StreamsWithoutFileDescriptor) {
@@ -735,6 +881,37 @@ TEST_F(GetDldFrameTest, FrameReadResults) {
     if (c.result == 0) {
       ASSERT_EQ(frame.size(), 131072u);
       EXPECT_EQ(0, std::memcmp(frame.data(), hm.data() + c.offset, frame.size()));
+    }
+  }
+}
+
+// The buffer of the frame before has the frame's size: the frame is read
+// into it at once, and what the skipped checks found shows in the read.
+TEST_F(GetDldFrameTest, BufferOfTheFrameSizeIsReadInPlace) {
+  const std::string hmPath = TempPath("inplace.hm");
+  std::string hm(3 * 24, '\0');
+  for (std::size_t i = 0; i < hm.size(); ++i) hm[i] = static_cast<char>(i);
+  WriteFile(hmPath, hm.substr(0, 2 * 24 + 10));  // frame 3 is cut short
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  ASSERT_EQ(write(pipeEnds[1], hm.data(), hm.size()), static_cast<ssize_t>(hm.size()));
+  close(pipeEnds[1]);
+  File pipeStream(fdopen(pipeEnds[0], "rb"));
+  File file = Open(hmPath);
+  ParseGeometry("2.0", "16", "4", "3");
+  struct Case {
+    FILE *stream;
+    int frame;
+    int result;
+  };
+  const Case cases[] = {{file.get(), 2, 0}, {file.get(), 3, 5}, {pipeStream.get(), 1, 2}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.frame);
+    std::vector<unsigned char> frame(24, 0xFF);
+    EXPECT_EQ(ReadDldData(c.stream, c.frame, &frame), c.result);
+    EXPECT_EQ(frame.size(), 24u) << "the buffer keeps its size";
+    if (c.result == 0) {
+      EXPECT_EQ(0, std::memcmp(frame.data(), hm.data() + 24, 24)) << "frame 2 read whole";
     }
   }
 }

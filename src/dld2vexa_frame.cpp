@@ -24,17 +24,19 @@ constexpr int kPrimaryChain = 1;
 
 // "HS32C01" ... for the counter (C), name (N), zero (Z) and factor (F) keys
 // of channels 0 to 31, made once: every image has 128 of them.
+constexpr std::string_view kChannelKinds = "CNZF";
+const std::vector<std::string> kChannelKeys = [] {
+  std::vector<std::string> made;
+  for (char kind : kChannelKinds)
+    for (int number = 1; number <= kChannels; ++number)
+      made.push_back(std::string("HS32") + kind + static_cast<char>('0' + number / 10) +
+                     static_cast<char>('0' + number % 10));
+  return made;
+}();
+
 const char *channelKey(char kind, int channel) {
-  static constexpr std::string_view kinds = "CNZF";
-  static const std::vector<std::string> keys = [] {
-    std::vector<std::string> made;
-    for (char each : kinds)
-      for (int number = 1; number <= kChannels; ++number)
-        made.push_back(std::string("HS32") + each + static_cast<char>('0' + number / 10) +
-                       static_cast<char>('0' + number % 10));
-    return made;
-  }();
-  return keys[kinds.find(kind) * kChannels + static_cast<size_t>(channel)].c_str();
+  const size_t row = kind == 'C' ? 0 : kind == 'N' ? 1 : kind == 'Z' ? 2 : 3;
+  return kChannelKeys[row * kChannels + static_cast<size_t>(channel)].c_str();
 }
 
 bool present(const char *text) { return text != nullptr && text[0] != '\0'; }

@@ -14,13 +14,13 @@
 #   BUILD_DIR  build tree with src/dld2vexa, kvxinfo/kvxinfo, tools/dldgen
 #              (default build/release)
 #   KILLS      kills to make (default 60)
-#   FRAMES     frames of the data set (default 1000)
+#   FRAMES     frames of the data set (default 5000)
 # Prints one line per kill and a summary; exits 1 at the first failure.
 set -euo pipefail
 
 build="$(cd "${1:-build/release}" && pwd)"
 kills_wanted="${2:-60}"
-frames="${3:-1000}"
+frames="${3:-5000}"
 convert="$build/src/dld2vexa"
 kvxinfo="$build/kvxinfo/kvxinfo"
 dldgen="$build/tools/dldgen"
@@ -53,6 +53,22 @@ whole_blocks() {
   sed -n 's/^total: \([0-9]*\) blocks\{0,1\},.*/\1/p' <<<"$listing"
 }
 
+# Sets `written` to the bytes process PID has written so far (its blocks
+# and its progress lines); false once it has ended.
+read_written() {
+  local line state key value
+  read -r line <"/proc/$1/stat" 2>/dev/null || return 1
+  state=${line##*) }
+  [ "${state%% *}" != Z ] || return 1
+  while read -r key value; do
+    if [ "$key" = wchar: ]; then
+      written=$value
+      return 0
+    fi
+  done <"/proc/$1/io" 2>/dev/null
+  return 1
+}
+
 kills=0 early=0 between=0 torn_header=0 torn_data=0 removed=0 whole=0
 header_size=8192
 block_size=$((header_size + side * side * 4))
@@ -62,7 +78,13 @@ while [ "$kills" -lt "$kills_wanted" ]; do
   "$convert" gasdet001 = $((whole + 1)) "$frames" 1 run.kvx $((whole + 1)) = \
     </dev/null >/dev/null 2>&1 &
   runner=$!
-  sleep "0.$(printf '%03d' $((RANDOM % 60 + 5)))"
+  # Killed once the run has written 1 to 100 blocks' worth of bytes.  A
+  # kill after a random time would land ever more often while the run
+  # starts, which walks the blocks already there.  Polled with builtins
+  # only: a poll that starts a process lets hundreds of blocks go by.
+  target=$(((RANDOM % 100 + 1) * block_size))
+  written=0
+  while [ "$written" -lt "$target" ] && read_written "$runner"; do :; done
   kill -KILL "$runner" 2>/dev/null || true
   status=0
   { wait "$runner"; } 2>/dev/null || status=$?

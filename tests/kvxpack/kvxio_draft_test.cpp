@@ -110,7 +110,21 @@ void *operator new(size_t size) {
   if (void *memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
-// The library's operator delete frees with std::free.
+void *operator new(size_t size, const std::nothrow_t &) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}
+// The replaced operator new takes its memory from malloc, so delete gives
+// it back with free (GCC cannot see that the two are a pair).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void *memory) noexcept { std::free(memory); }
+void operator delete(void *memory, size_t) noexcept { std::free(memory); }
+void operator delete(void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
+#pragma GCC diagnostic pop
 
 namespace {
 

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -101,19 +100,21 @@ struct FileCloser {
 // The header text of `block` in one read.  The padding before the end
 // marker is dropped: the tokenizer would only skip it byte by byte, and a
 // walk over a file of many blocks would spend most of its time there.
-bool read_header_text(std::FILE *f, const Data_Block &block, std::string &text) {
+bool read_header_text(std::FILE *f, const Data_Block &block, ByteWindow &text) {
   constexpr std::string_view EndMarker = "\r\n}\n";
   if (block.TextLen <= EndMarker.size() ||
       fseeko(f, static_cast<off_t>(block.TextPos), SEEK_SET) != 0)
     return false;
-  text.resize(block.TextLen);
-  if (std::fread(text.data(), 1, text.size(), f) != text.size()) return false;
-  if (text.ends_with(EndMarker)) {
-    const size_t body = text.size() - EndMarker.size();
+  std::vector<unsigned char> &bytes = text.Bytes;
+  bytes.resize(block.TextLen);
+  if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) return false;
+  if (std::equal(EndMarker.rbegin(), EndMarker.rend(), bytes.rbegin())) {
+    const size_t body = bytes.size() - EndMarker.size();
     size_t kept = body;
-    while (kept > 0 && (text[kept - 1] == ' ' || text[kept - 1] == '\r' || text[kept - 1] == '\n'))
+    while (kept > 0 && (bytes[kept - 1] == ' ' || bytes[kept - 1] == '\r' || bytes[kept - 1] == '\n'))
       --kept;
-    text.erase(kept, body - kept);
+    bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(kept),
+                bytes.begin() + static_cast<std::ptrdiff_t>(body));
   }
   return true;
 }
@@ -125,22 +126,18 @@ bool read_header_text(std::FILE *f, const Data_Block &block, std::string &text) 
 // key: KVX_ keys first, then the comparison text with continuation keys
 // after their base key.  Keys that compare equal keep their file order, so
 // the last value wins as it does there.
-bool parse_header_text(std::string &text, Data_Block &scratch) {
+bool parse_header_text(ByteWindow &text, Data_Block &scratch) {
   struct Token {
     std::string key, value;
     uint64_t key_pos = 0, value_pos = 0;
     std::tuple<bool, std::string, long> order;
   };
-  std::unique_ptr<std::FILE, FileCloser> memory(fmemopen(text.data(), text.size(), "r"));
-  if (!memory) return false;
-  std::FILE *f = memory.get();
-  __fsetlocking(f, FSETLOCKING_BYCALLER);  // one thread reads it
-  if (check_start(f) != 0) return false;
+  if (check_start(text) != 0) return false;
   std::vector<Token> tokens;
   for (Token token;;) {
-    const int got = get_key(f, token.key, token.key_pos);
+    const int got = get_key(text, token.key, token.key_pos);
     if (got == 1) break;
-    if (got < 0 || get_val(f, token.value, token.value_pos) != 0) return false;
+    if (got < 0 || get_val(text, token.value, token.value_pos) != 0) return false;
     if (token.key.find_first_not_of(' ') == std::string::npos) continue;
     const long depth = continuation_depth(token.key);
     const std::string_view key = token.key;
@@ -168,7 +165,7 @@ bool parse_header_text(std::string &text, Data_Block &scratch) {
 // within the header's own bytes.
 bool read_header_copy(Data_File &file, const Data_Block &block, Data_Block &scratch) {
   std::FILE *f = file.Channel.get();
-  std::string text;
+  ByteWindow text;
   return f != nullptr && read_header_text(f, block, text) && parse_header_text(text, scratch);
 }
 

@@ -46,9 +46,12 @@ class StreamReader {
   std::FILE *f_;
 };
 
-class WindowReader {
+// Quiet unless `Loud`: a window read at opening leaves its messages to the
+// second try on the stream; a header parsed from memory has no second try.
+template <bool Loud>
+class BasicWindowReader {
  public:
-  explicit WindowReader(ByteWindow &window) : w_(window) {}
+  explicit BasicWindowReader(ByteWindow &window) : w_(window) {}
   int get() { return w_.At < w_.Bytes.size() ? w_.Bytes[w_.At++] : EOF; }
   bool unget(int c) {
     if (c == EOF || w_.At == 0) return false;
@@ -61,11 +64,12 @@ class WindowReader {
     w_.At = static_cast<size_t>(to - w_.Base);
     return true;
   }
-  static constexpr bool Quiet = true;
+  static constexpr bool Quiet = !Loud;
 
  private:
   ByteWindow &w_;
 };
+using WindowReader = BasicWindowReader<false>;
 
 // Skips white space, ";" and comment lines (a "#" directly after a line
 // feed runs to the end of its line).  Returns the first other character.
@@ -309,6 +313,16 @@ int get_key(std::FILE *f, std::string &key, uint64_t &pos) {
 
 int get_val(std::FILE *f, std::string &value, uint64_t &pos) {
   StreamReader in(f);
+  return get_val(in, value, pos);
+}
+
+int get_key(ByteWindow &window, std::string &key, uint64_t &pos) {
+  BasicWindowReader<true> in(window);
+  return get_key(in, key, pos);
+}
+
+int get_val(ByteWindow &window, std::string &value, uint64_t &pos) {
+  BasicWindowReader<true> in(window);
   return get_val(in, value, pos);
 }
 

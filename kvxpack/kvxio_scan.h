@@ -67,6 +67,10 @@ int get_key(std::FILE *f, std::string &key, uint64_t &pos);
 // character before ";" dropped).  0: read, `pos` is its file position;
 // -1: no terminator before the end of the file (message printed).
 int get_val(std::FILE *f, std::string &value, uint64_t &pos);
+// The same within a window of bytes (the end of the window reads as the end
+// of the file); messages are printed too, with positions of the window.
+int get_key(ByteWindow &window, std::string &key, uint64_t &pos);
+int get_val(ByteWindow &window, std::string &value, uint64_t &pos);
 
 // The caller's text of a stored value: quotes, escapes and line
 // continuations undone.

@@ -2,10 +2,12 @@
 // keys, output order of the header entries, and writing header, data and
 // padding to the file.
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -238,59 +240,57 @@ void append_padding(std::string &text, uint64_t length) {
   text.append(rest, ' ');
 }
 
-// Writes `length` bytes at `position` of the file of `channel`.  Written
-// past the stream, whose buffer is empty and whose offset stays (pwrite
-// does not move it): every access of the library positions the stream
-// first.  A block goes out in one system call instead of three.
-bool write_all(FILE *channel, const void *data, size_t length, uint64_t position,
-               const char *label) {
+// Writes the pieces one after the other from `position` of the file of
+// `channel`, in as few system calls as the system allows.  Written past the
+// stream, whose buffer is empty and whose offset stays (pwritev does not
+// move it): every access of the library positions the stream first.  A
+// failure is reported under `header_label` while the first piece is not
+// yet written, else under `data_label`.
+bool write_all(FILE *channel, std::vector<iovec> pieces, uint64_t position,
+               const char *header_label, const char *data_label) {
   const int descriptor = fileno(channel);
-  const char *bytes = static_cast<const char *>(data);
-  while (length > 0) {
-    const ssize_t written = pwrite(descriptor, bytes, length, static_cast<off_t>(position));
+  const size_t header_end = pieces.empty() ? 0 : pieces.front().iov_len;
+  uint64_t done = 0;
+  size_t next = 0;
+  while (next < pieces.size()) {
+    const int count = static_cast<int>(std::min<size_t>(pieces.size() - next, IOV_MAX));
+    const ssize_t written =
+        pwritev(descriptor, &pieces[next], count, static_cast<off_t>(position + done));
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       // A stream that cannot be positioned fails as its positioning would.
-      print_system_error(errno == ESPIPE ? "flush_data_block->fseek" : label);
+      print_system_error(errno == ESPIPE     ? "flush_data_block->fseek"
+                         : done < header_end ? header_label
+                                             : data_label);
       return false;
     }
-    bytes += written;
-    length -= static_cast<size_t>(written);
-    position += static_cast<uint64_t>(written);
+    done += static_cast<uint64_t>(written);
+    // Past the pieces written whole, into the one written in part.
+    for (auto rest = static_cast<size_t>(written); rest > 0;) {
+      iovec &piece = pieces[next];
+      const size_t taken = std::min(rest, piece.iov_len);
+      piece.iov_base = static_cast<char *>(piece.iov_base) + taken;
+      piece.iov_len -= taken;
+      rest -= taken;
+      if (piece.iov_len == 0) ++next;
+    }
+    while (next < pieces.size() && pieces[next].iov_len == 0) ++next;
   }
   return true;
 }
 
-// Binary sections up to this size go out in one write with their header:
-// for small images the system calls cost more than the copy.
-constexpr uint64_t MaxJointWrite = 256 * 1024;
-
-// Appends the binary section (see write_binary) to the header text.
-bool append_binary(const Data_Block &block, std::string &text) {
-  const char *data = static_cast<const char *>(block.RawLen > 0 ? block.Raw.data() : block.Data);
-  const uint64_t length = block.RawLen > 0 ? block.RawLen : block.DataLen;
-  if (length > block.BinaryLen) return false;
-  if (length > 0) text.append(data, static_cast<size_t>(length));
-  text.append(static_cast<size_t>(block.BinaryLen - length), ' ');
-  return true;
-}
-
-// Writes the binary section at its place: the data (compressed, if so)
-// and spaces up to the binary size.
-bool write_binary(Data_Block &block, FILE *channel) {
+// The binary section as pieces: the data (compressed, if so) and spaces up
+// to the binary size.  False when the data do not fit.
+bool binary_pieces(const Data_Block &block, std::vector<iovec> &pieces) {
   static const std::string spaces(DefaultBlockBoundary, ' ');
   const void *data = block.RawLen > 0 ? static_cast<const void *>(block.Raw.data()) : block.Data;
   const uint64_t length = block.RawLen > 0 ? block.RawLen : block.DataLen;
   if (length > block.BinaryLen) return false;
-  uint64_t position = block.BinaryPos;
-  if (!write_all(channel, data, length, position, "flush_data_block->fwrite")) return false;
-  position += length;
+  if (length > 0) pieces.push_back({const_cast<void *>(data), static_cast<size_t>(length)});
   for (uint64_t rest = block.BinaryLen - length; rest > 0;) {
-    size_t piece = static_cast<size_t>(std::min<uint64_t>(rest, spaces.size()));
-    if (!write_all(channel, spaces.data(), piece, position, "flush_data_block->fwrite"))
-      return false;
+    const auto piece = static_cast<size_t>(std::min<uint64_t>(rest, spaces.size()));
+    pieces.push_back({const_cast<char *>(spaces.data()), piece});
     rest -= piece;
-    position += piece;
   }
   return true;
 }
@@ -346,13 +346,12 @@ bool write_block_at(Data_Block &block, FILE *channel, uint64_t position) {
   }
   block.TextPos = position;
 
-  // The whole header is made in memory and written at once, in a buffer
-  // that is kept for the next block.
+  // The whole header is made in memory, in a buffer that is kept for the
+  // next block, and goes out with the data in one write.
   const bool data = block.Flags.DataChanged && !block.Flags.InternalData;
-  const bool joint = data && block.BinaryLen <= MaxJointWrite;
   std::string &header = file.WriteBuffer;
   header.clear();
-  header.reserve(static_cast<size_t>(block.TextLen + (joint ? block.BinaryLen : 0)));
+  header.reserve(static_cast<size_t>(block.TextLen));
   header += HeaderBegin;
   append_entries(block, position, header);
   append_padding(header, block.PadLen);
@@ -362,19 +361,19 @@ bool write_block_at(Data_Block &block, FILE *channel, uint64_t position) {
     print_system_error("flush_data_block->pad_spaces");
     return false;
   }
-  if (joint && !append_binary(block, header)) return false;
-  if (!write_all(channel, header.data(), header.size(), position, "flush_data_block->header_begin"))
+  std::vector<iovec> pieces = {{header.data(), header.size()}};
+  if (data && !binary_pieces(block, pieces)) return false;
+  if (!write_all(channel, std::move(pieces), position, "flush_data_block->header_begin",
+                 "flush_data_block->fwrite"))
     return false;
-  // A large buffer is not kept: the next block may be a small one.
-  if (header.capacity() > MaxJointWrite + DefaultMinimumHeaderSize) std::string().swap(header);
+  // A large header is not kept: the next one is most likely a small one.
+  if (header.capacity() > 4 * DefaultMinimumHeaderSize) std::string().swap(header);
   block.Flags.HeaderChanged = false;
   block.BinaryPos = block.TextPos + block.TextLen;
-
   if (data) {
     block.BinaryFileName.clear();
     block.BinaryFilePos = block.BinaryPos;
     block.BinaryFileLen = block.BinaryLen;
-    if (!joint && !write_binary(block, channel)) return false;
     block.Flags.DataChanged = false;
   }
   finish_draft(block);

@@ -35,8 +35,7 @@ const std::vector<std::string> kChannelKeys = [] {
 }();
 
 const char *channelKey(char kind, int channel) {
-  const size_t row = kind == 'C' ? 0 : kind == 'N' ? 1 : kind == 'Z' ? 2 : 3;
-  return kChannelKeys[row * kChannels + static_cast<size_t>(channel)].c_str();
+  return kChannelKeys[kChannelKinds.find(kind) * kChannels + static_cast<size_t>(channel)].c_str();
 }
 
 bool present(const char *text) { return text != nullptr && text[0] != '\0'; }

@@ -668,6 +668,29 @@ TEST_F(KvxWrite, FailedWritesAreReportedAndNotRetried) {
   EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1) << "bad blocks are not retried";
 }
 
+// A block is written at its place; a stream that cannot be positioned (a
+// pipe) fails as its positioning would, and says so.
+TEST_F(KvxWrite, UnpositionableOutputIsReportedAsSuch) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::string name = "/proc/self/fd/" + std::to_string(ends[1]);
+  int error = -99;
+  int stream = kvx_open_data_file(name.c_str(), "new", &error, nullptr);
+  ASSERT_GE(stream, 0) << error;
+  const std::vector<uint16_t> data = image(16);
+  const long dim[] = {2, 4, 4};
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(kvx_write_data_raw(stream, 1, 1, dim, data.data(), Unsigned16, 0, HighByteFirst, 1,
+                               &error, nullptr),
+            0);
+  const std::string messages = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(error, WriteDataError);
+  EXPECT_NE(messages.find("flush_data_block->fseek: Illegal seek"), std::string::npos) << messages;
+  (void)kvx_close_data_file(stream, &error, nullptr);
+  ::close(ends[0]);
+  ::close(ends[1]);
+}
+
 // A forked child writes image 1 and hits a file size limit inside the
 // data of image 2, then ends without closing, as a failed run does.
 TEST_F(KvxWrite, FailedAppendIsCutBackAndTheFileTakesTheNextBlock) {

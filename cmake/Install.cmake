@@ -29,7 +29,8 @@ set(DLD2VEXA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/dld2vexa)
 # of every program that links the library.
 set(vexabase_public_headers
   ${PROJECT_SOURCE_DIR}/vexapack/VexaError.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_errors.h)
+  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_errors.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/report_sink.h)
 set(kvxpack_public_headers
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h

@@ -14,6 +14,9 @@
 
 #include "DldWriter.h"
 #include "KvxTestReader.h"
+#include "VexaError.h"
+#include "VexaOption.h"
+#include "kvxio.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -413,6 +416,22 @@ TEST_F(ConverterTest, ReportNamesTheFailingStep) {
   }
   EXPECT_EQ(read_file(dir_ / "notes.txt"), "a text file, not images\n")
       << "a foreign output file is left as it was";
+}
+
+TEST_F(ConverterTest, HelpAndVersionAsLongOptions) {
+  const RunResult full = convert({"+h"});
+  const RunResult help = convert({"--help"});
+  EXPECT_EQ(help.exit, 0);
+  EXPECT_EQ(help.out, full.out) << "the full help, as +h prints it";
+  EXPECT_EQ(help.err, "") << "no status report";
+  const RunResult version = convert({"--version"});
+  EXPECT_EQ(version.exit, 0);
+  EXPECT_EQ(version.err, "");
+  EXPECT_EQ(version.out.rfind("dld2vexa " DLD2VEXA_VERSION "\n", 0), 0u) << version.out;
+  for (const char *module : {VexaErrorVersion(), VexaOptionVersion(), kvxio_version()})
+    EXPECT_NE(version.out.find(std::string(module) + "\n"), std::string::npos) << module;
+  const RunResult later = convert({"-p", "--help"});
+  EXPECT_EQ(later.exit, NoOption) << "only as the first word";
 }
 
 // A converter run whose inputs hold bytes that would drive a terminal:

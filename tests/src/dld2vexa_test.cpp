@@ -456,6 +456,7 @@ TEST_F(ConverterTest, BytesOfHostileInputsNeverReachTheTerminal) {
       {"broken", "="},
       {"-x" + hostile},
       {"gasdet001", "x" + hostile},
+      {"+p", "in" + hostile},
   };
   for (const auto &args : runs) {
     SCOPED_TRACE(args.front());

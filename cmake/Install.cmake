@@ -10,6 +10,8 @@
 #                             gives dld2vexa::vexabase, dld2vexa::kvxpack and
 #                             dld2vexa::vexapack
 #   share/man/man1/           the manual pages
+#   share/bash-completion/completions/
+#                             the programs' bash completions
 #   share/doc/dld2vexa/       the licence (copyright) and the changelog
 # With the prefix /usr on Debian, lib/ is lib/<multiarch>/ (GNUInstallDirs).
 # The developer tools (dldgen, the DLD writer), tests and benchmarks are not
@@ -29,7 +31,8 @@ set(DLD2VEXA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/dld2vexa)
 # of every program that links the library.
 set(vexabase_public_headers
   ${PROJECT_SOURCE_DIR}/vexapack/VexaError.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_errors.h)
+  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_errors.h
+  ${PROJECT_SOURCE_DIR}/kvxpack/report_sink.h)
 set(kvxpack_public_headers
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
   ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h
@@ -72,6 +75,10 @@ write_basic_package_version_file(
 install(FILES ${PROJECT_BINARY_DIR}/dld2vexaConfig.cmake
               ${PROJECT_BINARY_DIR}/dld2vexaConfigVersion.cmake
         DESTINATION ${DLD2VEXA_INSTALL_CMAKEDIR})
+
+# Bash completions, where bash-completion looks for them by program name.
+install(FILES ${PROJECT_SOURCE_DIR}/completions/dld2vexa ${PROJECT_SOURCE_DIR}/completions/kvxinfo
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # Manual pages, compressed as Debian installs them (-n: no name or time
 # stamp, so the same page always gives the same bytes).

@@ -3,9 +3,12 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <string_view>
 
 namespace {
 
@@ -37,12 +40,17 @@ bool is_negative_image(const std::string &word) {
 
 enum LongOnly : int { Keys = 256, Stats, Format, Png, Log, Version, OutsideBinaries, Repair };
 
-const option Options[] = {
-    {"help", no_argument, nullptr, 'h'},        {"keys", required_argument, nullptr, Keys},
-    {"stats", no_argument, nullptr, Stats},     {"format", required_argument, nullptr, Format},
-    {"png", required_argument, nullptr, Png},   {"log", no_argument, nullptr, Log},
-    {"version", no_argument, nullptr, Version}, {"outside-binaries", no_argument, nullptr, OutsideBinaries},
-    {"repair", no_argument, nullptr, Repair},   {nullptr, 0, nullptr, 0}};
+const option Options[] = {{"help", no_argument, nullptr, 'h'},
+                          {"keys", required_argument, nullptr, Keys},
+                          {"stats", no_argument, nullptr, Stats},
+                          {"format", required_argument, nullptr, Format},
+                          {"png", required_argument, nullptr, Png},
+                          {"log", no_argument, nullptr, Log},
+                          {"version", no_argument, nullptr, Version},
+                          {"outside-binaries", no_argument, nullptr, OutsideBinaries},
+                          {"repair", no_argument, nullptr, Repair},
+                          {"verbose", no_argument, nullptr, 'v'},
+                          {nullptr, 0, nullptr, 0}};
 
 // True for a word that names a long option whose value follows as the next
 // word ("--png", "--for").
@@ -143,11 +151,54 @@ bool read_operands(const std::vector<std::string> &operands, KvxinfoArgs &args, 
     return false;
   }
   if (!args.range) args.last = args.image;
-  if (args.range && args.png.find("%d") == std::string::npos) {
-    what = "a range of images needs %d in the name of the PNG file";
-    return false;
+  return !args.range || kvxinfo_png_pattern(args.png, what);
+}
+
+// Where the one integer conversion of a picture name pattern stands.
+struct Conversion {
+  size_t at = std::string::npos;
+  size_t length = 0;
+};
+
+// Finds the conversion of `pattern`: one "%d" with flags and a width, next
+// to "%%" for percent signs.  The image number is formatted by printf, so
+// nothing else may reach it.
+bool find_conversion(const std::string &pattern, Conversion &found, std::string &what) {
+  found = {};
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] != '%') continue;
+    if (pattern.compare(i, 2, "%%") == 0) {
+      ++i;
+      continue;
+    }
+    const size_t width = std::min(pattern.find_first_not_of("-0+ ", i + 1), pattern.size());
+    const size_t end = std::min(pattern.find_first_not_of("0123456789", width), pattern.size());
+    if (end == pattern.size() || pattern[end] != 'd' || end - width > 2) {
+      what = "\"" + pattern.substr(i, end + 1 - i) +
+             "\" in the name of the PNG file: use %d (flags and width as in %03d) or %% for a "
+             "percent sign";
+      return false;
+    }
+    if (found.at != std::string::npos) {
+      what = "the name of the PNG file may hold only one %d";
+      return false;
+    }
+    found = {i, end + 1 - i};
+    i = end;
   }
-  return true;
+  if (found.at != std::string::npos) return true;
+  what = "a range of images needs %d in the name of the PNG file";
+  return false;
+}
+
+// `text` with each "%%" as one percent sign.
+std::string percent_signs(std::string_view text) {
+  std::string plain;
+  for (size_t i = 0; i < text.size(); ++i) {
+    plain += text[i];
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == '%') ++i;
+  }
+  return plain;
 }
 
 }  // namespace
@@ -179,8 +230,10 @@ const char *kvxinfo_usage() {
          "                  to its largest (white); pixels equal to the header's Dummy\n"
          "                  value are black.  With a range FIRST:LAST every image of\n"
          "                  it in the file, each to OUT.png with %d replaced by its\n"
-         "                  image number.  A symbolic link or any other file that is\n"
-         "                  not a regular file is never replaced\n"
+         "                  image number (flags and width as in printf: %03d, %-4d;\n"
+         "                  %% for a percent sign).  A symbolic link or any other\n"
+         "                  file that is not a regular file is never replaced.  \"-\"\n"
+         "                  is refused when the standard output is a terminal\n"
          "  --log           with --png: scale logarithmically\n"
          "  --outside-binaries\n"
          "                  read data kept in separate binary files wherever their\n"
@@ -189,6 +242,7 @@ const char *kvxinfo_usage() {
          "  --repair        check every block of FILE; when the only damage is a last\n"
          "                  block cut off by the end of the file (a run was killed),\n"
          "                  cut the file back to the last whole block\n"
+         "  -v, --verbose   also show the library's own report of a damaged file\n"
          "  -h, --help      print this text\n"
          "  --version       print the version\n"
          "\n"
@@ -210,7 +264,7 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
   // "-": operands come in their order as code 1, whatever POSIXLY_CORRECT
   // says; ":": a missing value is told apart from an unknown option.
   for (int code;
-       (code = getopt_long(vector.argc(), vector.argv.data(), "-:hk", Options, nullptr)) != -1;) {
+       (code = getopt_long(vector.argc(), vector.argv.data(), "-:hkv", Options, nullptr)) != -1;) {
     const std::string &word = vector.word(vector.argv[optind - 1]);
     switch (code) {
       case 1:
@@ -224,6 +278,9 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
         return true;
       case 'k':
         header = true;
+        break;
+      case 'v':
+        args.verbose = true;
         break;
       case Log:
         args.log = true;
@@ -281,13 +338,19 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
   return read_operands(operands, args, what);
 }
 
+bool kvxinfo_png_pattern(const std::string &pattern, std::string &what) {
+  Conversion conversion;
+  return find_conversion(pattern, conversion, what);
+}
+
 std::string kvxinfo_png_name(const std::string &pattern, long image) {
-  std::string name;
-  for (size_t at = 0;;) {
-    const size_t mark = pattern.find("%d", at);
-    name += pattern.substr(at, mark - at);
-    if (mark == std::string::npos) return name;
-    name += std::to_string(image);
-    at = mark + 2;
-  }
+  Conversion conversion;
+  std::string what;
+  if (!find_conversion(pattern, conversion, what)) return pattern;
+  // The checked flags and width with "ld": the number is a long.
+  const std::string format = pattern.substr(conversion.at, conversion.length - 1) + "ld";
+  char number[128];  // a width of two digits at most
+  std::snprintf(number, sizeof number, format.c_str(), image);
+  return percent_signs(std::string_view(pattern).substr(0, conversion.at)) + number +
+         percent_signs(std::string_view(pattern).substr(conversion.at + conversion.length));
 }

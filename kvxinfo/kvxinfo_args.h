@@ -4,10 +4,10 @@
 //   kvxinfo --keys K1,K2,... [--stats] [--format F] FILE...
 //   kvxinfo --stats [--format F] FILE...               one row per image
 //   kvxinfo -k FILE IMAGE                              print the header of an image
-//   kvxinfo --png OUT.png [--log] FILE IMAGE           write an image as a PNG ("-": standard output)
-//   kvxinfo --png OUT-%d.png [--log] FILE FIRST:LAST   write each image of a range
-//   kvxinfo --repair FILE                              cut off a torn last block
-//   kvxinfo -h | --help, kvxinfo --version
+//   kvxinfo --png OUT.png [--log] FILE IMAGE           write an image as a PNG ("-": standard
+//   output) kvxinfo --png OUT-%03d.png [--log] FILE FIRST:LAST write each image of a range kvxinfo
+//   --repair FILE                              cut off a torn last block kvxinfo -h | --help,
+//   kvxinfo --version -v, --verbose with any of them: the library's detail about damaged files
 //
 // Options are read with getopt_long: they may stand anywhere before "--",
 // long options may be abbreviated, and an option's value may follow as the
@@ -36,6 +36,9 @@ struct KvxinfoArgs {
   // Separate binary files may lie anywhere, not only in the KVX file's
   // directory.
   bool outside_binaries = false;
+  // Show the library's own reports (damaged files in detail) on the error
+  // stream, before kvxinfo's one line per failure.
+  bool verbose = false;
 };
 
 // The usage text printed by -h and after a wrong command line.
@@ -46,6 +49,13 @@ const char *kvxinfo_usage();
 [[nodiscard]] bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args,
                                       std::string &what);
 
-// The name of the picture of image `image`: `pattern` with every "%d"
-// replaced by the image number.
+// Checks the name of the pictures of a range: exactly one printf-style
+// integer conversion, "%d" with optional flags ("-", "0", "+", " ") and a
+// width of at most two digits; "%%" is a percent sign.  False with the
+// reason in `what` otherwise.
+[[nodiscard]] bool kvxinfo_png_pattern(const std::string &pattern, std::string &what);
+
+// The name of the picture of image `image`: a pattern that
+// kvxinfo_png_pattern accepts, with the image number in place of its
+// conversion.
 std::string kvxinfo_png_name(const std::string &pattern, long image);

@@ -2,6 +2,7 @@
 #include "kvxinfo_run.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,13 +19,28 @@
 #include "kvxinfo_rows.h"
 #include "kvxinfo_text.h"
 #include "kvxio.h"
+#include "report_sink.h"
 
 namespace {
 
 int fail(const KvxinfoProblem &problem, std::FILE *err) {
+  // The reason may quote a key or a name read from the file.
   std::fprintf(err, "kvxinfo: %s: %s\n", kvxinfo_printable(problem.file).c_str(),
-               problem.what.c_str());
+               kvxinfo_printable(problem.what).c_str());
   return KvxinfoFailed;
+}
+
+int usage_error(const std::string &what, std::FILE *err) {
+  std::fprintf(err, "kvxinfo: %s\nTry 'kvxinfo --help' for more information.\n",
+               kvxinfo_printable(what).c_str());
+  return KvxinfoUsage;
+}
+
+// The library's reports with --verbose: already lines, but they quote
+// file names and keys.
+void show_report(std::string_view text, void *err) {
+  const std::string shown = report_printable(text, true);
+  std::fwrite(shown.data(), 1, shown.size(), static_cast<std::FILE *>(err));
 }
 
 // Listings and rows of every file, one file open at a time (the library
@@ -136,10 +152,7 @@ int pictures(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
 int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE *err) {
   KvxinfoArgs args;
   std::string what;
-  if (!kvxinfo_parse_args(words, args, what)) {
-    std::fprintf(err, "kvxinfo: %s\n%s", kvxinfo_printable(what).c_str(), kvxinfo_usage());
-    return KvxinfoUsage;
-  }
+  if (!kvxinfo_parse_args(words, args, what)) return usage_error(what, err);
   if (args.action == KvxinfoAction::Help) {
     std::fputs(kvxinfo_usage(), out);
     return KvxinfoOk;
@@ -148,6 +161,13 @@ int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE
     std::fputs("kvxinfo (dld2vexa) " KVXINFO_VERSION "\n", out);
     return KvxinfoOk;
   }
+  // Binary picture data would drive the terminal instead of being kept.
+  if (args.action == KvxinfoAction::Png && args.png == "-" && isatty(fileno(out)))
+    return usage_error("--png -: the standard output is a terminal; redirect it or name a file",
+                       err);
+  // kvxinfo says in one line what failed; the library's account of a
+  // damaged file is detail for those who ask for it.
+  const ReportSinkScope reports(args.verbose ? show_report : report_discard, err);
   kvx_set_binary_files_outside(args.outside_binaries ? 1 : 0);
   if (args.action == KvxinfoAction::List || args.action == KvxinfoAction::Rows)
     return tabulate(args, out, err);

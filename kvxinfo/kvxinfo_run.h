@@ -3,8 +3,10 @@
 //
 // Exit statuses: 0 success; 1 a file cannot be read or written, is not a
 // KVX file, has no such image, or the image cannot be shown; 2 wrong
-// arguments (the usage text follows the message).  Messages go to `err` as
-// "kvxinfo: <file>: <what>".
+// arguments, or "--png -" with a terminal as standard output (the message
+// is followed by a hint at --help).  Messages go to `err` as
+// "kvxinfo: <file>: <what>", one line per failure; the library's own
+// reports are shown only with --verbose.
 #pragma once
 
 #include <cstdio>

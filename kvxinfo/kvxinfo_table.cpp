@@ -13,7 +13,10 @@ namespace {
 
 constexpr const char *Missing = "-";
 
-std::string csv_field(const std::string &text) {
+std::string csv_field(const std::string &raw) {
+  // Control characters are shown escaped, as in the other formats: the
+  // rows may go to a terminal.
+  const std::string text = kvxinfo_printable(raw);
   const bool plain = text.find_first_of(",\"\r\n") == std::string::npos &&
                      (text.empty() || (!std::isspace(static_cast<unsigned char>(text.front())) &&
                                        !std::isspace(static_cast<unsigned char>(text.back()))));
@@ -53,6 +56,12 @@ std::string json_string(const std::string &text) {
       ++i;
     } else if (c < 0x80) {
       out += text[i++];
+    } else if (c == 0xc2 && utf8_length(text, i) == 2 &&
+               static_cast<unsigned char>(text[i + 1]) < 0xa0) {
+      // U+0080 to U+009F are controls as well.
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+      out += escaped;
+      i += 2;
     } else if (const size_t length = utf8_length(text, i); length > 0) {
       out.append(text, i, length);
       i += length;

@@ -14,6 +14,7 @@
 
 #include "kvxio.h"
 #include "numio.h"
+#include "report_sink.h"
 
 namespace {
 
@@ -309,7 +310,7 @@ int bsl_compare_keys(const std::string &a, const std::string &b, int mode) {
       return num_strncasecmp(a.c_str(), b.c_str(), kMaxCompareLength);
     }
   }
-  std::fprintf(stderr, "compare: Invalid smode\n");
+  report_printf("compare: Invalid smode\n");
   std::exit(-1);
 }
 

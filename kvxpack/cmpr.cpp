@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kvxio.h"
+#include "report_sink.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ int finish(int errval, size_t converted, size_t *pconverted, int *perrval) {
   if (pconverted != nullptr) *pconverted = converted;
   if (perrval != nullptr) *perrval = errval;
   if (errval != Z_OK) {
-    std::fprintf(stderr, "cmpr_deflate: %s (%s)\n", cmpr_errval2string(errval), cmpr_version());
+    report_printf("cmpr_deflate: %s (%s)\n", cmpr_errval2string(errval), cmpr_version());
     if (gDebug) std::printf(" cmpr_deflate END (errval=%d)\n", errval);
     return -1;
   }
@@ -99,7 +100,7 @@ int cmpr_deflate(void *out, size_t outlen, const void *inp, size_t inplen, int c
   // With room left the stream should have ended; a full output buffer means
   // that the data did not fit (input or pending output remains).
   if (out_left > 0) {
-    std::fprintf(stderr, "deflate should report Z_STREAM_END\n");
+    report_printf("deflate should report Z_STREAM_END\n");
     return finish(Z_DATA_ERROR, converted, pconverted, perrval);
   }
   if (gDebug) {

@@ -10,6 +10,7 @@
 #include "cmpr.h"
 #include "kvxio_internal.h"
 #include "numio.h"
+#include "report_sink.h"
 
 namespace kvxio {
 namespace {
@@ -235,7 +236,7 @@ long continuation_depth(std::string_view key) {
 
 int compare_keys(std::string_view key1, std::string_view key2, int mode) {
   if (mode != CaseSensitiveSort && mode != UpperCaseSort && mode != NumberSort) {
-    std::fprintf(stderr, "ERROR: Unknown sortmode\n");
+    report_printf("ERROR: Unknown sortmode\n");
     std::exit(-1);
   }
   return compare_with(key1, SortKey(key2, mode));
@@ -244,8 +245,9 @@ int compare_keys(std::string_view key1, std::string_view key2, int mode) {
 std::string cut_key(std::string_view key) {
   if (key.size() <= MaxKeyLen) return std::string(key);
   std::string text(key);
-  std::fprintf(stderr, "\nWARNING: The length %zu | %lu of %10s... exceeds %d\n", key.size(),
-               static_cast<unsigned long>(key.size()), text.c_str(), static_cast<int>(MaxKeyLen));
+  report_printf("\nWARNING: The length %zu | %lu of %10s... exceeds %d\n", key.size(),
+                static_cast<unsigned long>(key.size()), report_printable(text).c_str(),
+                static_cast<int>(MaxKeyLen));
   return text.substr(0, MaxKeyLen);
 }
 
@@ -596,7 +598,7 @@ const char *block_id(const Data_Block &block) {
 }
 
 void print_system_error(const char *label) {
-  std::fprintf(stderr, "%s: %s\n", label, std::strerror(errno));
+  report_printf("%s: %s\n", label, std::strerror(errno));
 }
 
 void set_result(int *pErrorValue, int *pstatus, int error) {

@@ -14,6 +14,7 @@
 
 #include "kvxio_scan.h"
 #include "numio.h"
+#include "report_sink.h"
 
 namespace kvxio {
 namespace {
@@ -76,12 +77,13 @@ bool find_header_end(Data_File &file, uint64_t start, Data_Block &header) {
 void check_boundary(Data_File &file, uint64_t binary_pos, uint64_t binary_len) {
   if (binary_pos % file.BlockBoundary == 0) return;
   if (binary_len != 0) {
-    std::fprintf(stderr, "WARNING: The binary section of this block starts at position %lu.\n",
-                 static_cast<unsigned long>(binary_pos));
-    std::fprintf(stderr, "         This is not a multiple of the block boundary %lu.\n",
-                 static_cast<unsigned long>(file.BlockBoundary));
+    report_printf("WARNING: The binary section of this block starts at position %lu.\n",
+                  static_cast<unsigned long>(binary_pos));
+    report_printf("         This is not a multiple of the block boundary %lu.\n",
+                  static_cast<unsigned long>(file.BlockBoundary));
   }
-  std::fprintf(stderr, "\nINFO: Reading the file %s with block boundary 1.\n\n", file.Name.c_str());
+  report_printf("\nINFO: Reading the file %s with block boundary 1.\n\n",
+                report_printable(file.Name).c_str());
   file.BlockBoundary = 1;
 }
 
@@ -92,16 +94,17 @@ bool binary_end(uint64_t length, uint64_t binary_pos, uint64_t binary_len, uint6
 
 void print_file_diagnostic(const char *kind, const Data_File &file, uint64_t pos,
                            const char *text) {
-  std::fprintf(stderr, "\n   %s FILE %s\n", "KVX", kind);
-  if (text != nullptr) std::fprintf(stderr, "   %s\n", text);
-  std::fprintf(stderr, "   File name    : %s\n", file.Name.c_str());
-  std::fprintf(stderr, "   File position: %lu (%#lx)\n", static_cast<unsigned long>(pos),
-               static_cast<unsigned long>(pos));
+  report_printf("\n   %s FILE %s\n", "KVX", kind);
+  if (text != nullptr) report_printf("   %s\n", text);
+  report_printf("   File name    : %s\n", report_printable(file.Name).c_str());
+  report_printf("   File position: %lu (%#lx)\n", static_cast<unsigned long>(pos),
+                static_cast<unsigned long>(pos));
   if (file.LastBlockInFile != nullptr)
-    std::fprintf(stderr, "   Last block ID: %s\n", block_id(*file.LastBlockInFile));
+    report_printf("   Last block ID: %s\n",
+                  report_printable(block_id(*file.LastBlockInFile)).c_str());
   else
-    std::fprintf(stderr, "   Last block ID: (no block read)\n");
-  std::fprintf(stderr, "\n");
+    report_printf("   Last block ID: (no block read)\n");
+  report_printf("\n");
 }
 
 // Version "major.minor" of "KVX_DataFormatVersion"; unreadable text keeps
@@ -181,7 +184,7 @@ const char *read_block_id(Data_File &file, Data_Block &header, BlockId &id) {
     id.ChainKey = "Image.Psd";
     return nullptr;
   }
-  std::fprintf(stderr, "WARNING: Missing block ID, using sequence number\n");
+  report_printf("WARNING: Missing block ID, using sequence number\n");
   id = {std::to_string(next_free_sequence_number(file)), "Image.Psd"};
   return nullptr;
 }
@@ -373,7 +376,7 @@ bool read_general_block(Data_File &file) {
   ExternalBinary external;
   const ExternalResult named = read_external_binary(file, general, external);
   if (named == ExternalResult::MissingPosition) {
-    std::fprintf(stderr, "ERROR: %s requires %s\n", "KVX_BinaryFileName", "KVX_BinaryFilePosition");
+    report_printf("ERROR: %s requires %s\n", "KVX_BinaryFileName", "KVX_BinaryFilePosition");
     return false;
   }
   if (named != ExternalResult::Ok) {
@@ -439,8 +442,8 @@ Locate locate_block(Data_File &file, uint64_t length) {
     case ExternalResult::Ok:
       break;
     case ExternalResult::MissingPosition:
-      std::fprintf(stderr, "ERROR: The key \"%s\" requires the key \"%s\"\n", "KVX_BinaryFileName",
-                   "KVX_BinaryFilePosition");
+      report_printf("ERROR: The key \"%s\" requires the key \"%s\"\n", "KVX_BinaryFileName",
+                    "KVX_BinaryFilePosition");
       print_file_warning(file, start, "Missing binary file position");
       return Locate::Defect;
     case ExternalResult::BadName:
@@ -478,12 +481,12 @@ bool get_data_header(Data_Block &block) {
     return false;
   }
   if (check_start(f) != 0) {
-    std::fprintf(stderr, "get_data_header->check_start\n");
+    report_printf("get_data_header->check_start\n");
     return false;
   }
   block.SymbolList.clear();
   if (get_symbol_list(f, block, true) != 0) {
-    std::fprintf(stderr, "get_data_header->get_symbol_list\n");
+    report_printf("get_data_header->get_symbol_list\n");
     block.SymbolList.clear();
     return false;
   }
@@ -564,7 +567,7 @@ int read_dimensions(Data_Block &block, std::vector<long> &dims) {
     const char *tail = nullptr;
     const long value = num_str2long(text->c_str(), &tail, &errval);
     if (errval != 0 || tail == nullptr || tail[std::strspn(tail, " \t\r\n\f\v")] != '\0') {
-      std::fprintf(stderr, "ERROR: Failed to read header value %s\n", key.c_str());
+      report_printf("ERROR: Failed to read header value %s\n", key.c_str());
       return CouldNotReadDimension;
     }
     dims.push_back(value);

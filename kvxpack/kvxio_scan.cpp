@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "report_sink.h"
+
 namespace kvxio {
 namespace {
 
@@ -23,9 +25,11 @@ uint64_t position(std::FILE *f) {
   return pos < 0 ? 0 : static_cast<uint64_t>(pos);
 }
 
-// The character of a message about the byte `c` just read; end of file
-// shows as a space.
-char shown(int c) { return c == EOF ? ' ' : static_cast<char>(c); }
+// The character of a message about the byte `c` just read, escaped when it
+// is not printable; end of file shows as a space.
+std::string shown(int c) {
+  return c == EOF ? " " : report_printable(std::string(1, static_cast<char>(c)));
+}
 
 // Where the tokenizer reads from: the file's stream, or a stretch of the
 // file's bytes read at once (a header parsed without a library call per
@@ -193,8 +197,8 @@ int get_key(Reader &in, std::string &key, uint64_t &pos) {
       const uint64_t marker = in.pos() - 1;
       if (in.unget(c) && check_end(in) == 0) return 1;
       if constexpr (!Reader::Quiet)
-        std::fprintf(stderr, "\nERROR: position %ld, end marker \264%c\264 not followed by eol\n",
-                     static_cast<long>(marker), '}');
+        report_printf("\nERROR: position %ld, end marker \264%c\264 not followed by eol\n",
+                      static_cast<long>(marker), '}');
       return -1;
     }
     pos = in.pos() - (c == EOF ? 0 : 1);
@@ -212,8 +216,8 @@ int get_key(Reader &in, std::string &key, uint64_t &pos) {
     }
     if (c != '=') {
       if constexpr (!Reader::Quiet)
-        std::fprintf(stderr, "\nERROR: position %ld, '%c' read, separator '%c' not found\n",
-                     static_cast<long>(in.pos()), shown(c), '=');
+        report_printf("\nERROR: position %ld, '%s' read, separator '%c' not found\n",
+                      static_cast<long>(in.pos()), shown(c).c_str(), '=');
       return -1;
     }
     if (length > 0 && is_space(text[length - 1])) --length;
@@ -235,8 +239,8 @@ int get_val(Reader &in, std::string &value, uint64_t &pos) {
   }
   if (c == EOF) {
     if constexpr (!Reader::Quiet)
-      std::fprintf(stderr, "\nERROR: position %ld,'%c' read, terminator '%c' not found\n",
-                   static_cast<long>(in.pos()), shown(c), ';');
+      report_printf("\nERROR: position %ld,'%s' read, terminator '%c' not found\n",
+                    static_cast<long>(in.pos()), shown(c).c_str(), ';');
     return -1;
   }
   if (length > 0 && is_space(static_cast<unsigned char>(text[length - 1]))) --length;

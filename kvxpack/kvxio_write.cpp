@@ -18,6 +18,7 @@
 
 #include "cmpr.h"
 #include "kvxio_internal.h"
+#include "report_sink.h"
 
 namespace kvxio {
 namespace {
@@ -446,7 +447,7 @@ bool put_data_block(Data_Block &block) {
     written = sync_data_block(block) && flush_data_block(block) &&
               (file.Flags.NoGeneralHeader || update_general(file));
   } catch (const std::bad_alloc &) {
-    std::fprintf(stderr, "ERROR: put_data_block: out of memory\n");
+    report_printf("ERROR: put_data_block: out of memory\n");
   }
   if (!written) block.Flags.BadBlock = true;
   return written;
@@ -463,14 +464,14 @@ int put_compressed_block(Data_Block &block) {
   try {
     block.Raw.resize(block.DataLen);
   } catch (const std::bad_alloc &) {
-    std::fprintf(stderr, "%s malloc\n", "ERROR: put_compressed_block");
+    report_printf("%s malloc\n", "ERROR: put_compressed_block");
     return RoutineFailed;
   }
   size_t converted = 0;
   int errval = 0;
   if (cmpr_deflate(block.Raw.data(), block.Raw.size(), block.Data, block.DataLen,
                    static_cast<int>(block.DataCompression), &converted, &errval) != 0) {
-    std::fprintf(stderr, "%s cmpr_deflate (errval=%d)\n", "ERROR: put_compressed_block", errval);
+    report_printf("%s cmpr_deflate (errval=%d)\n", "ERROR: put_compressed_block", errval);
     return errval != 0 ? errval : RoutineFailed;
   }
   block.RawLen = converted;

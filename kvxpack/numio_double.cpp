@@ -7,10 +7,12 @@
 // Comparisons and equalities are not associative; there is no
 // short-circuit evaluation.
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "numio_internal.h"
+#include "report_sink.h"
 
 namespace {
 
@@ -78,6 +80,18 @@ double read_number(const char **ps) {
   const double value = std::strtod(s, &end);
   *ps = end;
   return value;
+}
+
+// The listing of a failed program as one report; it quotes the expression.
+void report_program_listing(const NumProg *program, int level) {
+  char *text = nullptr;
+  size_t size = 0;
+  std::FILE *memory = open_memstream(&text, &size);
+  if (memory == nullptr) return;
+  num_prog_print_list(memory, program, level, 0);
+  if (std::fclose(memory) == 0)
+    report_printf("%s", report_printable(std::string_view(text, size), true).c_str());
+  std::free(text);
 }
 
 }  // namespace
@@ -236,7 +250,7 @@ double num_str2double(const char *str, const char **tail, int *perrval) {
     // The listing shows the instructions and the stack of a failed program.
     constexpr int ListingLevel = 2;
     if (errval > NumVariableError) {
-      num_prog_print_list(stderr, program, ListingLevel, 0);
+      report_program_listing(program, ListingLevel);
     } else if (numio_internal::trace_level() > 2) {
       num_prog_print_list(stdout, program, ListingLevel, 0);
     }

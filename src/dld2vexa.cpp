@@ -263,10 +263,10 @@ int runConversion(int argc, char *argv[]) {
   InFstream.reset();
   InHmstream.reset();
 
-  std::printf("\nInput header file : %s\n", InName);
-  std::printf("Input memory file : %s\n", InHmName);
-  std::printf("Output file       : %s\n", OutName);
-  std::printf("\nEnd of %s\n", argv[0]);
+  std::printf("\nInput header file : %s\n", D2V_shown(InName).c_str());
+  std::printf("Input memory file : %s\n", D2V_shown(InHmName).c_str());
+  std::printf("Output file       : %s\n", D2V_shown(OutName).c_str());
+  std::printf("\nEnd of %s\n", D2V_shown(argv[0]).c_str());
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 
 #include "VexaError.h"
 #include "VexaOption.h"
@@ -22,6 +23,12 @@ int D2V_debug_level();
 // The converter's entry: runs the whole conversion and returns the exit
 // value (0, or the status of the first failure after it has been reported).
 int dld2vexa_main(int argc, char *argv[]);
+
+// "--help" or "--version" as the first word: prints the full help (what
+// "+h" prints) or the package version and the versions of the converter
+// and its framework, and gives the exit value 0.  Nothing for any other
+// command line, which is then the converter's.
+std::optional<int> dld2vexa_long_option(int argc, char *argv[]);
 
 // Settles the eleven run parameters from positional arguments, prompts and
 // the DLD header file.  *pstatus is Success afterwards, or the failure.

@@ -178,7 +178,8 @@ void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InNa
   SetVexaError("dld2vexa", "user_io", nullptr);
   D2V_trace("user_io BEGIN");
   const char *slash = std::strrchr(argv[0], '/');
-  const char *progfn = slash != nullptr ? slash + 1 : argv[0];
+  const std::string program = D2V_shown(slash != nullptr ? slash + 1 : argv[0]);
+  const char *progfn = program.c_str();
 
   Dialog dialog(argc, argv, parg_no, pstatus);
   dialog.setPrompt(pcb->Prompt.I != 0 ? pcb->Prompt.V != 0 : *parg_no + 2 > argc);
@@ -257,17 +258,17 @@ void user_io(int argc, char *argv[], int *parg_no, CommandBlock *pcb, char *InNa
   }
 
   std::printf("\n");
-  std::printf("i/p file           : %s\n", InName);
+  std::printf("i/p file           : %s\n", D2V_shown(InName).c_str());
   std::printf("output dummy       : %g\n", static_cast<double>(*Dummy));
   std::printf("first image        : %d\n", *InFirst);
   std::printf("last image         : %d\n", *InLast);
   std::printf("increment          : %d\n", *InInc);
-  std::printf("o/p file           : %s\n", OutName);
+  std::printf("o/p file           : %s\n", D2V_shown(OutName).c_str());
   std::printf("first output image : %d\n", *OutFirst);
   std::printf("data length        : %d bytes\n", *DataLength);
   std::printf("dimension 1        : %d\n", *Dim_1);
   std::printf("dimension 2        : %d\n", *Dim_2);
-  std::printf("i/p hm file        : %s\n", InHmName);
+  std::printf("i/p hm file        : %s\n", D2V_shown(InHmName).c_str());
   std::printf("\n");
   D2V_trace("user_io END");
 }

@@ -263,13 +263,12 @@ void write_data_raw(int stream, const FrameValues &f, HeaderParts parts, long Im
 }
 
 void echoScalers(const FrameValues &f) {
-  std::printf("DldVersion = %s\n", f.HmDldVersion != nullptr ? f.HmDldVersion : "");
+  std::printf("DldVersion = %s\n", D2V_shown(f.HmDldVersion).c_str());
   const bool named = DldVersionAtLeast("1.0");
   for (unsigned n = 1; n <= kChannels; ++n) {
     std::printf("%sC%2u = % g\n", "HS32", n, static_cast<double>(f.HmScaler[n - 1]));
     if (!named) continue;
-    std::printf("%sN%2u = %s\n", "HS32", n,
-                f.HmScalerName[n - 1] != nullptr ? f.HmScalerName[n - 1] : "");
+    std::printf("%sN%2u = %s\n", "HS32", n, D2V_shown(f.HmScalerName[n - 1]).c_str());
     std::printf("%sZ%2u = % g\n", "HS32", n, static_cast<double>(f.HmScalerZero[n - 1]));
     std::printf("%sS%2u = % g\n", "HS32", n, static_cast<double>(f.HmScalerCalib[n - 1]));
   }
@@ -280,12 +279,13 @@ void echoScalers(const FrameValues &f) {
   std::printf("ScalerAnode = % d\n", f.HmScalerAnode);
   std::printf("ScalerTime  = % d\n", f.HmScalerTime);
   std::printf("DeltaTime   = % g\n", static_cast<double>(f.HmDeltaTime));
-  std::printf("StartTime   = %s\n", f.HmStartTime.c_str());
+  std::printf("StartTime   = %s\n", D2V_shown(f.HmStartTime.c_str()).c_str());
 }
 
 void echoExperiment(const FrameValues &f) {
-  if (f.Title) std::printf("Title = %s\n", f.Title->c_str());
-  if (f.ExperimentInfo) std::printf("ExperimentInfo = %s\n", f.ExperimentInfo->c_str());
+  if (f.Title) std::printf("Title = %s\n", D2V_shown(f.Title->c_str()).c_str());
+  if (f.ExperimentInfo)
+    std::printf("ExperimentInfo = %s\n", D2V_shown(f.ExperimentInfo->c_str()).c_str());
   if (f.ICenter)
     std::printf("Center_1 = %g, Center_2 = %g\n", static_cast<double>(f.Center_1),
                 static_cast<double>(f.Center_2));
@@ -300,11 +300,13 @@ void echoExperiment(const FrameValues &f) {
 }
 
 void echoInfo(const FrameValues &f) {
-  if (f.DetectorType) std::printf("DetectorType = %s\n", f.DetectorType->c_str());
-  if (f.MachineInfo) std::printf("MachineInfo = %s\n", f.MachineInfo->c_str());
-  if (f.OpticsInfo) std::printf("OpticsInfo = %s\n", f.OpticsInfo->c_str());
-  if (f.StationInfo) std::printf("StationInfo = %s\n", f.StationInfo->c_str());
-  if (f.ProposalInfo) std::printf("ProposalInfo = %s\n", f.ProposalInfo->c_str());
+  if (f.DetectorType)
+    std::printf("DetectorType = %s\n", D2V_shown(f.DetectorType->c_str()).c_str());
+  if (f.MachineInfo) std::printf("MachineInfo = %s\n", D2V_shown(f.MachineInfo->c_str()).c_str());
+  if (f.OpticsInfo) std::printf("OpticsInfo = %s\n", D2V_shown(f.OpticsInfo->c_str()).c_str());
+  if (f.StationInfo) std::printf("StationInfo = %s\n", D2V_shown(f.StationInfo->c_str()).c_str());
+  if (f.ProposalInfo)
+    std::printf("ProposalInfo = %s\n", D2V_shown(f.ProposalInfo->c_str()).c_str());
 }
 
 // What a DLD reader's non-zero result means, for the status report.

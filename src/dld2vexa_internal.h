@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dld2vexa.h"
+#include "report_sink.h"
 
 // Usage line (the positional arguments) and version text of the converter.
 inline constexpr const char *kD2VUsage =
@@ -16,6 +17,13 @@ inline constexpr const char *kD2VVersion = "V4.20 2008-12-05, Ardeny";
 // Prints a trace line while the converter's debug level is set.
 inline void D2V_trace(const char *step) {
   if (D2V_debug_level()) std::printf("%s\n", step);
+}
+
+// A file name, a command-line word or a text of the header file as the
+// converter prints it: control characters and bytes that are not UTF-8
+// escaped, so that no input can drive the terminal.
+inline std::string D2V_shown(const char *text) {
+  return report_printable(text != nullptr ? text : "");
 }
 
 struct D2VFileCloser {

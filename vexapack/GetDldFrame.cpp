@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "GetDldFrameIndex.h"
+#include "report_sink.h"
 
 using dld_internal::HeaderCursor;
 using dld_internal::HeaderIndex;
@@ -58,6 +59,9 @@ void SetVersion(const char *text) {
 }
 
 bool VersionIs(const char *literal) { return std::strcmp(g_values.version.data(), literal) == 0; }
+
+// The version as messages quote it: it is a line of the header file.
+std::string ShownVersion() { return report_printable(g_values.version.data()); }
 
 // A leading integer as an int; one outside the int range counts as no number.
 int IntValue(long value) {
@@ -117,10 +121,9 @@ void ScanFloat(const HeaderCursor &cursor, float *value) {
   if (errno == ERANGE && std::isinf(scanned)) {
     const std::string_view number(text, static_cast<size_t>(end - text));
     ++g_messages;
-    std::fprintf(stderr,
-                 "WARNING : (Header %s) value %.*s is beyond the range of a float; %g is kept\n",
-                 g_values.version.data(), static_cast<int>(number.size()), number.data(),
-                 static_cast<double>(*value));
+    report_printf("WARNING : (Header %s) value %.*s is beyond the range of a float; %g is kept\n",
+                  ShownVersion().c_str(), static_cast<int>(number.size()), number.data(),
+                  static_cast<double>(*value));
     return;
   }
   *value = scanned;
@@ -129,7 +132,7 @@ void ScanFloat(const HeaderCursor &cursor, float *value) {
 // A broken block title cannot be reported through the results: the process ends.
 [[noreturn]] void ScanErrorExit(const char *title) {
   std::fflush(stdout);
-  std::fprintf(stderr, "SCANERROR : Header version %s (%s)\n", g_values.version.data(), title);
+  report_printf("SCANERROR : Header version %s (%s)\n", ShownVersion().c_str(), title);
   std::exit(-1);
 }
 
@@ -236,7 +239,8 @@ struct ChannelRange {
 // writer added `extraLines` lines and whose channels 1 to 31 are taken.
 int CheckChannelRange(HeaderCursor &cursor, ChannelRange *range, std::uint64_t extraLines) {
   if (!range->TooWide()) return DldSuccess;
-  const char *version = g_values.version.data();
+  const std::string shown = ShownVersion();
+  const char *version = shown.c_str();
   ++g_messages;
   std::printf("BAD SIZE : (Header %s)\n", version);
   std::printf("LastScalar %ld and FirstScalar %ld out of range (1..%d)\n", range->last,
@@ -426,7 +430,7 @@ int ReadScalers(HeaderCursor &cursor, const ScalerOutputs &out, int frameNumber)
   if (!FitsInt(firstFrame) || !FitsInt(lastFrame) || frameNumber < firstFrame ||
       frameNumber > lastFrame) {
     std::printf("BAD SIZE : (Header %s) FrameNumber %d out of range (%ld .. %ld)\n",
-                g_values.version.data(), frameNumber, firstFrame, lastFrame);
+                ShownVersion().c_str(), frameNumber, firstFrame, lastFrame);
     return DldRejected;
   }
   const int checked = CheckChannelRange(cursor, &range, 1);

@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "GetDldFrame.h"
+#include "report_sink.h"
 
 namespace {
 
@@ -116,7 +117,8 @@ int ReadFrame(FILE *stream, std::int64_t dataStart, int frameNumber,
   }
   if (fseeko(stream, static_cast<off_t>(dataStart), SEEK_SET) != 0) return DldPositionFailed;
   if (!FrameSize(&size)) {
-    std::printf("BAD SIZE : (Header %s) DataLen * Xsize * Ysize<=0\n", DldVersion());
+    std::printf("BAD SIZE : (Header %s) DataLen * Xsize * Ysize<=0\n",
+                report_printable(DldVersion()).c_str());
     return DldRejected;
   }
   // A frame that no file offset can reach is refused before its buffer is allocated.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kvxio_errors.h"
+#include "report_sink.h"
 
 namespace {
 
@@ -90,10 +91,11 @@ void ensureInit() {
   if (VEXAERROR_init == 0) VexaError_init();
 }
 
-// Prints a stored text with the given format and releases it.
+// Prints a stored text with the given format and releases it.  The text
+// may quote a command-line word or bytes of an input file.
 void printAndRelease(const char *format, char *&text) {
   if (text == nullptr) return;
-  std::fprintf(stderr, format, text);
+  report_printf(format, report_printable(text).c_str());
   release(text);
 }
 
@@ -137,7 +139,7 @@ const char *StatusMessage(int Status) {
 
 int ReportInputStatus(int Status, int ExitFlag) {
   ensureInit();
-  std::fprintf(stderr, "Status = %d -- %s\n", Status, StatusMessage(Status));
+  report_printf("Status = %d -- %s\n", Status, StatusMessage(Status));
   if (ExitFlag != 0 && Status != Success) {
     std::fflush(stderr);
     std::exit(Status);
@@ -148,7 +150,7 @@ int ReportInputStatus(int Status, int ExitFlag) {
 int ReportVexaStatus(int Status, int ExitFlag) {
   ensureInit();
   if (Status == Success) return Success;
-  std::fputc('\n', stderr);
+  report_printf("\n");
   if (Status != StoppedAfterHelp) {
     printAndRelease("MODULE   : %s\n", VexaErrorBlock.ModuleName);
     printAndRelease("ROUTINE  : %s\n", VexaErrorBlock.RoutineName);
@@ -162,7 +164,7 @@ int ReportVexaStatus(int Status, int ExitFlag) {
     const char *text = VexaErrorBlock.ReportError != nullptr
                            ? VexaErrorBlock.ReportError(VexaErrorBlock.ExternalError)
                            : kvx_report_data_error(VexaErrorBlock.ExternalError);
-    std::fprintf(stderr, "%s\n", text != nullptr ? text : "");
+    report_printf("%s\n", text != nullptr ? text : "");
   }
   ReportInputStatus(Status, ExitFlag);
   VexaError_init();

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "VexaExpression.h"
+#include "report_sink.h"
 
 namespace {
 
@@ -48,7 +50,13 @@ template <typename Value>
 void show_prompt(const char *Prompt, int Flag, const char *bracket, Value DefVal) {
   FILE *out = prompt_output();
   std::fprintf(out, "%s ", Prompt != nullptr ? Prompt : "");
-  if (Flag != 0) std::fprintf(out, bracket, DefVal);
+  if constexpr (std::is_pointer_v<Value>) {
+    // A text default may be a file name from the command line.
+    if (Flag != 0)
+      std::fprintf(out, bracket, report_printable(DefVal != nullptr ? DefVal : "").c_str());
+  } else {
+    if (Flag != 0) std::fprintf(out, bracket, DefVal);
+  }
   std::fputs(": ", out);
   std::fflush(out);
 }

@@ -8,6 +8,7 @@
 #include "VexaOption_internal.h"
 #include "kvxio.h"
 #include "numio.h"
+#include "report_sink.h"
 
 using vexa_option::CodeOf;
 using vexa_option::LastSearchIndex;
@@ -58,7 +59,7 @@ void PrintLong(const char *format, const IO_long &holder) {
 }
 
 void PrintText(const char *format, const IO_line &holder) {
-  if (holder.I != 0) std::printf(format, "CommandBlock", holder.V.data());
+  if (holder.I != 0) std::printf(format, "CommandBlock", report_printable(holder.V.data()).c_str());
 }
 
 // One line of an image block: the label padded to a common column.
@@ -135,7 +136,7 @@ void ShowHelp(const CommandBlock *pcb) {
   if (pcb == nullptr) return;
   const CommandBlock &cb = *pcb;
   std::printf("\nMain    : %s\n", Or(cb.MainVersion));
-  std::printf("Usage   : %s %s\n", Or(cb.MainName), Or(cb.MainHelp));
+  std::printf("Usage   : %s %s\n", report_printable(Or(cb.MainName)).c_str(), Or(cb.MainHelp));
   if (cb.Help.V == 0) return;
 
   std::printf("\n%s\n", kDefinitionVersion);
@@ -211,7 +212,7 @@ void PrintCommandBlock(const CommandBlock *pcb) {
   for (size_t i = 0; i < cb.Flexp.size(); ++i) {
     if (cb.Flexp[i].I != 0)
       std::printf("%s.Flexp[%d].V          = %s\n", "CommandBlock", static_cast<int>(i),
-                  cb.Flexp[i].V.data());
+                  report_printable(cb.Flexp[i].V.data()).c_str());
   }
   for (size_t i = 0; i < cb.Num.size(); ++i) {
     if (cb.Num[i].I != 0)
@@ -221,12 +222,12 @@ void PrintCommandBlock(const CommandBlock *pcb) {
   for (size_t i = 0; i < cb.Lvexp.size(); ++i) {
     if (cb.Lvexp[i].I != 0)
       std::printf("%s.Lvexp[%d].V          = %s\n", "CommandBlock", static_cast<int>(i),
-                  cb.Lvexp[i].V.data());
+                  report_printable(cb.Lvexp[i].V.data()).c_str());
   }
   for (size_t i = 0; i < cb.Lin.size(); ++i) {
     if (cb.Lin[i].I != 0)
       std::printf("%s.Lin[%d].V\t         = %s\n", "CommandBlock", static_cast<int>(i),
-                  cb.Lin[i].V.data());
+                  report_printable(cb.Lin[i].V.data()).c_str());
   }
   for (size_t i = 0; i < cb.Flg.size(); ++i) {
     if (cb.Flg[i].I != 0)

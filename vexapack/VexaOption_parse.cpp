@@ -14,6 +14,7 @@
 #include "filename.h"
 #include "kvxio.h"
 #include "numio.h"
+#include "report_sink.h"
 
 using vexa_option::CodeOf;
 using vexa_option::LastSearchIndex;
@@ -391,7 +392,7 @@ void RecordHistory(char *argv[], int argc, int last) {
 
 void PrintDebugListing(char *argv[], int argc, const CommandBlock &cb, const ImageBlock *ib) {
   std::printf("List :");
-  for (int i = 1; i < argc; ++i) std::printf(" %s", argv[i]);
+  for (int i = 1; i < argc; ++i) std::printf(" %s", report_printable(argv[i]).c_str());
   std::printf("\n");
   PrintOptions("CommandOption", cb.co);
   PrintOptions("ImageOption", cb.io);

@@ -6,6 +6,7 @@
 
 #include "VexaExpression.h"
 #include "VexaOption_internal.h"
+#include "report_sink.h"
 
 using vexa_option::CodeOf;
 using vexa_option::LastSearchIndex;
@@ -58,7 +59,7 @@ void *HolderOfSlot(CommandBlock &cb, int slot) {
 
 // Definition errors are programming errors of the calling program.
 [[noreturn]] void DefinitionFailure(const std::string &line) {
-  std::fprintf(stderr, "%s\n", line.c_str());
+  report_printf("%s\n", report_printable(line).c_str());
   std::exit(-1);
 }
 

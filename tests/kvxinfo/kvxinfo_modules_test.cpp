@@ -69,6 +69,41 @@ TEST(KvxinfoArgs, CommandLinesThatAreRight) {
   }
 }
 
+TEST(KvxinfoArgs, PictureNamesTakeOneIntegerConversion) {
+  struct Case {
+    std::string pattern;
+    std::string name;  // of image 7; "" when the pattern is refused
+  };
+  const Case cases[] = {
+      {"o%d.png", "o7.png"},
+      {"o%03d.png", "o007.png"},
+      {"o%-4d.png", "o7   .png"},
+      {"o%5d.png", "o    7.png"},
+      {"o%+d.png", "o+7.png"},
+      {"%% %d%%.png", "% 7%.png"},
+      {"o%99d", "o" + std::string(98, ' ') + "7"},
+      {"o.png", ""},
+      {"o%s.png", ""},
+      {"o%n.png", ""},
+      {"o%ld.png", ""},
+      {"o%d-%d.png", ""},
+      {"o%.3d.png", ""},
+      {"o%100d.png", ""},
+      {"o%*d.png", ""},
+      {"o%d%", ""},
+      {"o%%d.png", ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.pattern);
+    std::string what;
+    EXPECT_EQ(kvxinfo_png_pattern(c.pattern, what), !c.name.empty()) << what;
+    if (!c.name.empty()) {
+      EXPECT_EQ(kvxinfo_png_name(c.pattern, 7), c.name);
+    }
+  }
+  EXPECT_EQ(kvxinfo_png_name("o%03d.png", -7), "o-07.png");
+}
+
 // Lists `file` in process; the listing and the problems' texts.
 std::string list(const std::string &name, std::vector<std::string> &messages,
                  const std::function<void()> &after_open = {}) {

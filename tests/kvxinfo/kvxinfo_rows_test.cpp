@@ -36,12 +36,12 @@ TEST_F(KvxinfoRowsTest, KeysOfEveryImageOfSeveralFilesInEachFormat) {
        "File   Image  Chain      ExposureTime  Title\n"
        "a.kvx      1  Image.Psd  0.5           a, \"b\"\n"
        "a.kvx      2  Image.Psd  1             -\n"
-       "b.kvx      7  Image.Psd  2             x\\ty \xc3\xa9 \xe9\n"},
+       "b.kvx      7  Image.Psd  2             x\\ty \xc3\xa9 \\xe9\n"},
       {{"--format", "csv"},
        "File,Image,Chain,ExposureTime,Title\r\n"
        "a.kvx,1,Image.Psd,0.5,\"a, \"\"b\"\"\"\r\n"
        "a.kvx,2,Image.Psd,1,\r\n"
-       "b.kvx,7,Image.Psd,2,x\ty \xc3\xa9 \xe9\r\n"},
+       "b.kvx,7,Image.Psd,2,x\\ty \xc3\xa9 \\xe9\r\n"},
       {{"--format=json"},
        "[\n"
        "  {\"File\": \"a.kvx\", \"Image\": 1, \"Chain\": \"Image.Psd\", \"keys\": "

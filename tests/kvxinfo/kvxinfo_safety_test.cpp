@@ -1,7 +1,7 @@
 // What a hostile or unusual file system cannot make kvxinfo do: read files
 // that a KVX file names outside its own directory, hang on a pipe, replace
-// a symbolic link or a device with a picture, or end with success when its
-// output was lost.
+// a symbolic link or a device with a picture, drive the terminal with
+// bytes of a file, or end with success when its output was lost.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 
 #include "kvxinfo_png.h"
+#include "kvxinfo_run.h"
 #include "kvxinfo_test_util.h"
+#include "kvxinfo_text.h"
 
 namespace {
 
@@ -104,6 +107,83 @@ TEST_F(KvxinfoTest, APictureNeverReplacesALinkOrADevice) {
   const Outcome piped = kvxinfo({"--png", "-", "i.kvx", "1"});
   EXPECT_EQ(piped.exit, 0) << piped.err;
   EXPECT_EQ(piped.out.substr(0, 4), "\x89PNG") << "\"-\" is the standard output";
+}
+
+// Bytes that would drive a terminal: escape sequences, a bell, a carriage
+// return, bytes that are not UTF-8 and the one-byte control sequence
+// introducer U+009B.
+const std::string Hostile = "\x1b[2J\x1b[5m\x07\r\xff\xc2\x9b";
+
+// The hostile bytes in `text`; CSV lines may end with CR LF.
+std::string raw_controls(std::string text) {
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  std::string found;
+  for (const char c : std::string("\x1b\x07\r\xff\x9b"))
+    if (text.find(c) != std::string::npos) found += kvxinfo_printable(std::string(1, c)) + " ";
+  return found;
+}
+
+TEST_F(KvxinfoTest, BytesOfAHostileFileNeverReachTheTerminal) {
+  const std::string name = "e" + Hostile + ".kvx";
+  const auto header = [](const std::string &id, const std::string &keys) {
+    std::string text = "{\r\nKVX_DataBlockID = " + id +
+                       ".Image.Psd ;\r\nKVX_BinarySize = 8 ;\r\nDim_1 = 4 ;\r\nDim_2 = 2 ;\r\n"
+                       "DataType = UnsignedByte ;\r\n" +
+                       keys;
+    return text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n" + std::string(8, '\1');
+  };
+  // Image 1 with hostile keys and values, image 2 with a hostile block key,
+  // then bytes that are no block: the library describes the damage.
+  write_file(path(name), header("1", "Title = " + Hostile + " ;\r\nK\x1b[31m\x07\xff = x ;\r\n") +
+                             header("2" + Hostile, "") + "X" + Hostile + std::string(600, ' '));
+  const std::vector<std::vector<std::string>> commands = {
+      {name},
+      {"-v", name},
+      {"--format", "csv", name},
+      {"--format", "json", name},
+      {"--keys", "Title,K\x1b[31m\x07\xff", "--stats", name},
+      {"-k", name, "1"},
+      {"-v", "-k", name, "2"},
+      {"--png", "o%d.png", name, "1:2"},
+      {"--repair", name},
+      {"-k", name, "1" + Hostile},
+      {"--format", Hostile, name},
+      {"--png", "o%" + Hostile + "d.png", name, "1:2"},
+  };
+  for (const auto &args : commands) {
+    SCOPED_TRACE(kvxinfo_printable(args.front() + " " + args.back()));
+    const Outcome run = kvxinfo(args);
+    EXPECT_EQ(raw_controls(run.out), "") << kvxinfo_printable(run.out);
+    EXPECT_EQ(raw_controls(run.err), "") << kvxinfo_printable(run.err);
+    const bool verbose = args.front() == "-v";
+    EXPECT_EQ(run.err.find("FILE WARNING") != std::string::npos, verbose)
+        << "the library's report only with -v:\n"
+        << run.err;
+  }
+}
+
+TEST_F(KvxinfoTest, APictureIsNotWrittenToATerminal) {
+  const std::vector<uint8_t> bytes(8, 7);
+  ASSERT_TRUE(
+      write_image(path("i.kvx").string(), 1, {2, 4, 2}, bytes.data(), Unsigned8, LowByteFirst));
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) GTEST_SKIP() << "no terminal";
+  std::FILE *terminal = std::fopen(ptsname(master), "w");
+  ASSERT_NE(terminal, nullptr);
+  std::FILE *err = std::tmpfile();
+  ASSERT_NE(err, nullptr);
+  EXPECT_EQ(kvxinfo_run({"--png", "-", path("i.kvx").string(), "1"}, terminal, err), KvxinfoUsage);
+  std::fflush(terminal);
+  ASSERT_EQ(fcntl(master, F_SETFL, O_NONBLOCK), 0);
+  char byte = 0;
+  EXPECT_EQ(read(master, &byte, 1), -1) << "nothing written to the terminal";
+  std::rewind(err);
+  char text[200] = "";
+  EXPECT_STREQ(std::fgets(text, sizeof text, err),
+               "kvxinfo: --png -: the standard output is a terminal; redirect it or name a file\n");
+  std::fclose(err);
+  std::fclose(terminal);
+  close(master);
 }
 
 TEST_F(KvxinfoTest, LostStandardOutputIsAFailure) {

@@ -14,6 +14,9 @@
 
 #include "DldWriter.h"
 #include "KvxTestReader.h"
+#include "VexaError.h"
+#include "VexaOption.h"
+#include "kvxio.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -413,6 +416,60 @@ TEST_F(ConverterTest, ReportNamesTheFailingStep) {
   }
   EXPECT_EQ(read_file(dir_ / "notes.txt"), "a text file, not images\n")
       << "a foreign output file is left as it was";
+}
+
+TEST_F(ConverterTest, HelpAndVersionAsLongOptions) {
+  const RunResult full = convert({"+h"});
+  const RunResult help = convert({"--help"});
+  EXPECT_EQ(help.exit, 0);
+  EXPECT_EQ(help.out, full.out) << "the full help, as +h prints it";
+  EXPECT_EQ(help.err, "") << "no status report";
+  const RunResult version = convert({"--version"});
+  EXPECT_EQ(version.exit, 0);
+  EXPECT_EQ(version.err, "");
+  EXPECT_EQ(version.out.rfind("dld2vexa " DLD2VEXA_VERSION "\n", 0), 0u) << version.out;
+  for (const char *module : {VexaErrorVersion(), VexaOptionVersion(), kvxio_version()})
+    EXPECT_NE(version.out.find(std::string(module) + "\n"), std::string::npos) << module;
+  const RunResult later = convert({"-p", "--help"});
+  EXPECT_EQ(later.exit, NoOption) << "only as the first word";
+}
+
+// A converter run whose inputs hold bytes that would drive a terminal:
+// escape sequences, a bell, a carriage return, bytes that are not UTF-8 and
+// U+009B.  What it prints quotes them escaped.
+TEST_F(ConverterTest, BytesOfHostileInputsNeverReachTheTerminal) {
+  const std::string hostile = "\x1b[2J\x1b[5m\x07\r\xff\xc2\x9b";
+  writeDataSet(frames(1));
+  std::string header = read_file(dir_ / "gasdet001");
+  for (const std::string line : {"2.2\n", "test run\n", "DLD\n", "I0\n"}) {
+    const size_t at = header.find("\n" + line);
+    ASSERT_NE(at, std::string::npos) << line;
+    header.insert(at + line.size(), hostile);
+  }
+  write_file(dir_ / "gasdet001", header);
+  std::string broken = header;
+  broken.replace(broken.find("TIMING"), 6, "TIMINX");
+  write_file(dir_ / "broken", broken);
+  fs::copy_file(dir_ / "gasdet001hm", dir_ / "brokenhm");
+  const std::vector<std::vector<std::string>> runs = {
+      {"+test", "gasdet001", "=", "=", "=", "=", "out" + hostile + ".kvx"},
+      {"broken", "="},
+      {"-x" + hostile},
+      {"gasdet001", "x" + hostile},
+      {"+p", "in" + hostile},
+  };
+  for (const auto &args : runs) {
+    SCOPED_TRACE(args.front());
+    const RunResult run = convert(args);
+    for (const char c : std::string("\x1b\x07\r\xff\x9b")) {
+      EXPECT_EQ(run.out.find(c), std::string::npos) << int(c) << " on standard output";
+      EXPECT_EQ(run.err.find(c), std::string::npos) << int(c) << " on the error stream";
+    }
+    EXPECT_NE((run.out + run.err).find("\\x1b[2J\\x1b[5m\\x07\\r\\xff\\xc2\\x9b"),
+              std::string::npos)
+        << "quoted escaped:\n"
+        << run.out << run.err;
+  }
 }
 
 // Damaged inputs end the run with a status, never with a crash, a sanitizer

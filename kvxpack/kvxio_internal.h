@@ -260,6 +260,15 @@ struct Data_File {
   std::string WriteBuffer;
 };
 
+// The file of a block of a file's lists, as every block that is written is.
+inline Data_File &file_of(const Data_Block &block) { return *block.Chain->File; }
+
+// The file of a block, or null for a block of no file (a scratch block that
+// a header is read into).
+inline Data_File *file_or_null(const Data_Block &block) {
+  return block.Chain != nullptr ? block.Chain->File : nullptr;
+}
+
 // ---------------------------------------------------------------------------
 // Process-wide state
 
@@ -327,6 +336,38 @@ bool keyorder_match(std::string_view pattern, std::string_view key);
 // makes each text once instead of once per pattern.
 std::string keyorder_text(std::string_view key);
 bool keyorder_match_texts(std::string_view pattern_text, std::string_view key_text);
+
+// ---------------------------------------------------------------------------
+// Header entries
+
+// One entry of a header as it stands in the file: "key = value ;\r\n".  The
+// value is its stored text; a value that is kept without its quotes (a
+// logged one) has them added with `quoted`.  Every header writer makes its
+// entries with these two functions, so that the lengths a header is sized by
+// are the bytes it is written with.
+inline constexpr std::string_view EntrySeparator = " = ";
+inline constexpr std::string_view EntryTerminator = " ;\r\n";
+
+// Bytes of an entry.
+inline size_t entry_length(std::string_view key, std::string_view value, bool quoted = false) {
+  return key.size() + EntrySeparator.size() + value.size() + (quoted ? 2 : 0) +
+         EntryTerminator.size();
+}
+
+// Writes an entry at `at`, which has entry_length() bytes of room; returns
+// the place after it.  `value_at` receives where the value's text begins.
+inline char *put_entry(char *at, std::string_view key, std::string_view value, bool quoted,
+                       char *&value_at) {
+  auto put = [&at](std::string_view piece) { at += piece.copy(at, piece.size()); };
+  put(key);
+  put(EntrySeparator);
+  value_at = at;
+  if (quoted) *at++ = '"';
+  put(value);
+  if (quoted) *at++ = '"';
+  put(EntryTerminator);
+  return at;
+}
 
 // ---------------------------------------------------------------------------
 // Lists
@@ -425,7 +466,7 @@ const HeaderMemo *draft_memo(const Data_Block &block);
 // was replayed for learning, if the log allows it (each entry made one
 // symbol of its own); the log is then dropped.
 void remember_order(const Data_Block &block, const std::vector<Symbol_Element *> &order);
-// Header bytes of the log's entries ("key = value ;\r\n" each).
+// Header bytes of the log's entries (see entry_length).
 uint64_t draft_entries_length(const Data_Block &block);
 // For a log that matches the memo: sets the value of "KVX_HeaderSize", and
 // appends the entries in output order to a header text.

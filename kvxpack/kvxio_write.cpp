@@ -86,8 +86,6 @@ size_t key_order_group(const std::string &key) {
 
 constexpr std::string_view HeaderBegin = "{\r\n";
 constexpr std::string_view HeaderEnd = "\r\n}\n";
-constexpr std::string_view Separator = " = ";
-constexpr std::string_view Terminator = " ;\r\n";
 // Spaces of a full padding line of the header.
 constexpr size_t PaddingLineLength = 78;
 
@@ -96,7 +94,7 @@ uint64_t header_text_length(const Data_Block &block) {
   uint64_t length = HeaderBegin.size() + HeaderEnd.size();
   if (drafted(block)) return length + draft_entries_length(block);
   for (const Symbol_Element &symbol : block.SymbolList)
-    length += symbol.Key.size() + Separator.size() + symbol.Value.size() + Terminator.size();
+    length += entry_length(symbol.Key, symbol.Value);
   return length;
 }
 
@@ -120,8 +118,6 @@ bool is_general(const Data_Block &block) {
   return block.Chain != nullptr && block.Chain->File != nullptr &&
          block.Chain->File->GeneralBlock == &block;
 }
-
-Data_File &file_of(const Data_Block &block) { return *block.Chain->File; }
 
 // The chain key of a data block without a trailing ".Psd" ("Image").
 std::string image_key(std::string_view chain) {
@@ -325,13 +321,17 @@ void append_entries(Data_Block &block, uint64_t position, std::string &header) {
   }
   const std::vector<Symbol_Element *> order = keyorder_ordersymbols(block);
   remember_order(block, order);
+  size_t length = 0;
+  for (const Symbol_Element *symbol : order) length += entry_length(symbol->Key, symbol->Value);
+  const size_t begin = header.size();
+  header.resize(begin + length);
+  char *const base = header.data();
+  char *at = base + begin;
+  char *value_at = nullptr;
   for (Symbol_Element *symbol : order) {
-    symbol->KeyPos = position + header.size();
-    header += symbol->Key;
-    header += Separator;
-    symbol->ValPos = position + header.size();
-    header += symbol->Value;
-    header += Terminator;
+    symbol->KeyPos = position + static_cast<uint64_t>(at - base);
+    at = put_entry(at, symbol->Key, symbol->Value, false, value_at);
+    symbol->ValPos = position + static_cast<uint64_t>(value_at - base);
   }
 }
 

@@ -74,7 +74,7 @@ void open_channel(Data_File &file, OpenMode mode) {
 int claim_for_writing(Data_File &file, OpenMode mode) {
   if (file.Flags.ReadOnlyFile) return RoutineSucceeded;
   const int fd = fileno(file.Channel.get());
-  const int locked = kvx_lock_for_writing(fd);
+  const int locked = kvx_lock_for_writing(fd, kvx_lock_wait_seconds());
   if (locked != RoutineSucceeded) return locked;
   struct stat info {};
   if (fstat(fd, &info) != 0) return CouldNotOpenFile;

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "kvxio.h"
@@ -226,6 +227,14 @@ struct HeaderMemo {
   size_t HeaderSizeEntry = 0;
 };
 
+// The bytes of a file from position Base on, read in one piece, and the
+// tokenizer's place in them (see kvxio_scan.h).
+struct ByteWindow {
+  uint64_t Base = 0;
+  std::vector<unsigned char> Bytes;
+  size_t At = 0;
+};
+
 struct Data_File {
   bool Used = false;
   std::string Name;
@@ -258,6 +267,13 @@ struct Data_File {
   std::optional<HeaderMemo> Memo;
   // The text of a block being written, kept for the next block.
   std::string WriteBuffer;
+  // The read buffers of the walk over an existing file's blocks, kept from
+  // one block to the next: a fresh buffer was set to zero for every block.
+  ByteWindow HeaderWindow;                // the header read at once
+  std::vector<unsigned char> GridBuffer;  // the grid points read at once
+  // The output group of each key written to this file (see
+  // keyorder_ordersymbols): the images of a file mostly have the same keys.
+  std::unordered_map<std::string, size_t> KeyOrderGroups;
 };
 
 // The file of a block of a file's lists, as every block that is written is.
@@ -515,8 +531,9 @@ std::string str2val(std::string_view text, size_t key_length, long max_line_widt
 // break).  With a width of 0 the text is returned as it is.
 std::string breakval(std::string_view stored, size_t key_length, long max_line_width);
 
-// The symbols of a block in output order: the leading "KVX_" keys, then the
-// keys matching each pattern of the key order table, then all the rest.
+// The symbols of a block of a file in output order: the leading "KVX_" keys,
+// then the keys matching each pattern of the key order table, then all the
+// rest.
 std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block);
 
 // Prints "<label>: <system error text>" on the error stream.

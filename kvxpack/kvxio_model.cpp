@@ -184,6 +184,9 @@ void reset_entry(Data_File &file) {
   file.Draft = HeaderDraft{};
   file.Memo.reset();
   std::string().swap(file.WriteBuffer);
+  file.HeaderWindow = ByteWindow{};
+  std::vector<unsigned char>().swap(file.GridBuffer);
+  std::unordered_map<std::string, size_t>().swap(file.KeyOrderGroups);
 }
 
 bool free_entry(Data_File &file) {

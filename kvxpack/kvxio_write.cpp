@@ -62,19 +62,25 @@ constexpr std::array<std::string_view, 38> kKeyOrder = {"ByteOrder",
                                                         "HS32*",
                                                         "H*"};
 
-// The first pattern of kKeyOrder that `key` matches, or the number of
-// patterns.  Remembered per key text: the images of a file mostly have the
-// same keys, and matching every key against every pattern was a tenth of
-// the cost of writing a small image.  The memory is bounded.
-size_t key_order_group(const std::string &key) {
+// The texts the patterns of kKeyOrder are matched by, made once: a table
+// that never changes.
+const std::vector<std::string> &key_order_texts() {
   static const std::vector<std::string> pattern_texts = [] {
     std::vector<std::string> texts;
     texts.reserve(kKeyOrder.size());
     for (std::string_view pattern : kKeyOrder) texts.push_back(keyorder_text(pattern));
     return texts;
   }();
+  return pattern_texts;
+}
+
+// The first pattern of kKeyOrder that `key` matches, or the number of
+// patterns.  Remembered per key text in `groups`: the images of a file
+// mostly have the same keys, and matching every key against every pattern
+// was a tenth of the cost of writing a small image.  The memory is bounded.
+size_t key_order_group(std::unordered_map<std::string, size_t> &groups, const std::string &key) {
+  const std::vector<std::string> &pattern_texts = key_order_texts();
   constexpr size_t MaxRemembered = 4096;
-  static std::unordered_map<std::string, size_t> groups;
   if (auto known = groups.find(key); known != groups.end()) return known->second;
   const std::string text = keyorder_text(key);
   size_t group = 0;
@@ -518,8 +524,9 @@ std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block) {
   // order within the pattern; unmatched ones come last.
   std::vector<std::pair<size_t, Symbol_Element *>> rest;
   rest.reserve(block.SymbolList.size() - order.size());
+  auto &groups = file_of(block).KeyOrderGroups;
   for (; symbol != block.SymbolList.end(); ++symbol)
-    rest.emplace_back(key_order_group(symbol->Key), &*symbol);
+    rest.emplace_back(key_order_group(groups, symbol->Key), &*symbol);
   std::stable_sort(rest.begin(), rest.end(),
                    [](const auto &a, const auto &b) { return a.first < b.first; });
   for (const auto &[group, element] : rest) order.push_back(element);

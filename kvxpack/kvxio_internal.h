@@ -313,6 +313,11 @@ Data_File *file_entry(int stream);
 // (InvalidStream, NoFileOpen) in `error`.
 Data_File *used_file(int stream, int &error);
 
+// Takes the lowest free entry of the file table for the file `name`: a
+// fresh entry (see reset_entry), in use.  Returns its stream number, or -1
+// when every entry is in use.
+int take_free_entry(std::string_view name);
+
 // Makes `file` a fresh entry: not used, no name, channel, blocks or chains,
 // version 2.40, block boundary 512, NoGeneralHeader unless general-block
 // writing is on.
@@ -393,9 +398,14 @@ inline char *put_entry(char *at, std::string_view key, std::string_view value, b
 // Finds or creates the chain of `key` (cut to 64 characters).
 Data_Chain *insert_chain(Data_File &file, std::string_view key);
 Data_Chain *search_chain(Data_File &file, std::string_view key);
-// Unlinks a chain and frees its blocks; pointers to them must be dropped
-// by the caller (active, general and last block are cleared here).
+// Unlinks a chain and frees its blocks, whose pointers in the file are
+// cleared (forget_block).
 void remove_chain(Data_File &file, Data_Chain &chain);
+// Clears every pointer of the file to a block that is about to be freed:
+// active, selected, general and last block, and the header log.  The end
+// of the last block is kept, as the block's bytes stay in the file: the
+// next block is appended behind them.
+void forget_block(Data_File &file, const Data_Block &block);
 
 // Finds or creates the block of `key` (cut to 64 characters).  A block of
 // the chain's table of written blocks is found as well, made whole again

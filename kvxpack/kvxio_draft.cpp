@@ -10,13 +10,6 @@
 namespace kvxio {
 namespace {
 
-constexpr std::string_view Separator = " = ";
-constexpr std::string_view Terminator = " ;\r\n";
-
-Data_File *file_of(const Data_Block &block) {
-  return block.Chain != nullptr ? block.Chain->File : nullptr;
-}
-
 // A header is logged only while it is new and empty, for a block of a file
 // on disk other than the general block.
 bool may_draft(const Data_Block &block, const Data_File &file) {
@@ -27,7 +20,7 @@ bool may_draft(const Data_Block &block, const Data_File &file) {
 
 // The log of `block`, started when the block may have one; null otherwise.
 HeaderDraft *log_of(Data_Block &block) {
-  Data_File *file = file_of(block);
+  Data_File *file = file_or_null(block);
   if (file == nullptr) return nullptr;
   HeaderDraft &draft = file->Draft;
   if (draft.Block == &block) return &draft;
@@ -67,10 +60,6 @@ bool log_call(Data_Block &block, DraftEntry::Kind op, bool quoted, std::string_v
   if (log_entry(*draft, op, quoted, key, value)) return true;
   settle_header(block);
   return false;
-}
-
-size_t stored_length(const DraftEntry &entry) {
-  return entry.Value.size() + (entry.Quoted ? 2 : 0);
 }
 
 void append_stored(const DraftEntry &entry, std::string &text) {
@@ -131,7 +120,7 @@ std::optional<HeaderMemo> memo_of(const HeaderDraft &draft,
 }  // namespace
 
 bool drafted(const Data_Block &block) {
-  const Data_File *file = file_of(block);
+  const Data_File *file = file_or_null(block);
   return file != nullptr && file->Draft.Block == &block;
 }
 
@@ -155,12 +144,11 @@ bool draft_symbol(Data_Block &block, DraftEntry::Kind op, std::string_view key,
 
 void settle_header(Data_Block &block, bool learn) {
   if (!drafted(block)) return;
-  HeaderDraft &draft = file_of(block)->Draft;
+  HeaderDraft &draft = file_of(block).Draft;
   draft.Block = nullptr;
   bool replayed = true;
   try {
-    for (size_t n = 0; n < draft.Used && replayed; ++n)
-      replayed = replay(block, draft.Entries[n]);
+    for (size_t n = 0; n < draft.Used && replayed; ++n) replayed = replay(block, draft.Entries[n]);
   } catch (const std::bad_alloc &) {
     replayed = false;
   }
@@ -178,7 +166,7 @@ void forget_draft(Data_File &file, const Data_Block &block) {
 }
 
 const HeaderMemo *draft_memo(const Data_Block &block) {
-  const Data_File *file = file_of(block);
+  const Data_File *file = file_or_null(block);
   if (file == nullptr || file->Draft.Block != &block || !file->Memo) return nullptr;
   const HeaderDraft &draft = file->Draft;
   const HeaderMemo &memo = *file->Memo;
@@ -190,7 +178,7 @@ const HeaderMemo *draft_memo(const Data_Block &block) {
 }
 
 void remember_order(const Data_Block &block, const std::vector<Symbol_Element *> &order) {
-  Data_File *file = file_of(block);
+  Data_File *file = file_or_null(block);
   if (file == nullptr || file->Draft.Learning != &block) return;
   HeaderDraft &draft = file->Draft;
   if (std::optional<HeaderMemo> memo = memo_of(draft, order)) file->Memo = std::move(memo);
@@ -199,44 +187,37 @@ void remember_order(const Data_Block &block, const std::vector<Symbol_Element *>
 }
 
 uint64_t draft_entries_length(const Data_Block &block) {
-  const HeaderDraft &draft = file_of(block)->Draft;
+  const HeaderDraft &draft = file_of(block).Draft;
   uint64_t length = 0;
   for (size_t n = 0; n < draft.Used; ++n) {
     const DraftEntry &entry = draft.Entries[n];
     if (entry.Op != DraftEntry::Remove)
-      length += entry.Key.size() + Separator.size() + stored_length(entry) + Terminator.size();
+      length += entry_length(entry.Key, entry.Value, entry.Quoted);
   }
   return length;
 }
 
 void set_draft_header_size(Data_Block &block, std::string_view size) {
-  HeaderDraft &draft = file_of(block)->Draft;
-  const HeaderMemo &memo = *file_of(block)->Memo;
+  HeaderDraft &draft = file_of(block).Draft;
+  const HeaderMemo &memo = *file_of(block).Memo;
   if (memo.HeaderSizeEntry < draft.Used) draft.Entries[memo.HeaderSizeEntry].Value.assign(size);
 }
 
 void append_draft_entries(const Data_Block &block, std::string &text) {
-  const HeaderDraft &draft = file_of(block)->Draft;
+  const HeaderDraft &draft = file_of(block).Draft;
   // Made in place: the entries are a third of the cost of writing the block.
-  size_t at = text.size();
-  text.resize(at + draft_entries_length(block));
-  auto put = [&text, &at](std::string_view piece) {
-    piece.copy(text.data() + at, piece.size());
-    at += piece.size();
-  };
-  for (uint32_t n : file_of(block)->Memo->Order) {
+  const size_t begin = text.size();
+  text.resize(begin + draft_entries_length(block));
+  char *at = text.data() + begin;
+  char *value_at = nullptr;
+  for (uint32_t n : file_of(block).Memo->Order) {
     const DraftEntry &entry = draft.Entries[n];
-    put(entry.Key);
-    put(Separator);
-    if (entry.Quoted) put("\"");
-    put(entry.Value);
-    if (entry.Quoted) put("\"");
-    put(Terminator);
+    at = put_entry(at, entry.Key, entry.Value, entry.Quoted, value_at);
   }
 }
 
 void finish_draft(Data_Block &block) {
-  if (Data_File *file = file_of(block)) forget_draft(*file, block);
+  if (Data_File *file = file_or_null(block)) forget_draft(*file, block);
 }
 
 }  // namespace kvxio

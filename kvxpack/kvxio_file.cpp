@@ -27,13 +27,6 @@ OpenMode parse_mode(const char *mode) {
   return OpenMode::Unknown;
 }
 
-// The lowest free entry of the table, or -1.
-int free_stream() {
-  for (int stream = 0; stream < MaxFiles; ++stream)
-    if (!file_entry(stream)->Used) return stream;
-  return -1;
-}
-
 // Opens or creates the file of a "new" stream without emptying it yet:
 // another writer may still be writing it.
 void open_new_channel(Data_File &file) {
@@ -74,7 +67,7 @@ void open_channel(Data_File &file, OpenMode mode) {
 int claim_for_writing(Data_File &file, OpenMode mode) {
   if (file.Flags.ReadOnlyFile) return RoutineSucceeded;
   const int fd = fileno(file.Channel.get());
-  const int locked = kvx_lock_for_writing(fd);
+  const int locked = kvx_lock_for_writing(fd, kvx_lock_wait_seconds());
   if (locked != RoutineSucceeded) return locked;
   struct stat info {};
   if (fstat(fd, &info) != 0) return CouldNotOpenFile;
@@ -98,15 +91,12 @@ int set_buffer(Data_File &file) {
 // Opens `fname` as a KVX file; returns the stream number or -1 with the
 // error value in `error`.
 int open_kvx_file(const char *fname, OpenMode mode, int &error) {
-  int stream = free_stream();
+  const int stream = take_free_entry(fname != nullptr ? fname : "");
   if (stream < 0) {
     error = NoMoreStreamsAvailable;
     return -1;
   }
   Data_File &file = *file_entry(stream);
-  reset_entry(file);
-  file.Used = true;
-  file.Name = fname != nullptr ? fname : "";
 
   if (fname != nullptr) open_channel(file, mode);
   if (!file.Flags.TemporaryFile) {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "kvxio.h"
@@ -226,6 +227,14 @@ struct HeaderMemo {
   size_t HeaderSizeEntry = 0;
 };
 
+// The bytes of a file from position Base on, read in one piece, and the
+// tokenizer's place in them (see kvxio_scan.h).
+struct ByteWindow {
+  uint64_t Base = 0;
+  std::vector<unsigned char> Bytes;
+  size_t At = 0;
+};
+
 struct Data_File {
   bool Used = false;
   std::string Name;
@@ -258,7 +267,23 @@ struct Data_File {
   std::optional<HeaderMemo> Memo;
   // The text of a block being written, kept for the next block.
   std::string WriteBuffer;
+  // The read buffers of the walk over an existing file's blocks, kept from
+  // one block to the next: a fresh buffer was set to zero for every block.
+  ByteWindow HeaderWindow;                // the header read at once
+  std::vector<unsigned char> GridBuffer;  // the grid points read at once
+  // The output group of each key written to this file (see
+  // keyorder_ordersymbols): the images of a file mostly have the same keys.
+  std::unordered_map<std::string, size_t> KeyOrderGroups;
 };
+
+// The file of a block of a file's lists, as every block that is written is.
+inline Data_File &file_of(const Data_Block &block) { return *block.Chain->File; }
+
+// The file of a block, or null for a block of no file (a scratch block that
+// a header is read into).
+inline Data_File *file_or_null(const Data_Block &block) {
+  return block.Chain != nullptr ? block.Chain->File : nullptr;
+}
 
 // ---------------------------------------------------------------------------
 // Process-wide state
@@ -287,6 +312,11 @@ Data_File *file_entry(int stream);
 // The entry of `stream` when it is in use; else null with the error value
 // (InvalidStream, NoFileOpen) in `error`.
 Data_File *used_file(int stream, int &error);
+
+// Takes the lowest free entry of the file table for the file `name`: a
+// fresh entry (see reset_entry), in use.  Returns its stream number, or -1
+// when every entry is in use.
+int take_free_entry(std::string_view name);
 
 // Makes `file` a fresh entry: not used, no name, channel, blocks or chains,
 // version 2.40, block boundary 512, NoGeneralHeader unless general-block
@@ -329,6 +359,38 @@ std::string keyorder_text(std::string_view key);
 bool keyorder_match_texts(std::string_view pattern_text, std::string_view key_text);
 
 // ---------------------------------------------------------------------------
+// Header entries
+
+// One entry of a header as it stands in the file: "key = value ;\r\n".  The
+// value is its stored text; a value that is kept without its quotes (a
+// logged one) has them added with `quoted`.  Every header writer makes its
+// entries with these two functions, so that the lengths a header is sized by
+// are the bytes it is written with.
+inline constexpr std::string_view EntrySeparator = " = ";
+inline constexpr std::string_view EntryTerminator = " ;\r\n";
+
+// Bytes of an entry.
+inline size_t entry_length(std::string_view key, std::string_view value, bool quoted = false) {
+  return key.size() + EntrySeparator.size() + value.size() + (quoted ? 2 : 0) +
+         EntryTerminator.size();
+}
+
+// Writes an entry at `at`, which has entry_length() bytes of room; returns
+// the place after it.  `value_at` receives where the value's text begins.
+inline char *put_entry(char *at, std::string_view key, std::string_view value, bool quoted,
+                       char *&value_at) {
+  auto put = [&at](std::string_view piece) { at += piece.copy(at, piece.size()); };
+  put(key);
+  put(EntrySeparator);
+  value_at = at;
+  if (quoted) *at++ = '"';
+  put(value);
+  if (quoted) *at++ = '"';
+  put(EntryTerminator);
+  return at;
+}
+
+// ---------------------------------------------------------------------------
 // Lists
 
 // The insert functions return null when memory runs out.
@@ -336,9 +398,14 @@ bool keyorder_match_texts(std::string_view pattern_text, std::string_view key_te
 // Finds or creates the chain of `key` (cut to 64 characters).
 Data_Chain *insert_chain(Data_File &file, std::string_view key);
 Data_Chain *search_chain(Data_File &file, std::string_view key);
-// Unlinks a chain and frees its blocks; pointers to them must be dropped
-// by the caller (active, general and last block are cleared here).
+// Unlinks a chain and frees its blocks, whose pointers in the file are
+// cleared (forget_block).
 void remove_chain(Data_File &file, Data_Chain &chain);
+// Clears every pointer of the file to a block that is about to be freed:
+// active, selected, general and last block, and the header log.  The end
+// of the last block is kept, as the block's bytes stay in the file: the
+// next block is appended behind them.
+void forget_block(Data_File &file, const Data_Block &block);
 
 // Finds or creates the block of `key` (cut to 64 characters).  A block of
 // the chain's table of written blocks is found as well, made whole again
@@ -425,7 +492,7 @@ const HeaderMemo *draft_memo(const Data_Block &block);
 // was replayed for learning, if the log allows it (each entry made one
 // symbol of its own); the log is then dropped.
 void remember_order(const Data_Block &block, const std::vector<Symbol_Element *> &order);
-// Header bytes of the log's entries ("key = value ;\r\n" each).
+// Header bytes of the log's entries (see entry_length).
 uint64_t draft_entries_length(const Data_Block &block);
 // For a log that matches the memo: sets the value of "KVX_HeaderSize", and
 // appends the entries in output order to a header text.
@@ -474,8 +541,9 @@ std::string str2val(std::string_view text, size_t key_length, long max_line_widt
 // break).  With a width of 0 the text is returned as it is.
 std::string breakval(std::string_view stored, size_t key_length, long max_line_width);
 
-// The symbols of a block in output order: the leading "KVX_" keys, then the
-// keys matching each pattern of the key order table, then all the rest.
+// The symbols of a block of a file in output order: the leading "KVX_" keys,
+// then the keys matching each pattern of the key order table, then all the
+// rest.
 std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block);
 
 // Prints "<label>: <system error text>" on the error stream.

@@ -19,8 +19,9 @@ constexpr long kMaxWaitSeconds = 86400;
 enum class Attempt { Locked, Busy, Unsupported };
 
 Attempt try_lock(int fd) {
+  const int access = fcntl(fd, F_GETFL);
   struct flock lock {};
-  lock.l_type = F_WRLCK;
+  lock.l_type = access >= 0 && (access & O_ACCMODE) == O_RDONLY ? F_RDLCK : F_WRLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
   lock.l_len = 0;  // the whole file, however far it grows
@@ -43,9 +44,9 @@ long kvx_lock_wait_seconds() {
   return seconds < kMaxWaitSeconds ? seconds : kMaxWaitSeconds;
 }
 
-int kvx_lock_for_writing(int fd) {
+int kvx_lock_for_writing(int fd, long wait_seconds) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::seconds(kvx_lock_wait_seconds());
+  const auto deadline = Clock::now() + std::chrono::seconds(std::max(wait_seconds, 0L));
   // Short pauses first: a queued run usually follows a short one.
   auto pause = std::chrono::milliseconds(5);
   for (;;) {

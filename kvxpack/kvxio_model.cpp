@@ -151,6 +151,18 @@ Data_File *file_entry(int stream) {
   return &gFileTable[static_cast<size_t>(stream)];
 }
 
+int take_free_entry(std::string_view name) {
+  for (int stream = 0; stream < MaxFiles; ++stream) {
+    Data_File &file = gFileTable[static_cast<size_t>(stream)];
+    if (file.Used) continue;
+    reset_entry(file);
+    file.Used = true;
+    file.Name = name;
+    return stream;
+  }
+  return -1;
+}
+
 Data_File *used_file(int stream, int &error) {
   Data_File *file = file_entry(stream);
   if (file == nullptr) {
@@ -185,6 +197,9 @@ void reset_entry(Data_File &file) {
   file.Draft = HeaderDraft{};
   file.Memo.reset();
   std::string().swap(file.WriteBuffer);
+  file.HeaderWindow = ByteWindow{};
+  std::vector<unsigned char>().swap(file.GridBuffer);
+  std::unordered_map<std::string, size_t>().swap(file.KeyOrderGroups);
 }
 
 bool free_entry(Data_File &file) {
@@ -390,13 +405,19 @@ Data_Chain *search_chain(Data_File &file, std::string_view key) {
   return equal ? &*place : nullptr;
 }
 
-void remove_chain(Data_File &file, Data_Chain &chain) {
-  for (Data_Block &block : chain.BlockList) {
-    forget_draft(file, block);
-    if (file.ActiveBlock == &block) file.ActiveBlock = nullptr;
-    if (file.GeneralBlock == &block) file.GeneralBlock = nullptr;
-    if (file.LastBlockInFile == &block) file.LastBlockInFile = nullptr;
+void forget_block(Data_File &file, const Data_Block &block) {
+  if (file.ActiveBlock == &block) file.ActiveBlock = nullptr;
+  if (file.SelectedBlock == &block) file.SelectedBlock = nullptr;
+  if (file.GeneralBlock == &block) file.GeneralBlock = nullptr;
+  forget_draft(file, block);
+  if (file.LastBlockInFile == &block) {
+    file.CompactedLastEnd = end_of_blocks(file);
+    file.LastBlockInFile = nullptr;
   }
+}
+
+void remove_chain(Data_File &file, Data_Chain &chain) {
+  for (const Data_Block &block : chain.BlockList) forget_block(file, block);
   for (auto it = file.ChainList.begin(); it != file.ChainList.end(); ++it)
     if (&*it == &chain) {
       file.ChainList.erase(it);

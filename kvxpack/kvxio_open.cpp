@@ -14,13 +14,6 @@
 namespace kvxio {
 namespace {
 
-// The lowest free entry of the file table, or -1.
-int lowest_free_stream() {
-  for (int stream = 0; stream < MaxFiles; ++stream)
-    if (!file_entry(stream)->Used) return stream;
-  return -1;
-}
-
 bool is_directory(std::FILE *f) {
   struct stat info {};
   return fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode);
@@ -168,15 +161,12 @@ int read_existing_file(Data_File &file, bool must_hold_block) {
 }
 
 int open_as_bsl_file(const char *fname, int &error) {
-  const int stream = lowest_free_stream();
+  const int stream = take_free_entry(fname);
   if (stream < 0) {
     error = NoMoreStreamsAvailable;
     return -1;
   }
   Data_File &file = *file_entry(stream);
-  reset_entry(file);
-  file.Used = true;
-  file.Name = fname;
   error = read_bsl_into(file);
   if (error == RoutineSucceeded) return stream;
   free_entry(file);

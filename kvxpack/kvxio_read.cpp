@@ -64,9 +64,9 @@ bool find_header_end(Data_File &file, uint64_t start, Data_Block &header) {
   uint64_t stated = 0;
   if (own_value(header, "KVX_HeaderSize", text) == nullptr || !parse_unsigned(text, stated))
     stated = 0;
-  int found = search_end(f, start, file.BlockBoundary, stated);
+  int found = search_end(f, file.GridBuffer, start, file.BlockBoundary, stated);
   if (found == -1 && file.BlockBoundary >= 4) {
-    found = search_end(f, start, 1);
+    found = search_end(f, file.GridBuffer, start, 1);
     if (found == 0) file.OffGridHeaderEnd = true;
   }
   return found == 0;
@@ -419,7 +419,7 @@ Locate locate_block(Data_File &file, uint64_t length) {
   scratch.BlockKey = "_TEMP_";
   // One read per header in the usual case; the stream, character by
   // character, for whatever that read leaves undecided.
-  static ByteWindow window;
+  ByteWindow &window = file.HeaderWindow;
   if (!read_header_window(file, start, length, window, scratch)) {
     window.Bytes.clear();
     scratch = Data_Block{};

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kvxio_lock.h"
 #include "kvxio_scan.h"
 #include "regular_file.h"
 
@@ -231,18 +232,6 @@ int check_open_file(int stream, KvxChainCheck &check) {
   return check_after_walk(*file, check);
 }
 
-// The writer's lock: an open-file-description lock over the whole file,
-// taken without waiting.  A descriptor open for reading only takes the
-// read lock, which a writer's lock excludes all the same.
-bool lock_whole_file(int fd, bool writable) {
-  struct flock lock {};
-  lock.l_type = writable ? F_WRLCK : F_RDLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;
-  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
 int repair(const char *fname, KvxRepair &repair) {
   repair = KvxRepair{};
   bool writable = true;
@@ -253,8 +242,7 @@ int repair(const char *fname, KvxRepair &repair) {
   }
   const Descriptor file(fd);
   if (file.get() < 0) return CouldNotOpenFile;
-  if (!lock_whole_file(file.get(), writable)) {
-    if (errno != EAGAIN && errno != EACCES) return ReadDataError;
+  if (kvx_lock_for_writing(file.get(), 0) != RoutineSucceeded) {
     repair.InUse = true;
     return RoutineSucceeded;
   }

@@ -131,14 +131,12 @@ constexpr uint64_t MaxGridPointsPerRead = 256;
 // last window of a read are read at once; the first read ends at the
 // expected header end when that is a grid point, so that a header of known
 // size is read once and nothing behind it.
-int search_grid(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
+int search_grid(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start, uint64_t step,
+                uint64_t expected_size) {
   const uint64_t marker = EndMarker.size();
   uint64_t points = expected_size >= step && expected_size % step == 0
                         ? std::min(expected_size / step, MaxGridPointsPerRead)
                         : GridPointsPerRead;
-  // Kept between calls: the open of a file runs this once per block, and a
-  // fresh buffer was set to zero every time.
-  static std::vector<unsigned char> buffer;
   for (uint64_t first_end = start + step;; points = GridPointsPerRead) {
     const uint64_t from = first_end - marker;
     uint64_t last_end = 0;
@@ -283,8 +281,9 @@ int check_end(std::FILE *f) {
   return check_end(in);
 }
 
-int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
-  if (step >= EndMarker.size()) return search_grid(f, start, step, expected_size);
+int search_end(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start, uint64_t step,
+               uint64_t expected_size) {
+  if (step >= EndMarker.size()) return search_grid(f, buffer, start, step, expected_size);
   if (fseeko(f, static_cast<off_t>(start), SEEK_SET) != 0) {
     print_system_error("search_end->fseek");
     return -2;
@@ -293,6 +292,11 @@ int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_si
     const int result = check_end(f);
     if (result <= 0) return result;
   }
+}
+
+int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
+  std::vector<unsigned char> buffer;
+  return search_end(f, buffer, start, step, expected_size);
 }
 
 bool search_grid_end(const ByteWindow &window, uint64_t start, uint64_t step, uint64_t &end) {

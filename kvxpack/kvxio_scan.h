@@ -23,15 +23,9 @@ namespace kvxio {
 // Tokenizer, on the stream's current position, or on a window of the file's
 // bytes read at once.
 
-// The bytes of a file from position Base on, read in one piece, and the
-// tokenizer's place in them.  The functions taking a window read its end as
-// the end of the file and print nothing: a header that the window cuts short
-// fails there and is read again from the stream, which gives the message.
-struct ByteWindow {
-  uint64_t Base = 0;
-  std::vector<unsigned char> Bytes;
-  size_t At = 0;
-};
+// The functions taking a ByteWindow read its end as the end of the file and
+// print nothing: a header that the window cuts short fails there and is
+// read again from the stream, which gives the message.
 
 // Header start: 0 for "{" (after an optional CR and LF), -1 at the end of the
 // file, -2 for a zero byte, 1 for anything else.
@@ -49,7 +43,10 @@ int check_end(std::FILE *f);
 // line end.  `expected_size`, when it is a multiple of the step, is the
 // header size stated in the header: the search then reads the header in one
 // go.  0: found, the stream stands right after it; -1: end of file or zero
-// byte first; -2: positioning failed ("search_end->fseek").
+// byte first; -2: positioning failed ("search_end->fseek").  `buffer` holds
+// the bytes read at once; a walk over many headers passes the same one.
+int search_end(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start, uint64_t step,
+               uint64_t expected_size = 0);
 int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size = 0);
 
 // The grid search of search_end within a window (a step of 4 or more): true

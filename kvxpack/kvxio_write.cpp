@@ -63,19 +63,25 @@ constexpr std::array<std::string_view, 38> kKeyOrder = {"ByteOrder",
                                                         "HS32*",
                                                         "H*"};
 
-// The first pattern of kKeyOrder that `key` matches, or the number of
-// patterns.  Remembered per key text: the images of a file mostly have the
-// same keys, and matching every key against every pattern was a tenth of
-// the cost of writing a small image.  The memory is bounded.
-size_t key_order_group(const std::string &key) {
+// The texts the patterns of kKeyOrder are matched by, made once: a table
+// that never changes.
+const std::vector<std::string> &key_order_texts() {
   static const std::vector<std::string> pattern_texts = [] {
     std::vector<std::string> texts;
     texts.reserve(kKeyOrder.size());
     for (std::string_view pattern : kKeyOrder) texts.push_back(keyorder_text(pattern));
     return texts;
   }();
+  return pattern_texts;
+}
+
+// The first pattern of kKeyOrder that `key` matches, or the number of
+// patterns.  Remembered per key text in `groups`: the images of a file
+// mostly have the same keys, and matching every key against every pattern
+// was a tenth of the cost of writing a small image.  The memory is bounded.
+size_t key_order_group(std::unordered_map<std::string, size_t> &groups, const std::string &key) {
+  const std::vector<std::string> &pattern_texts = key_order_texts();
   constexpr size_t MaxRemembered = 4096;
-  static std::unordered_map<std::string, size_t> groups;
   if (auto known = groups.find(key); known != groups.end()) return known->second;
   const std::string text = keyorder_text(key);
   size_t group = 0;
@@ -87,8 +93,6 @@ size_t key_order_group(const std::string &key) {
 
 constexpr std::string_view HeaderBegin = "{\r\n";
 constexpr std::string_view HeaderEnd = "\r\n}\n";
-constexpr std::string_view Separator = " = ";
-constexpr std::string_view Terminator = " ;\r\n";
 // Spaces of a full padding line of the header.
 constexpr size_t PaddingLineLength = 78;
 
@@ -97,7 +101,7 @@ uint64_t header_text_length(const Data_Block &block) {
   uint64_t length = HeaderBegin.size() + HeaderEnd.size();
   if (drafted(block)) return length + draft_entries_length(block);
   for (const Symbol_Element &symbol : block.SymbolList)
-    length += symbol.Key.size() + Separator.size() + symbol.Value.size() + Terminator.size();
+    length += entry_length(symbol.Key, symbol.Value);
   return length;
 }
 
@@ -121,8 +125,6 @@ bool is_general(const Data_Block &block) {
   return block.Chain != nullptr && block.Chain->File != nullptr &&
          block.Chain->File->GeneralBlock == &block;
 }
-
-Data_File &file_of(const Data_Block &block) { return *block.Chain->File; }
 
 // The chain key of a data block without a trailing ".Psd" ("Image").
 std::string image_key(std::string_view chain) {
@@ -326,13 +328,17 @@ void append_entries(Data_Block &block, uint64_t position, std::string &header) {
   }
   const std::vector<Symbol_Element *> order = keyorder_ordersymbols(block);
   remember_order(block, order);
+  size_t length = 0;
+  for (const Symbol_Element *symbol : order) length += entry_length(symbol->Key, symbol->Value);
+  const size_t begin = header.size();
+  header.resize(begin + length);
+  char *const base = header.data();
+  char *at = base + begin;
+  char *value_at = nullptr;
   for (Symbol_Element *symbol : order) {
-    symbol->KeyPos = position + header.size();
-    header += symbol->Key;
-    header += Separator;
-    symbol->ValPos = position + header.size();
-    header += symbol->Value;
-    header += Terminator;
+    symbol->KeyPos = position + static_cast<uint64_t>(at - base);
+    at = put_entry(at, symbol->Key, symbol->Value, false, value_at);
+    symbol->ValPos = position + static_cast<uint64_t>(value_at - base);
   }
 }
 
@@ -519,8 +525,9 @@ std::vector<Symbol_Element *> keyorder_ordersymbols(Data_Block &block) {
   // order within the pattern; unmatched ones come last.
   std::vector<std::pair<size_t, Symbol_Element *>> rest;
   rest.reserve(block.SymbolList.size() - order.size());
+  auto &groups = file_of(block).KeyOrderGroups;
   for (; symbol != block.SymbolList.end(); ++symbol)
-    rest.emplace_back(key_order_group(symbol->Key), &*symbol);
+    rest.emplace_back(key_order_group(groups, symbol->Key), &*symbol);
   std::stable_sort(rest.begin(), rest.end(),
                    [](const auto &a, const auto &b) { return a.first < b.first; });
   for (const auto &[group, element] : rest) order.push_back(element);

@@ -89,18 +89,6 @@ Table::iterator lower_place(Table &table, long number) {
 
 uint64_t end_of(const Data_Block &block) { return block.TextPos + block.TextLen + block.BinaryLen; }
 
-// Clears the file's pointers to a block that is being freed.  The end of
-// the last block is kept: the next block is appended there.
-void forget_block(Data_File &file, const Data_Block &block) {
-  if (file.ActiveBlock == &block) file.ActiveBlock = nullptr;
-  if (file.SelectedBlock == &block) file.SelectedBlock = nullptr;
-  forget_draft(file, block);
-  if (file.LastBlockInFile == &block) {
-    file.CompactedLastEnd = end_of(block);
-    file.LastBlockInFile = nullptr;
-  }
-}
-
 }  // namespace
 
 void compact_written(Data_Block *block) {

@@ -197,6 +197,8 @@ int runConversion(int argc, char *argv[]) {
   int InFirst = 1, InLast = 1, InInc = 1, MaxFrame = 0, OutFirst = 1;
   float Dummy = -1.0F;
   int DataLength = 0, Dim_1 = 0, Dim_2 = 0, Off_1 = 0, Off_2 = 0;
+  // From the dialog's look at the header file to the last frame.
+  ConverterRun run;
 
   InitOptions(kD2VUsage, kD2VVersion, nullptr, 1, &cb, nullptr, 0);
   option_define(IO_tpline, "ext", ".kvx", &cb);
@@ -242,8 +244,9 @@ int runConversion(int argc, char *argv[]) {
       std::printf(" Converting frame % d to image % d\n", static_cast<int>(In),
                   static_cast<int>(Out));
       flushProgress();
-      Dld2Vexa(&cb, InFstream.get(), static_cast<int>(In), DataLength, Dim_1, Dim_2, Off_1, Off_2,
-               InHmstream.get(), OutStream, static_cast<int>(Out), InName, Dummy, &ErrorValue);
+      ConvertFrame(run, &cb, InFstream.get(), static_cast<int>(In), DataLength, Dim_1, Dim_2, Off_1,
+                   Off_2, InHmstream.get(), OutStream, static_cast<int>(Out), InName, Dummy,
+                   &ErrorValue);
       // The output is left open: closing it would write the failed image's
       // pending header without its data.
       if (ErrorValue != 0) return fail(Failed);

@@ -17,6 +17,21 @@
 #include "dld2vexa_internal.h"
 #include "kvxio.h"
 
+const char *NumberTexts::Text(size_t place, float value) {
+  if (place >= entries_.size()) entries_.resize(place + 1);
+  Entry &entry = entries_[place];
+  uint32_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  if (entry.valid && entry.bits == bits) return entry.text.c_str();
+  entry.valid = false;
+  entry.text.resize(kvx_header_float_size());
+  if (kvx_header_float_text(value, entry.text.data(), entry.text.size()) == nullptr) return nullptr;
+  entry.text.resize(std::strlen(entry.text.c_str()));
+  entry.bits = bits;
+  entry.valid = true;
+  return entry.text.c_str();
+}
+
 namespace {
 
 constexpr int kChannels = 32;
@@ -42,53 +57,6 @@ bool present(const char *text) { return text != nullptr && text[0] != '\0'; }
 bool present(const std::optional<std::string> &text) { return text.has_value() && !text->empty(); }
 bool present(const std::string &text) { return !text.empty(); }
 
-// The frame buffer between two frames.  The frames of a run have one size,
-// and a buffer that has it already is filled by the read without being
-// cleared first: a new buffer for every frame would first be set to zero,
-// a seventh of the time of a conversion of large frames.
-std::vector<unsigned char> &keptFrameBuffer() {
-  static std::vector<unsigned char> buffer;
-  return buffer;
-}
-
-// The header texts of the numbers of the frame before, by their place in
-// the header.  From one frame to the next most numbers stay the same
-// (scaler names, zeros and factors, geometry), and formatting a number cost
-// more than storing it: a number is formatted only when it changed.
-class NumberTexts {
- public:
-  // The text kvx_write_header_float would store; null when the number
-  // cannot be formatted.
-  const char *Text(size_t place, float value) {
-    if (place >= entries_.size()) entries_.resize(place + 1);
-    Entry &entry = entries_[place];
-    uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    if (entry.valid && entry.bits == bits) return entry.text.c_str();
-    entry.valid = false;
-    entry.text.resize(kvx_header_float_size());
-    if (kvx_header_float_text(value, entry.text.data(), entry.text.size()) == nullptr)
-      return nullptr;
-    entry.text.resize(std::strlen(entry.text.c_str()));
-    entry.bits = bits;
-    entry.valid = true;
-    return entry.text.c_str();
-  }
-
- private:
-  struct Entry {
-    bool valid = false;
-    uint32_t bits = 0;
-    std::string text;
-  };
-  std::vector<Entry> entries_;
-};
-
-NumberTexts &keptNumberTexts() {
-  static NumberTexts texts;
-  return texts;
-}
-
 // Which optional parts of the header a frame of the header file's version
 // has: the scaler names, zeros and factors from "1.0", the scaler depth
 // and the second set of special channels from "1.1".
@@ -97,9 +65,17 @@ struct HeaderParts {
   bool scalerDepth = false;
 };
 
-// Everything read for one frame; released when the frame is done, except
-// the frame buffer, which goes back for the next frame.
+// Everything read for one frame; released when the frame is done.  The
+// frame buffer is the run's.
 struct FrameValues {
+  explicit FrameValues(std::vector<unsigned char> &frame) : Start(frame) {}
+  FrameValues(const FrameValues &) = delete;
+  FrameValues &operator=(const FrameValues &) = delete;
+  ~FrameValues() {
+    if (!Start.empty() && D2V_debug_level())
+      std::printf("Start = %p\n", static_cast<const void *>(Start.data()));
+  }
+
   const char *HmDldVersion = nullptr;
   std::array<float, kChannels> HmScaler{};
   std::array<const char *, kChannels> HmScalerName{};
@@ -115,16 +91,7 @@ struct FrameValues {
   float WaveLength = 0, SampleDistance = 0, DetectorPosition = 0;
   int ICenter = 0, IPixSize = 0, IWaveLength = 0, ISampleDistance = 0, IDetectorPosition = 0;
   std::optional<std::string> DetectorType, MachineInfo, OpticsInfo, StationInfo, ProposalInfo;
-  std::vector<unsigned char> Start;
-
-  FrameValues() { Start.swap(keptFrameBuffer()); }
-  FrameValues(const FrameValues &) = delete;
-  FrameValues &operator=(const FrameValues &) = delete;
-  ~FrameValues() {
-    if (!Start.empty() && D2V_debug_level())
-      std::printf("Start = %p\n", static_cast<const void *>(Start.data()));
-    Start.swap(keptFrameBuffer());
-  }
+  std::vector<unsigned char> &Start;
 };
 
 // The header and data writes of one image, stopping at the first failure.
@@ -226,14 +193,14 @@ uint64_t describedBytes(int DataLength, int Dim_1, int Dim_2) {
 
 // The image's header values and data, in the order in which they are
 // stored; a failing call ends the sequence with its error value.
-void write_data_raw(int stream, const FrameValues &f, HeaderParts parts, long ImNum,
-                    const char *HmFile, int HmFrame, int DataLength, int Dim_1, int Dim_2,
-                    int Off_1, int Off_2, float Dummy, int *pErrorValue) {
+void write_data_raw(int stream, NumberTexts &numbers, const FrameValues &f, HeaderParts parts,
+                    long ImNum, const char *HmFile, int HmFrame, int DataLength, int Dim_1,
+                    int Dim_2, int Off_1, int Off_2, float Dummy, int *pErrorValue) {
   *pErrorValue = 0;
   D2V_trace("write_data_raw BEGIN");
   if (D2V_debug_level() > 1) kvxio_debug(1);
 
-  ImageWriter out(stream, ImNum, keptNumberTexts(), pErrorValue);
+  ImageWriter out(stream, ImNum, numbers, pErrorValue);
   writeHeader(out, f, parts, HmFile, HmFrame, Off_1, Off_2, Dummy);
   if (!out.ok()) return;
 
@@ -357,7 +324,15 @@ int ImageNumberExists(int stream, long ImNum, int *pErrorValue) {
 void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, int Dim_1,
               int Dim_2, int Off_1, int Off_2, FILE *InHmstream, int OutStream, int Out,
               const char *InName, float Dummy, int *pErrorValue) {
-  FrameValues f;
+  ConverterRun run;
+  ConvertFrame(run, pcb, InFstream, In, DataLength, Dim_1, Dim_2, Off_1, Off_2, InHmstream,
+               OutStream, Out, InName, Dummy, pErrorValue);
+}
+
+void ConvertFrame(ConverterRun &run, const CommandBlock *pcb, FILE *InFstream, int In,
+                  int DataLength, int Dim_1, int Dim_2, int Off_1, int Off_2, FILE *InHmstream,
+                  int OutStream, int Out, const char *InName, float Dummy, int *pErrorValue) {
+  FrameValues f(run.frame);
   // The frame's values come from one state of the header file, looked at once.
   const DldHeaderReadScope headerReads;
   const bool verbose = pcb->TestBit != 0;
@@ -381,8 +356,11 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
   traceStart(f);
   const bool current = DldVersionAtLeast("2.0");
   D2V_trace(current ? "  ReadDldData" : "  ReadDldDataV1");
-  result =
-      current ? ReadDldData(InHmstream, In, &f.Start) : ReadDldDataV1(InHmstream, In, &f.Start);
+  // Frames lie in the HM file as the header file describes them; the image
+  // takes what the dialog settled of each (see write_data_raw).
+  const DldFrameGeometry stored = DldGeometry();
+  result = current ? ReadDldData(InHmstream, In, stored, &f.Start)
+                   : ReadDldDataV1(InHmstream, In, stored, &f.Start);
   if (result != 0) {
     readerFailed(frameText, current ? "ReadDldData" : "ReadDldDataV1", result, true);
     return;
@@ -418,8 +396,8 @@ void Dld2Vexa(const CommandBlock *pcb, FILE *InFstream, int In, int DataLength, 
     return;
   }
   const HeaderParts parts{DldVersionAtLeast("1.0"), DldVersionAtLeast("1.1")};
-  write_data_raw(OutStream, f, parts, Out, InName, In, DataLength, Dim_1, Dim_2, Off_1, Off_2,
-                 Dummy, pErrorValue);
+  write_data_raw(OutStream, run.numbers, f, parts, Out, InName, In, DataLength, Dim_1, Dim_2, Off_1,
+                 Off_2, Dummy, pErrorValue);
   if (*pErrorValue != 0) {
     const char *name = kvx_error_name(*pErrorValue);
     const std::string message = frameText + ": " + (name != nullptr ? name : "write failed");

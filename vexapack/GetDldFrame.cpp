@@ -46,10 +46,9 @@ struct ModuleValues {
 
 ModuleValues g_values;
 std::array<char, kDldNameStoreSize> g_names{};  // the channel names of the last scaler read
-// Messages printed so far: a read that printed one is not kept for later reads.
+// Messages printed so far: a read that printed one is not kept for later
+// reads.  Only its change over a read counts.
 unsigned long g_messages = 0;
-// The places of the scaler reader's lines in the header file of the frame before.
-dld_internal::ReadPlaces g_scalerPlaces;
 
 // The version text is the line cut at its line feed.
 void SetVersion(const char *text) {
@@ -169,12 +168,6 @@ bool ReadText(HeaderCursor &cursor, std::optional<std::string> *text) {
   if (!cursor.Read()) return false;
   *text = cursor.TextValue();
   return true;
-}
-
-// The index of the stream's file, as if the stream had been rewound.
-int OpenHeader(FILE *stream, const HeaderIndex **index) {
-  if (stream == nullptr) return DldNoStream;
-  return dld_internal::IndexOfHeader(stream, index);
 }
 
 // Lines 1 and 2 and the version section; sets DldVersion.
@@ -323,14 +316,46 @@ struct FileValues {
   std::optional<InfoValues> info;
 };
 
-FileValues g_fileValues;
+}  // namespace
+
+struct DldHeaderCache::State {
+  dld_internal::IndexCache index;
+  // The places of the scaler reader's lines in the header file of the frame before.
+  dld_internal::ReadPlaces scalerPlaces;
+  FileValues fileValues;
+};
+
+namespace {
+
+// The cache the readers use, and its state; none outside the readers' calls
+// unless a caller owns one (see CallCache).
+DldHeaderCache *g_inUse = nullptr;
+DldHeaderCache::State *g_state = nullptr;
+
+// The caller's cache, or one of this call's own when the caller has none.
+class CallCache {
+ public:
+  CallCache() {
+    if (g_state == nullptr) own_.emplace();
+  }
+
+ private:
+  std::optional<DldHeaderCache> own_;
+};
+
+// The index of the stream's file, as if the stream had been rewound.
+int OpenHeader(FILE *stream, const HeaderIndex **index) {
+  if (stream == nullptr) return DldNoStream;
+  return dld_internal::IndexOfHeader(g_state->index, stream, index);
+}
 
 FileValues &ValuesOf(const HeaderIndex &index) {
-  if (g_fileValues.serial != index.Serial()) {
-    g_fileValues = FileValues{};
-    g_fileValues.serial = index.Serial();
+  FileValues &values = g_state->fileValues;
+  if (values.serial != index.Serial()) {
+    values = FileValues{};
+    values.serial = index.Serial();
   }
-  return g_fileValues;
+  return values;
 }
 
 // TIMING block: start time and the time of frame `frameNumber`.  `lineBudget`
@@ -486,6 +511,7 @@ int ReadExperiment(HeaderCursor &cursor, std::optional<std::string> *title,
 template <typename Values, typename ReadBlocks, typename Keep, typename Restore>
 int WithParsedHeader(FILE *stream, std::optional<Values> FileValues::*kept, ReadBlocks readBlocks,
                      Keep keep, Restore restore) {
+  const CallCache cache;
   const HeaderIndex *index = nullptr;
   if (OpenHeader(stream, &index) != DldSuccess) return 1;
   std::optional<Values> &values = ValuesOf(*index).*kept;
@@ -528,6 +554,7 @@ int NumberOfFrames() { return g_values.numberOfFrames; }
 int XOff() { return g_values.xoff; }
 int YOff() { return g_values.yoff; }
 const char *HScalarNameBuffer() { return g_names.data(); }
+DldFrameGeometry DldGeometry() { return {g_values.dataLen, g_values.xsize, g_values.ysize}; }
 
 bool DldVersionAtLeast(const char *literal) {
   return std::strcmp(g_values.version.data(), literal) >= 0;
@@ -536,17 +563,38 @@ bool DldVersionAtLeast(const char *literal) {
 void ResetDldFrameModule() {
   g_values = ModuleValues{};
   g_names = {};
-  g_scalerPlaces = dld_internal::ReadPlaces{};
-  g_fileValues = FileValues{};
-  dld_internal::ForgetHeaderIndex();
+  if (g_state == nullptr) return;
+  // The holds of the scopes that live on stay.
+  dld_internal::IndexCache &index = g_state->index;
+  index.identity.reset();
+  index.index = HeaderIndex{};
+  index.looked = nullptr;
+  g_state->scalerPlaces = dld_internal::ReadPlaces{};
+  g_state->fileValues = FileValues{};
 }
 
-DldHeaderReadScope::DldHeaderReadScope() { dld_internal::HoldHeaderLooks(); }
-DldHeaderReadScope::~DldHeaderReadScope() { dld_internal::ReleaseHeaderLooks(); }
+DldHeaderCache::DldHeaderCache() : state_(std::make_unique<State>()), outer_(g_inUse) {
+  g_inUse = this;
+  g_state = state_.get();
+}
+
+DldHeaderCache::~DldHeaderCache() {
+  g_inUse = outer_;
+  g_state = outer_ != nullptr ? outer_->state_.get() : nullptr;
+}
+
+DldHeaderReadScope::DldHeaderReadScope() : cache_(g_state) {
+  if (cache_ != nullptr) dld_internal::HoldHeaderLooks(cache_->index);
+}
+
+DldHeaderReadScope::~DldHeaderReadScope() {
+  if (cache_ != nullptr) dld_internal::ReleaseHeaderLooks(cache_->index);
+}
 
 const char *GetDldFrameVersion() { return "GetDldFrame 1.0"; }
 
 int ParseScalarHeaderFile(FILE *stream) {
+  const CallCache cache;
   const HeaderIndex *index = nullptr;
   const int opened = OpenHeader(stream, &index);
   if (opened != DldSuccess) return opened;
@@ -586,10 +634,11 @@ int ReadDldScalars(FILE *stream, const char **HmDldVersion,
                           ScalarI1S, ScalarAnodeS, ScalarTimeS, HmDeltaTime, HmStartTime};
   SetScalerDefaults(out);
   *HmDldVersion = g_values.version.data();
+  const CallCache cache;
   const HeaderIndex *index = nullptr;
   const int opened = OpenHeader(stream, &index);
   if (opened != DldSuccess) return opened;
-  HeaderCursor cursor(*index, &g_scalerPlaces);
+  HeaderCursor cursor(*index, &g_state->scalerPlaces);
   int result = DldShortRead;
   try {
     result = ReadScalers(cursor, out, FrameNumber);

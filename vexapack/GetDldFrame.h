@@ -27,12 +27,13 @@
 // error stream and ends the process with exit value -1.
 //
 // Streams are owned by the caller: open FILE streams in binary read mode.
-// The section readers leave the header stream's position undefined.  The
-// header file is indexed once and the index is reused while the file
-// (device, inode, size, modification and change time) stays the same, so
-// reading every frame of a run costs time linear in the frames; so are the
-// values that do not depend on the frame (calibration, experiment and info
-// blocks), unless reading them printed a message.  A leading
+// The section readers leave the header stream's position undefined.  In a
+// DldHeaderCache (below) the header file is indexed once and the index is
+// reused while the file (device, inode, size, modification and change
+// time) stays the same, so reading every frame of a run costs time linear
+// in the frames; so are the values that do not depend on the frame
+// (calibration, experiment and info blocks), unless reading them printed a
+// message.  A leading
 // integer outside the range of an int reads as 0, except for the channel and
 // frame ranges, which are then rejected (result 3).
 #pragma once
@@ -40,6 +41,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,8 +86,30 @@ const char *HScalarNameBuffer();  // channel names of the last ReadDldScalars
 // `literal` ("1.0", "1.1", "2.0", "2.1", "2.2") compared as text.
 [[nodiscard]] bool DldVersionAtLeast(const char *literal);
 
-// Back to the state of a fresh process (module values and header index).
+// Back to the state of a fresh process: module values, and what the cache
+// in use (see DldHeaderCache) holds.
 void ResetDldFrameModule();
+
+// What the readers keep of a header file between calls: its line index
+// while the file is unchanged, the places of the scaler reader's lines in
+// it and the values that do not depend on the frame.  Whoever reads the
+// frames of one data set owns one for as long as it does (the converter:
+// for its run), and it is released with it.  While one lives the readers
+// use it (the newest, when several do); without one, each reader call
+// keeps its own for the call and indexes the file anew.  One thread only.
+class DldHeaderCache {
+ public:
+  DldHeaderCache();
+  ~DldHeaderCache();
+  DldHeaderCache(const DldHeaderCache &) = delete;
+  DldHeaderCache &operator=(const DldHeaderCache &) = delete;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+  DldHeaderCache *outer_;  // the cache in use before this one
+};
 
 const char *GetDldFrameVersion();
 
@@ -95,13 +119,18 @@ const char *GetDldFrameVersion();
 // indexed.  While an object of this class lives, the first look at a
 // stream holds for the readers after it: the values of one frame come from
 // one state of the file, at the cost of one look.  Scopes may nest; the
-// streams read in a scope must stay open while it lives.
+// streams read in a scope must stay open while it lives.  A scope holds
+// the looks of the DldHeaderCache in use when it begins, which must outlive
+// it; without one it holds nothing.
 class DldHeaderReadScope {
  public:
   DldHeaderReadScope();
   ~DldHeaderReadScope();
   DldHeaderReadScope(const DldHeaderReadScope &) = delete;
   DldHeaderReadScope &operator=(const DldHeaderReadScope &) = delete;
+
+ private:
+  DldHeaderCache::State *cache_;  // the cache in use when the scope began, if any
 };
 
 // Parses the header file from its start: version, geometry and frame count.
@@ -177,3 +206,20 @@ class DldHeaderReadScope {
 // with the buffer's size kept and its content undefined.
 [[nodiscard]] int ReadDldData(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);
 [[nodiscard]] int ReadDldDataV1(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start);
+
+// The geometry of the frames of an HM file.
+struct DldFrameGeometry {
+  int dataLen = 0;  // bytes per pixel
+  int xsize = 0;    // columns
+  int ysize = 0;    // rows
+};
+
+// The geometry of the last parse: DataLen(), Xsize(), Ysize().
+DldFrameGeometry DldGeometry();
+
+// The frame readers for the geometry given, as above; the functions above
+// read with DldGeometry().
+[[nodiscard]] int ReadDldData(FILE *stream, int FrameNumber, const DldFrameGeometry &geometry,
+                              std::vector<unsigned char> *Start);
+[[nodiscard]] int ReadDldDataV1(FILE *stream, int FrameNumber, const DldFrameGeometry &geometry,
+                                std::vector<unsigned char> *Start);

@@ -22,10 +22,10 @@ namespace {
 constexpr std::int64_t kLeadingBlockBeforeV2 = 512;
 constexpr std::uint64_t kMaxOffset = std::numeric_limits<off_t>::max();
 
-// DataLen * Xsize * Ysize; false when a factor is below 1 or the product
-// does not fit 64 bits.
-bool FrameSize(std::uint64_t *size) {
-  const int factors[] = {DataLen(), Xsize(), Ysize()};
+// Bytes of a frame; false when a factor is below 1 or the product does not
+// fit 64 bits.
+bool FrameSize(const DldFrameGeometry &geometry, std::uint64_t *size) {
+  const int factors[] = {geometry.dataLen, geometry.xsize, geometry.ysize};
   std::uint64_t product = 1;
   for (int factor : factors) {
     if (factor < 1 ||
@@ -107,16 +107,16 @@ void PrepareFrameBuffer(std::vector<unsigned char> *start, std::uint64_t size) {
 }
 
 int ReadFrame(FILE *stream, std::int64_t dataStart, int frameNumber,
-              std::vector<unsigned char> *start) {
+              const DldFrameGeometry &geometry, std::vector<unsigned char> *start) {
   if (stream == nullptr) return DldNoStream;
   std::uint64_t size = 0;
   std::uint64_t offset = 0;
-  if (FrameSize(&size) && FrameOffset(dataStart, frameNumber, size, &offset) &&
+  if (FrameSize(geometry, &size) && FrameOffset(dataStart, frameNumber, size, &offset) &&
       ReadsInPlace(stream, size, *start)) {
     return ReadAt(stream, offset, start->data(), size);
   }
   if (fseeko(stream, static_cast<off_t>(dataStart), SEEK_SET) != 0) return DldPositionFailed;
-  if (!FrameSize(&size)) {
+  if (!FrameSize(geometry, &size)) {
     std::printf("BAD SIZE : (Header %s) DataLen * Xsize * Ysize<=0\n",
                 report_printable(DldVersion()).c_str());
     return DldRejected;
@@ -141,10 +141,20 @@ int ReadFrame(FILE *stream, std::int64_t dataStart, int frameNumber,
 
 }  // namespace
 
+int ReadDldData(FILE *stream, int FrameNumber, const DldFrameGeometry &geometry,
+                std::vector<unsigned char> *Start) {
+  return ReadFrame(stream, 0, FrameNumber, geometry, Start);
+}
+
+int ReadDldDataV1(FILE *stream, int FrameNumber, const DldFrameGeometry &geometry,
+                  std::vector<unsigned char> *Start) {
+  return ReadFrame(stream, kLeadingBlockBeforeV2, FrameNumber, geometry, Start);
+}
+
 int ReadDldData(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start) {
-  return ReadFrame(stream, 0, FrameNumber, Start);
+  return ReadDldData(stream, FrameNumber, DldGeometry(), Start);
 }
 
 int ReadDldDataV1(FILE *stream, int FrameNumber, std::vector<unsigned char> *Start) {
-  return ReadFrame(stream, kLeadingBlockBeforeV2, FrameNumber, Start);
+  return ReadDldDataV1(stream, FrameNumber, DldGeometry(), Start);
 }

@@ -51,20 +51,7 @@ bool IsTerminator(const char *text) {
   return *text == '-' && LeadingInteger(text) == -1;
 }
 
-// What identifies an unchanged file between two calls.
-struct FileIdentity {
-  dev_t device;
-  ino_t inode;
-  off_t size;
-  timespec modified;
-  timespec changed;
-
-  bool operator==(const FileIdentity &other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
-           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
-  }
-};
+using FileIdentity = IndexCache::FileIdentity;
 
 // Only regular files have an identity; other streams are indexed per call.
 std::optional<FileIdentity> IdentityOf(FILE *stream) {
@@ -121,21 +108,17 @@ long ReadAt(int fd, std::uint64_t offset, char *buffer, std::size_t count) {
   return static_cast<long>(done);
 }
 
-struct IndexCache {
-  std::optional<FileIdentity> identity;
-  HeaderIndex index;
-  int holds = 0;           // scopes in which a looked-at file is not looked at again
-  FILE *looked = nullptr;  // the stream whose file was looked at in them
-};
-
-std::uint64_t g_loads = 0;  // serial numbers of the loaded indexes
-
-IndexCache &Cache() {
-  static IndexCache cache;
-  return cache;
-}
+// Serial numbers of the loaded indexes, counted over the process: kept
+// values name the index they were read through, of whichever cache.
+std::uint64_t g_loads = 0;
 
 }  // namespace
+
+bool IndexCache::FileIdentity::operator==(const FileIdentity &other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+         changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+}
 
 bool HeaderIndex::Load(FILE *stream) {
   try {
@@ -311,8 +294,7 @@ std::size_t HeaderIndex::NextTerminator(std::size_t line) const {
   return found->line;
 }
 
-int IndexOfHeader(FILE *stream, const HeaderIndex **index) {
-  IndexCache &cache = Cache();
+int IndexOfHeader(IndexCache &cache, FILE *stream, const HeaderIndex **index) {
   if (cache.holds > 0 && cache.looked == stream && cache.identity) {
     *index = &cache.index;
     return DldSuccess;
@@ -334,17 +316,9 @@ int IndexOfHeader(FILE *stream, const HeaderIndex **index) {
   return DldSuccess;
 }
 
-void ForgetHeaderIndex() {
-  IndexCache &cache = Cache();
-  cache.identity.reset();
-  cache.index = HeaderIndex{};
-  cache.looked = nullptr;
-}
+void HoldHeaderLooks(IndexCache &cache) { ++cache.holds; }
 
-void HoldHeaderLooks() { ++Cache().holds; }
-
-void ReleaseHeaderLooks() {
-  IndexCache &cache = Cache();
+void ReleaseHeaderLooks(IndexCache &cache) {
   if (--cache.holds == 0) cache.looked = nullptr;
 }
 

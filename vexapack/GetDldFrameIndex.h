@@ -3,10 +3,14 @@
 // can skip any number of lines or jump past the next terminator line at once.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,15 +94,33 @@ class HeaderIndex {
   mutable std::array<Known, 64> known_{};
 };
 
-// The index of the stream's file in *index: reused while the file is
-// unchanged, built anew otherwise.  0, or 2 when the stream cannot be
-// positioned at its start, or 5 when it cannot be read.
-// While held (see DldHeaderReadScope), the stream last looked at is taken
-// as it was found, without another look at its file.
-[[nodiscard]] int IndexOfHeader(FILE *stream, const HeaderIndex **index);
-void ForgetHeaderIndex();
-void HoldHeaderLooks();
-void ReleaseHeaderLooks();
+// The index of the file looked at last, with what identifies the file, and
+// the scopes in which a file looked at is not looked at again (see
+// DldHeaderReadScope).  Part of a DldHeaderCache.
+struct IndexCache {
+  struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    timespec modified;
+    timespec changed;
+
+    bool operator==(const FileIdentity &other) const;
+  };
+  std::optional<FileIdentity> identity;
+  HeaderIndex index;
+  int holds = 0;           // scopes in which a looked-at file is not looked at again
+  FILE *looked = nullptr;  // the stream whose file was looked at in them
+};
+
+// The index of the stream's file in *index: the cache's while the file is
+// unchanged, built anew into it otherwise.  0, or 2 when the stream cannot
+// be positioned at its start, or 5 when it cannot be read.  While held,
+// the stream last looked at is taken as it was found, without another look
+// at its file.
+[[nodiscard]] int IndexOfHeader(IndexCache &cache, FILE *stream, const HeaderIndex **index);
+void HoldHeaderLooks(IndexCache &cache);
+void ReleaseHeaderLooks(IndexCache &cache);
 
 // Where the lines that one reader visits lie, by the order of its reads.
 // The reader of a frame's values reads the same places for every frame,

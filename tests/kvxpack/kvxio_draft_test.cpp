@@ -5,52 +5,22 @@
 // and compares the two blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <new>
+#include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "kvxio.h"
+#include "kvxio_header_calls.h"
 #include "kvxio_test_util.h"
 
 namespace {
 
-using Calls = std::vector<std::pair<std::string, std::string>>;
-
-// A call "=width" sets the line width to the value; every other call
-// writes a header line.
-void write_image(int stream, long number, const Calls &calls) {
-  for (const auto &[key, value] : calls) {
-    if (key == "=width") {
-      kvx_set_max_line_width(std::stol(value));
-      continue;
-    }
-    int error = -1;
-    ASSERT_EQ(kvx_write_header_line(stream, number, 1, key.c_str(), value.c_str(), &error, nullptr),
-              1)
-        << key << " error " << error;
-  }
-  const long dim[] = {2, 4, 4};
-  const std::vector<uint16_t> data(16, static_cast<uint16_t>(number));
-  int error = -1;
-  ASSERT_EQ(kvx_write_data_raw(stream, number, 1, dim, data.data(), Unsigned16, 0,
-                               HighByteFirst, 1, &error, nullptr),
-            1)
-      << "data error " << error;
-}
-
-// The file written by `writes`: {image number, calls} in turn.
-std::string written(const std::string &name, const std::vector<std::pair<long, Calls>> &writes) {
-  kvxtest::TempDir dir;
-  int error = -1;
-  const int stream = kvx_open_data_file(dir.file(name).c_str(), "new", &error, nullptr);
-  EXPECT_GE(stream, 0) << "open error " << error;
-  for (const auto &[number, calls] : writes) write_image(stream, number, calls);
-  EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1) << "close error " << error;
-  kvx_reset_settings();
-  return kvxtest::read_file(dir.file(name));
-}
+using kvxtest::Calls;
+using kvxtest::written;
 
 // The "HeaderID" of a block counts the blocks of its file.
 std::string without_header_id(std::string block) {
@@ -60,7 +30,7 @@ std::string without_header_id(std::string block) {
 }
 
 TEST(KvxDraft, RememberedOrderGivesTheBytesOfTheSymbolList) {
-  const Calls plain = {{"Title", "run 7"}, {"HS32C01", "12"}, {"Dummy", "-1"},
+  const Calls plain = {{"Title", "run 7"},  {"HS32C01", "12"}, {"Dummy", "-1"},
                        {"Center_1", "5.5"}, {"HMFrame", "3"},  {"Offset_1", "0"}};
   const Calls long_value = {{"Title", std::string(300, 'x')}, {"HMFrame", "3"}};
   const Calls wide = {
@@ -75,7 +45,9 @@ TEST(KvxDraft, RememberedOrderGivesTheBytesOfTheSymbolList) {
       {"other calls", plain, {{"HMFrame", "3"}, {"Title", "x"}}},
       {"quoted values", {{"A", " lead"}, {"B", ""}}, {{"A", "trail "}, {"B", "\"q\""}}},
       {"key written twice", {{"Title", "a"}, {"Title", "b"}}, {{"Title", "a"}, {"Title", "b"}}},
-      {"keys equal but for case", {{"Title", "a"}, {"TITLE", "b"}}, {{"Title", "a"}, {"TITLE", "b"}}},
+      {"keys equal but for case",
+       {{"Title", "a"}, {"TITLE", "b"}},
+       {{"Title", "a"}, {"TITLE", "b"}}},
       {"value of several pieces", long_value, long_value},
       {"escaped value", {{"Title", "a;b"}}, {{"Title", "a;b"}}},
       {"continuation key first", {{"T~1", "b"}, {"T", "a"}}, {{"T~1", "b"}, {"T", "a"}}},
@@ -94,75 +66,102 @@ TEST(KvxDraft, RememberedOrderGivesTheBytesOfTheSymbolList) {
   }
 }
 
-}  // namespace
+// Headers made at random: keys that each output group takes, continuation
+// keys, values with every character that is stored escaped or that makes a
+// value quoted, values long enough for continuation pieces, and line widths
+// set within the header.  Half of the headers hold plain values and keys of
+// their own, which are written from their log once their order is known;
+// the others take the symbol list.  The seed and the number of rounds may
+// be given by KVX_CODEC_SEED and KVX_CODEC_ROUNDS (see scripts/fuzz.sh).
+class RandomHeaders {
+ public:
+  explicit RandomHeaders(unsigned seed) : random_(seed) {}
 
-// Allocation faults: the n-th allocation from the moment of arming fails.
-namespace {
-long g_allocations_before_fault = -1;  // -1: not armed
-}  // namespace
-
-void *operator new(size_t size) {
-  if (g_allocations_before_fault == 0) {
-    g_allocations_before_fault = -1;
-    throw std::bad_alloc();
-  }
-  if (g_allocations_before_fault > 0) --g_allocations_before_fault;
-  if (void *memory = std::malloc(size == 0 ? 1 : size)) return memory;
-  throw std::bad_alloc();
-}
-void *operator new(size_t size, const std::nothrow_t &) noexcept {
-  try {
-    return operator new(size);
-  } catch (const std::bad_alloc &) {
-    return nullptr;
-  }
-}
-// The replaced operator new takes its memory from malloc, so delete gives
-// it back with free (GCC cannot see that the two are a pair).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void *memory) noexcept { std::free(memory); }
-void operator delete(void *memory, size_t) noexcept { std::free(memory); }
-void operator delete(void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
-#pragma GCC diagnostic pop
-
-namespace {
-
-// A header written from the remembered order while allocations fail at
-// each point in turn: every call reports its failure, and an image whose
-// calls all succeeded is the image written without faults.
-TEST(KvxDraft, AllocationFaultsAreReportedAndLeaveWholeImages) {
-  // The second image's longer title needs more memory in the header's log.
-  const Calls first = {{"Title", "short"}, {"HS32C01", "12"}, {"Center_1", "5.5"}};
-  const Calls calls = {{"Title", "a long title that is kept outside the string itself"},
-                       {"HS32C01", "12"},
-                       {"Center_1", "5.5"}};
-  const std::string reference = written("reference.kvx", {{1, first}, {2, calls}});
-  for (long fault = 0;; ++fault) {
-    SCOPED_TRACE(testing::Message() << "allocation " << fault << " fails");
-    kvxtest::TempDir dir;
-    const std::string name = dir.file("faults.kvx");
-    int error = -1;
-    const int stream = kvx_open_data_file(name.c_str(), "new", &error, nullptr);
-    ASSERT_GE(stream, 0) << "open error " << error;
-    write_image(stream, 1, first);
-    const long dim[] = {2, 4, 4};
-    const std::vector<uint16_t> data(16, 2);
-    g_allocations_before_fault = fault;
-    bool failed = false;
-    for (const auto &[key, value] : calls)
-      failed = failed || kvx_write_header_line(stream, 2, 1, key.c_str(), value.c_str(), &error,
-                                               nullptr) != 1;
-    failed = failed || kvx_write_data_raw(stream, 2, 1, dim, data.data(), Unsigned16, 0,
-                                          HighByteFirst, 1, &error, nullptr) != 1;
-    const bool faulted = g_allocations_before_fault < 0;
-    g_allocations_before_fault = -1;
-    (void)kvx_close_data_file(stream, &error, nullptr);
-    EXPECT_TRUE(faulted || !failed) << "a call failed without a fault";
-    if (!failed) {
-      EXPECT_EQ(kvxtest::read_file(name), reference) << "an image written whole";
+  Calls calls() {
+    plain_ = pick(0, 1) == 0;
+    Calls made = {{"=width", "0"}};
+    std::set<std::string> keys;
+    const int count = pick(1, 12);
+    for (int n = 0; n < count; ++n) {
+      if (!plain_ && pick(0, 4) == 0) made.emplace_back("=width", std::to_string(width()));
+      std::string made_key = key();
+      if (plain_ && !keys.insert(made_key).second) continue;
+      made.emplace_back(made_key, value());
     }
-    if (!faulted) break;
+    return made;
+  }
+
+  // The same keys with other values: the remembered order fits, the bytes
+  // of the values do not come from the image before.
+  Calls revalued(Calls calls) {
+    for (auto &[key, value] : calls)
+      if (key != "=width") value = this->value();
+    return calls;
+  }
+
+  int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+
+ private:
+  template <typename List>
+  const auto &any_of(const List &list) {
+    return list[static_cast<size_t>(pick(0, static_cast<int>(std::size(list)) - 1))];
+  }
+
+  long width() {
+    static constexpr long kWidths[] = {0, -1, 1, 2, 5, 20, 80, 300};
+    return any_of(kWidths);
+  }
+
+  std::string key() {
+    static const std::vector<std::string> kNamed = {
+        "Title",   "Dim_1",   "Dummy",     "Offset_2", "Center_1", "HS32C01",   "HMFrame",
+        "H",       "Time",    "KVX_Extra", "Detector", "Sample_x", "History-1", "ByteOrder",
+        "Title~1", "Title~2", "zz",        "DataType", "Msensi",   "Zeta"};
+    if (pick(0, 2) > 0) return any_of(kNamed);
+    static constexpr std::string_view kChars = "abcXYZ019_-.~*";
+    std::string made(static_cast<size_t>(pick(1, !plain_ && pick(0, 29) == 0 ? 70 : 8)), 'k');
+    for (char &c : made) c = any_of(kChars);
+    // The key of a plain header stands for one symbol of its own.
+    if (plain_) std::replace(made.begin(), made.end(), '~', '_');
+    return made;
+  }
+
+  std::string value() {
+    // Plain text, white space and quotes (which make a value quoted), and
+    // the characters that are stored escaped.
+    static const std::vector<std::string> kPlain = {"a", "7", " ", "\"", "\t", "x y", "-1.5"};
+    static const std::vector<std::string> kEscaped = {"{", "}", ";", "\\", "\r", "\n", "\r\n"};
+    const int length = !plain_ && pick(0, 3) == 0 ? pick(200, 700) : pick(0, 12);
+    std::string made;
+    for (int n = 0; n < length; ++n)
+      made += pick(0, 2) > 0 ? "a" : !plain_ && pick(0, 1) == 0 ? any_of(kEscaped) : any_of(kPlain);
+    return made;
+  }
+
+  bool plain_ = true;
+  std::mt19937 random_;
+};
+
+unsigned long from_environment(const char *name, unsigned long otherwise) {
+  const char *text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::stoul(text) : otherwise;
+}
+
+TEST(KvxDraft, RandomHeadersGiveTheSameBytesBothWays) {
+  unsigned seed = static_cast<unsigned>(from_environment("KVX_CODEC_SEED", 25));
+  if (seed == 0) seed = std::random_device{}();
+  const unsigned long rounds = from_environment("KVX_CODEC_ROUNDS", 60);
+  RandomHeaders headers(seed);
+  for (unsigned long round = 0; round < rounds; ++round) {
+    const Calls image = headers.calls();
+    const int kind = headers.pick(0, 2);
+    const Calls before = kind == 0 ? image : kind == 1 ? headers.revalued(image) : headers.calls();
+    SCOPED_TRACE(testing::Message() << "seed " << seed << ", round " << round << ", kind " << kind);
+    const std::string alone = written("alone.kvx", {{2, image}});
+    const std::string after = written("after.kvx", {{1, before}, {2, image}});
+    ASSERT_GT(after.size(), alone.size());
+    ASSERT_EQ(without_header_id(after.substr(after.size() - alone.size())),
+              without_header_id(alone));
   }
 }
 

@@ -114,7 +114,7 @@ TEST_F(KvxLock, QueuedWriterWaitsForTheLock) {
     LockWait wait(c.wait);
     const int holder = open(name.c_str(), O_RDWR);
     ASSERT_GE(holder, 0);
-    ASSERT_EQ(kvx_lock_for_writing(holder), RoutineSucceeded);
+    ASSERT_EQ(kvx_lock_for_writing(holder, 0), RoutineSucceeded);
     std::thread release([holder] {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       close(holder);
@@ -127,6 +127,35 @@ TEST_F(KvxLock, QueuedWriterWaitsForTheLock) {
       EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
     }
   }
+}
+
+// A descriptor that cannot be locked at all stands for a file system
+// without such locks: the file is used unlocked, even while another open
+// holds the lock.  A read-only descriptor takes the read lock, which the
+// writer's lock excludes.
+TEST_F(KvxLock, OneLockPolicyForEveryDescriptor) {
+  struct Case {
+    const char *what;
+    int flags;
+    int error;
+  };
+  const Case cases[] = {
+      {"open for writing", O_RDWR, FileInUseByAnotherProcess},
+      {"open for reading", O_RDONLY, FileInUseByAnotherProcess},
+      {"that cannot be locked", O_PATH, RoutineSucceeded},
+  };
+  const std::string name = oneImageFile();
+  const int holder = open(name.c_str(), O_RDWR);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(kvx_lock_for_writing(holder, 0), RoutineSucceeded);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const int fd = open(name.c_str(), c.flags);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(kvx_lock_for_writing(fd, 0), c.error);
+    close(fd);
+  }
+  close(holder);
 }
 
 TEST(KvxLockWaitSeconds, WholeSecondsUpToADay) {

@@ -223,6 +223,27 @@ TEST_F(KvxLists, LongKeysAreCutWithOneWarning) {
       "KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKtail00... exceeds 64\n");
 }
 
+// A chain that goes takes every pointer of the file to its blocks with it,
+// the selection of the header calls included; the end of its last block
+// stays where the next block is appended, as its bytes stay in the file.
+TEST_F(KvxLists, ARemovedChainLeavesNoPointerToItsBlocks) {
+  Data_Chain *chain = insert_chain(file_, "Image.Psd");
+  ASSERT_NE(chain, nullptr);
+  Data_Block *block = insert_block(*chain, "1");
+  ASSERT_NE(block, nullptr);
+  block->TextPos = 512;
+  block->TextLen = 1024;
+  block->BinaryLen = 512;
+  file_.ActiveBlock = file_.GeneralBlock = file_.LastBlockInFile = block;
+  file_.SelectedBlock = block;
+  remove_chain(file_, *chain);
+  EXPECT_EQ(file_.ActiveBlock, nullptr);
+  EXPECT_EQ(file_.SelectedBlock, nullptr) << "a new block at its address would be taken for it";
+  EXPECT_EQ(file_.GeneralBlock, nullptr);
+  EXPECT_EQ(file_.LastBlockInFile, nullptr);
+  EXPECT_EQ(end_of_blocks(file_), 2048u);
+}
+
 TEST_F(KvxLists, ChainKeysFollowTheChainNumber) {
   const std::vector<std::pair<int, std::string>> cases = {
       {0, "General"},     {1, "Image.Psd"},      {-1, "Image.Error"},

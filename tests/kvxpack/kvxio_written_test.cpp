@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kvxio_browse.h"
@@ -138,6 +139,65 @@ TEST_F(KvxWritten, CompactedBlocksAnswerToTheKeysOfTheirNumber) {
     EXPECT_TRUE(chain.BlockList.empty()) << "compacted again";
     EXPECT_EQ(chain.Written.size(), 2u);
   }
+}
+
+// Two files open at once share none of their per-file state (header logs
+// and remembered orders, key groups, read buffers): written, reopened and
+// read in turn, each holds the bytes it holds when written alone.
+class KvxTwoFiles : public kvxtest::LibraryTest {};
+
+TEST_F(KvxTwoFiles, WritesAndReadsInTurnGiveTheBytesOfOneAtATime) {
+  struct File {
+    explicit File(std::vector<std::string> with) : keys(std::move(with)) {}
+    std::vector<std::string> keys;  // other keys, and as many, for each file
+    std::string name;
+    int stream = -1;
+  };
+  kvxtest::TempDir dir;
+  auto write = [](File &file, long image) {
+    for (size_t n = 0; n < file.keys.size(); ++n)
+      ASSERT_EQ(kvx_write_header_line(file.stream, image, 1, file.keys[n].c_str(),
+                                      std::to_string(image * 10 + static_cast<long>(n)).c_str(),
+                                      nullptr, nullptr),
+                1);
+    ASSERT_TRUE(write_image(file.stream, image));
+  };
+  auto open = [](File &file, const char *mode) {
+    int error = -99;
+    file.stream = kvx_open_data_file(file.name.c_str(), mode, &error, nullptr);
+    ASSERT_GE(file.stream, 0) << error;
+  };
+  auto read = [](const File &file, long image) {
+    long dim[3] = {2, 0, 0};
+    size_t size = 0;
+    int error = -99;
+    EXPECT_EQ(kvx_read_data_dimension(file.stream, image, 1, dim, &size, &error, nullptr), 1)
+        << error;
+    EXPECT_EQ(dim[1], 2);
+  };
+  auto close = [](File &file) { EXPECT_EQ(kvx_close_data_file(file.stream, nullptr, nullptr), 1); };
+  // Two sessions per file: new images, then, reopened, reads and more images.
+  auto run = [&](std::vector<File *> files, const std::string &suffix) {
+    for (File *file : files) file->name = dir.file(file->keys.front() + suffix);
+    for (File *file : files) open(*file, "new");
+    for (long image = 1; image <= 3; ++image)
+      for (File *file : files) write(*file, image);
+    for (File *file : files) close(*file);
+    for (File *file : files) open(*file, "any");
+    for (long image = 4; image <= 6; ++image)
+      for (File *file : files) {
+        read(*file, image - 2);
+        write(*file, image);
+      }
+    for (File *file : files) close(*file);
+  };
+  File a({"Title", "HS32C01", "Center_1"}), b({"Zeta", "Dim_9", "History-1", "Alpha", "H"});
+  run({&a}, ".alone");
+  run({&b}, ".alone");
+  File a2(a.keys), b2(b.keys);
+  run({&a2, &b2}, ".together");
+  EXPECT_EQ(kvxtest::read_file(a2.name), kvxtest::read_file(a.name));
+  EXPECT_EQ(kvxtest::read_file(b2.name), kvxtest::read_file(b.name));
 }
 
 }  // namespace

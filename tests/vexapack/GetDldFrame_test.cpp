@@ -148,6 +148,9 @@ class GetDldFrameTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetDldFrameModule(); }
   void TearDown() override { ResetDldFrameModule(); }
+
+  // Kept for the test, as a run keeps one for its frames.
+  DldHeaderCache cache_;
 };
 
 TEST_F(GetDldFrameTest, WorkedExampleReadsAsDocumented) {
@@ -736,6 +739,38 @@ TEST_F(GetDldFrameTest, ReadScopeLooksAtTheFileOnce) {
   }
   ASSERT_EQ(info.Read(header.get()), 0);
   EXPECT_EQ(info.proposal, "other proposal") << "looked at again after the scope";
+}
+
+// What the readers keep belongs to the cache in use: one made for a while
+// (a second data set read in the same process) keeps its own file and
+// leaves the one before it as it was, and once both are gone each call
+// reads the file by itself.
+TEST(GetDldFrameCache, EveryCacheKeepsItsOwnFile) {
+  const std::string first = TempPath("first"), second = TempPath("second");
+  Lines lines = kExample;
+  WriteFile(first, Join(lines));
+  lines[78] = "other proposal";
+  WriteFile(second, Join(lines));
+  File a = Open(first), b = Open(second);
+  auto proposal = [](FILE *stream) {
+    Info info;
+    EXPECT_EQ(info.Read(stream), 0);
+    return info.proposal.value_or("");
+  };
+  std::optional<DldHeaderCache> outer(std::in_place);
+  {
+    const DldHeaderReadScope frame;
+    EXPECT_EQ(proposal(a.get()), "proposal");
+    {
+      const DldHeaderCache inner;
+      EXPECT_EQ(proposal(b.get()), "other proposal");
+    }
+    EXPECT_EQ(proposal(a.get()), "proposal") << "the cache before the inner one, as it was";
+  }
+  outer.reset();
+  EXPECT_EQ(proposal(b.get()), "other proposal");
+  const DldHeaderReadScope noCache;
+  EXPECT_EQ(proposal(a.get()), "proposal");
 }
 
 // The index of a long file keeps only every 32nd line and reads the file

@@ -1,0 +1,88 @@
+// Allocation faults while a header is written from its remembered order.
+// The global operator new is replaced here, so this test is a program of its
+// own: the replacement must not run under every other test of the library.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "kvxio.h"
+#include "kvxpack/kvxio_header_calls.h"
+
+// Allocation faults: the n-th allocation from the moment of arming fails.
+namespace {
+long g_allocations_before_fault = -1;  // -1: not armed
+}  // namespace
+
+void *operator new(size_t size) {
+  if (g_allocations_before_fault == 0) {
+    g_allocations_before_fault = -1;
+    throw std::bad_alloc();
+  }
+  if (g_allocations_before_fault > 0) --g_allocations_before_fault;
+  if (void *memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void *operator new(size_t size, const std::nothrow_t &) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}
+// The replaced operator new takes its memory from malloc, so delete gives
+// it back with free (GCC cannot see that the two are a pair).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void *memory) noexcept { std::free(memory); }
+void operator delete(void *memory, size_t) noexcept { std::free(memory); }
+void operator delete(void *memory, const std::nothrow_t &) noexcept { std::free(memory); }
+#pragma GCC diagnostic pop
+
+namespace {
+
+using kvxtest::Calls;
+using kvxtest::write_image;
+using kvxtest::written;
+
+// A header written from the remembered order while allocations fail at
+// each point in turn: every call reports its failure, and an image whose
+// calls all succeeded is the image written without faults.
+TEST(KvxDraft, AllocationFaultsAreReportedAndLeaveWholeImages) {
+  // The second image's longer title needs more memory in the header's log.
+  const Calls first = {{"Title", "short"}, {"HS32C01", "12"}, {"Center_1", "5.5"}};
+  const Calls calls = {{"Title", "a long title that is kept outside the string itself"},
+                       {"HS32C01", "12"},
+                       {"Center_1", "5.5"}};
+  const std::string reference = written("reference.kvx", {{1, first}, {2, calls}});
+  for (long fault = 0;; ++fault) {
+    SCOPED_TRACE(testing::Message() << "allocation " << fault << " fails");
+    kvxtest::TempDir dir;
+    const std::string name = dir.file("faults.kvx");
+    int error = -1;
+    const int stream = kvx_open_data_file(name.c_str(), "new", &error, nullptr);
+    ASSERT_GE(stream, 0) << "open error " << error;
+    write_image(stream, 1, first);
+    const long dim[] = {2, 4, 4};
+    const std::vector<uint16_t> data(16, 2);
+    g_allocations_before_fault = fault;
+    bool failed = false;
+    for (const auto &[key, value] : calls)
+      failed = failed || kvx_write_header_line(stream, 2, 1, key.c_str(), value.c_str(), &error,
+                                               nullptr) != 1;
+    failed = failed || kvx_write_data_raw(stream, 2, 1, dim, data.data(), Unsigned16, 0,
+                                          HighByteFirst, 1, &error, nullptr) != 1;
+    const bool faulted = g_allocations_before_fault < 0;
+    g_allocations_before_fault = -1;
+    (void)kvx_close_data_file(stream, &error, nullptr);
+    EXPECT_TRUE(faulted || !failed) << "a call failed without a fault";
+    if (!failed) {
+      EXPECT_EQ(kvxtest::read_file(name), reference) << "an image written whole";
+    }
+    if (!faulted) break;
+  }
+}
+
+}  // namespace

@@ -71,6 +71,8 @@ std::string data_problem(int error, const KvxImageLayout &layout, const KvxBlock
   if (error == BinaryFileOutside)
     return file + " lies outside the directory of the KVX file (--outside-binaries reads it)";
   if (error == NotARegularFile) return file + " is not a regular file";
+  if (block.BinaryFileName.find('\0') != std::string::npos)
+    return file + " holds a zero byte: refused as an unsafe name";
   const std::string bytes =
       std::to_string(layout.Dim[0] * (layout.Dim.size() > 1 ? layout.Dim[1] : 1) *
                      kvx_data_sizeof(layout.DataType));

@@ -272,6 +272,8 @@ int open_beneath(const std::string &dir, const std::string &relative, int flags)
 int open_binary_file(const Data_File &file, const Data_Block &block, std::FILE *&f) {
   constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   const std::string &name = block.BinaryFileName;
+  // The system would take the name as ending at a zero byte: another file.
+  if (name.find('\0') != std::string::npos) return CouldNotOpenFile;
   int fd = -1;
   if (settings().BinaryFilesOutside != 0) {
     fd = open(name.c_str(), flags);

@@ -84,8 +84,9 @@ const std::string *kvx_header_value(const KvxBlockHeader &header, const char *ke
 
 // Bytes of data that the block holds from its data position on: its binary
 // section, or what its separate binary file holds there (never more than
-// that file's stated length, all of the rest when none is stated).  Errors:
-// CouldNotOpenFile, BinaryFileOutside, NotARegularFile (separate binary
+// that file's stated length, all of the rest when none is stated).  A
+// separate file's name is used exactly as written; one that holds a zero
+// byte is never opened.  Errors: CouldNotOpenFile, BinaryFileOutside, NotARegularFile (separate binary
 // file, see kvx_set_binary_files_outside), ReadDataError, InvalidStream,
 // NoFileOpen.
 [[nodiscard]] int kvx_read_block_data_size(int stream, const KvxBlockInfo &block, uint64_t &bytes,

@@ -119,7 +119,14 @@ TEST_F(KvxinfoTest, StatsAndPicturesShowTrueValues) {
       refused.err.ends_with("kvxinfo: big.kvx: image 1: the data array is larger than 19 "
                             "bytes (--max-image-bytes raises the limit)\n"))
       << refused.err;
-  EXPECT_EQ(kvxinfo({"--max-image-bytes", "20", "--png", "p.png", "big.kvx", "1"}).exit, 0);
+  EXPECT_EQ(kvxinfo({"--max-image-bytes", "20", "--stats", "big.kvx"}).exit, 0);
+  const Outcome picture = kvxinfo({"--max-image-bytes", "39", "--png", "p.png", "big.kvx", "1"});
+  EXPECT_TRUE(
+      picture.err.ends_with("image 1: the data array and its picture take more than 39 "
+                            "bytes (--max-image-bytes raises the limit)\n"))
+      << picture.err;
+  EXPECT_EQ(kvxinfo({"--max-image-bytes", "40", "--png", "p.png", "big.kvx", "1"}).exit, 0)
+      << "20 bytes of values and 20 of grey levels";
 }
 
 TEST_F(KvxinfoTest, ListingValuesKeepTheirFormInJsonAndCsv) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <string_view>
 
@@ -38,7 +39,17 @@ bool is_negative_image(const std::string &word) {
   return word.size() > 1 && word[0] == '-' && read_images(word, images);
 }
 
-enum LongOnly : int { Keys = 256, Stats, Format, Png, Log, Version, OutsideBinaries, Repair };
+enum LongOnly : int {
+  Keys = 256,
+  Stats,
+  Format,
+  Png,
+  Log,
+  Version,
+  OutsideBinaries,
+  Repair,
+  MaxImageBytes
+};
 
 const option Options[] = {{"help", no_argument, nullptr, 'h'},
                           {"keys", required_argument, nullptr, Keys},
@@ -50,6 +61,7 @@ const option Options[] = {{"help", no_argument, nullptr, 'h'},
                           {"outside-binaries", no_argument, nullptr, OutsideBinaries},
                           {"repair", no_argument, nullptr, Repair},
                           {"verbose", no_argument, nullptr, 'v'},
+                          {"max-image-bytes", required_argument, nullptr, MaxImageBytes},
                           {nullptr, 0, nullptr, 0}};
 
 // True for a word that names a long option whose value follows as the next
@@ -73,6 +85,16 @@ bool read_keys(const std::string &list, std::vector<std::string> &keys) {
     if (comma == std::string::npos) return true;
     from = comma + 1;
   }
+}
+
+// A whole number of bytes from 1 up, decimal digits only.
+bool read_bytes(const std::string &word, size_t &bytes) {
+  if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  const unsigned long long value = std::strtoull(word.c_str(), nullptr, 10);
+  if (errno != 0 || value == 0 || value > std::numeric_limits<size_t>::max()) return false;
+  bytes = static_cast<size_t>(value);
+  return true;
 }
 
 bool read_format(const std::string &name, KvxinfoFormat &format) {
@@ -206,7 +228,7 @@ std::string percent_signs(std::string_view text) {
 const char *kvxinfo_usage() {
   return "Usage: kvxinfo FILE...\n"
          "       kvxinfo --keys K1,K2,... [--stats] [--format FORMAT] FILE...\n"
-         "       kvxinfo --stats [--format FORMAT] FILE...\n"
+         "       kvxinfo --stats [--format FORMAT] [--max-image-bytes N] FILE...\n"
          "       kvxinfo -k FILE IMAGE\n"
          "       kvxinfo --png OUT.png [--log] [--outside-binaries] FILE IMAGE|FIRST:LAST\n"
          "       kvxinfo --repair FILE\n"
@@ -221,7 +243,8 @@ const char *kvxinfo_usage() {
          "  --keys K1,...   one row per image: file, image, chain and the values of the\n"
          "                  header keys K1, ... (\"-\" where a header lacks one)\n"
          "  --stats         one row per image: the number of pixels, their minimum,\n"
-         "                  maximum, mean and sum, dummy pixels left out\n"
+         "                  maximum, mean and sum of the true values (stored value +\n"
+         "                  DataValueOffset), dummy pixels left out\n"
          "  --format FORMAT text (aligned columns, the default), csv or json\n"
          "  -k              print the header of image IMAGE: one \"key = value\" line\n"
          "                  per key in file order, continued values joined\n"
@@ -235,6 +258,9 @@ const char *kvxinfo_usage() {
          "                  file that is not a regular file is never replaced.  \"-\"\n"
          "                  is refused when the standard output is a terminal\n"
          "  --log           with --png: scale logarithmically\n"
+         "  --max-image-bytes N\n"
+         "                  the largest data array of one image that --stats and\n"
+         "                  --png read (default 268435456, 256 MiB)\n"
          "  --outside-binaries\n"
          "                  read data kept in separate binary files wherever their\n"
          "                  names lead; without it only files in the KVX file's\n"
@@ -249,8 +275,12 @@ const char *kvxinfo_usage() {
          "IMAGE is an image number of the primary data chain, as listed.  Options take\n"
          "their value as the next word or after \"=\" (--png=OUT.png).\n"
          "\n"
+         "Every mode that reads a file reports damage of the file in one line.\n"
+         "\n"
          "Exit status: 0 success; 1 a file cannot be read or written, is not a KVX\n"
-         "file, or has no such image, or the image cannot be shown; 2 wrong arguments.\n";
+         "file, or has no such image, or the image cannot be shown; 2 wrong arguments;\n"
+         "3 the file is damaged (--repair leaves it); 4 its last block is torn and no\n"
+         "run holds it: kvxinfo --repair FILE; 5 a run holds the file.\n";
 }
 
 bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args,
@@ -301,6 +331,12 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
       case Keys:
         if (!read_keys(optarg, args.keys)) {
           what = "--keys needs header key names separated by commas";
+          return false;
+        }
+        break;
+      case MaxImageBytes:
+        if (!read_bytes(optarg, args.max_image_bytes)) {
+          what = "--max-image-bytes needs a whole number of bytes from 1 up";
           return false;
         }
         break;

@@ -4,10 +4,12 @@
 //   kvxinfo --keys K1,K2,... [--stats] [--format F] FILE...
 //   kvxinfo --stats [--format F] FILE...               one row per image
 //   kvxinfo -k FILE IMAGE                              print the header of an image
-//   kvxinfo --png OUT.png [--log] FILE IMAGE           write an image as a PNG ("-": standard
-//   output) kvxinfo --png OUT-%03d.png [--log] FILE FIRST:LAST write each image of a range kvxinfo
-//   --repair FILE                              cut off a torn last block kvxinfo -h | --help,
-//   kvxinfo --version -v, --verbose with any of them: the library's detail about damaged files
+//   kvxinfo --png OUT.png [--log] FILE IMAGE           write an image as a PNG ("-": standard output)
+//   kvxinfo --png OUT-%03d.png [--log] FILE FIRST:LAST write each image of a range
+//   kvxinfo --repair FILE                              cut off a torn last block
+//   --max-image-bytes N: the largest data array of one image that is read
+//   -v, --verbose with any of them: the library's detail about damaged files
+//   kvxinfo -h | --help, kvxinfo --version
 //
 // Options are read with getopt_long: they may stand anywhere before "--",
 // long options may be abbreviated, and an option's value may follow as the
@@ -15,10 +17,12 @@
 // number (or a range starting with one) is an image number, not an option.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "kvxinfo_table.h"
+#include "kvxio_pixels.h"
 
 enum class KvxinfoAction { List, Header, Png, Rows, Repair, Help, Version };
 
@@ -39,6 +43,8 @@ struct KvxinfoArgs {
   // Show the library's own reports (damaged files in detail) on the error
   // stream, before kvxinfo's one line per failure.
   bool verbose = false;
+  // The largest data array of one image that is read (--max-image-bytes).
+  size_t max_image_bytes = KvxDefaultMaxImageBytes;
 };
 
 // The usage text printed by -h and after a wrong command line.

@@ -52,20 +52,23 @@ struct KvxBlockHeader {
 };
 
 // Calls `visit` for every data block of the file in file order (the general
-// block is not visited) with its header, or with a null header and the
-// error value (ReadDataError, CouldNotMallocMemory) when the header cannot
-// be read.  The walk stops early when `visit` returns false.  Each header is
-// read once and dropped after the call, so a walk costs time in proportion
-// to the file and memory for one header.  `visit` must not change the file.
-// Errors: InvalidStream, NoFileOpen, CouldNotMallocMemory.
+// block is not visited; an earlier block whose image number a later block
+// of its chain holds again is visited too, where it lies) with its header,
+// or with a null header and the error value (ReadDataError,
+// CouldNotMallocMemory) when the header cannot be read.  The walk stops
+// early when `visit` returns false.  Each header is read once and dropped
+// after the call, so a walk costs time in proportion to the file and memory
+// for one header.  `visit` must not change the file.  Errors: InvalidStream,
+// NoFileOpen, CouldNotMallocMemory.
 using KvxBlockVisitor =
     std::function<bool(const KvxBlockInfo &block, const KvxBlockHeader *header, int header_error)>;
 [[nodiscard]] int kvx_visit_blocks(int stream, const KvxBlockVisitor &visit, int *pErrorValue,
                                    int *pstatus);
 
 // The block of image `DataNumber` in chain `DataChain` ("007" and "7" are the
-// same image).  Errors: CouldNotFindHeader when the file has no such block,
-// InvalidStream, NoFileOpen, MissingKeyDefinition.
+// same image; of several blocks with that number, the last in the file).
+// Errors: CouldNotFindHeader when the file has no such block, InvalidStream,
+// NoFileOpen, MissingKeyDefinition.
 [[nodiscard]] int kvx_find_block(int stream, long DataNumber, int DataChain, KvxBlockInfo &block,
                                  int *pErrorValue, int *pstatus);
 
@@ -83,10 +86,11 @@ const std::string *kvx_header_value(const KvxBlockHeader &header, const char *ke
 
 // Bytes of data that the block holds from its data position on: its binary
 // section, or what its separate binary file holds there (never more than
-// that file's stated length, all of the rest when none is stated).  Errors:
-// CouldNotOpenFile, BinaryFileOutside, NotARegularFile (separate binary
-// file, see kvx_set_binary_files_outside), ReadDataError, InvalidStream,
-// NoFileOpen.
+// that file's stated length, all of the rest when none is stated).  A
+// separate file's name is used exactly as written; one that holds a zero
+// byte is never opened.  Errors: CouldNotOpenFile, BinaryFileOutside,
+// NotARegularFile (separate binary file, see kvx_set_binary_files_outside),
+// ReadDataError, InvalidStream, NoFileOpen.
 [[nodiscard]] int kvx_read_block_data_size(int stream, const KvxBlockInfo &block, uint64_t &bytes,
                                            int *pErrorValue, int *pstatus);
 
@@ -99,3 +103,13 @@ const std::string *kvx_header_value(const KvxBlockHeader &header, const char *ke
 [[nodiscard]] int kvx_read_block_binary(int stream, const KvxBlockInfo &block, size_t length,
                                         std::vector<unsigned char> &bytes, int *pErrorValue,
                                         int *pstatus);
+
+// Hands the first `length` bytes of the block's data to `take` in pieces
+// of at most KvxDataPieceBytes, in order; the walk stops early when `take`
+// returns false.  Nothing larger than one piece is held, so data of any
+// size are read in bounded memory.  `length` is checked against what the
+// block holds first.  Errors: those of kvx_read_block_binary.
+inline constexpr size_t KvxDataPieceBytes = size_t{1} << 20;
+using KvxDataSink = std::function<bool(const unsigned char *bytes, size_t length)>;
+[[nodiscard]] int kvx_read_block_pieces(int stream, const KvxBlockInfo &block, uint64_t length,
+                                        const KvxDataSink &take, int *pErrorValue, int *pstatus);

@@ -136,7 +136,8 @@ TEST(KvxErrorTest, MessagesOfTheErrorValues) {
       {49, "\nCouldNotReadHeader\n"},
       {50, "\nFileInUseByAnotherProcess\n"},
       {52, "\nNotARegularFile\n"},
-      {53, "\nUnknownErrorValue : 53\n"},
+      {53, "\nImageTooLarge\n"},
+      {54, "\nUnknownErrorValue : 54\n"},
       {99, "\nUnknownErrorValue : 99\n"},
       {-2, "\nUnknownErrorValue : -2\n"},
   };

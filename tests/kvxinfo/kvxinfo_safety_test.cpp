@@ -8,8 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <random>
+#include <thread>
 
 #include "kvxinfo_png.h"
 #include "kvxinfo_run.h"
@@ -34,6 +37,7 @@ TEST_F(KvxinfoTest, SeparateBinaryFilesStayNextToTheirKvxFile) {
   fs::create_directory(path("run"));
   write_file(path("run/data.bin"), std::string("\0\1\2\3\4\5\6\7", 8));
   write_file(path("secret.txt"), "secret!!");
+  write_file(path("run/da"), "12345678");
   fs::create_symlink("data.bin", path("run/inside"));
   fs::create_symlink("../secret.txt", path("run/outside"));
   ASSERT_EQ(mkfifo(path("run/pipe").c_str(), 0600), 0);
@@ -54,6 +58,10 @@ TEST_F(KvxinfoTest, SeparateBinaryFilesStayNextToTheirKvxFile) {
       {"pipe", false, "\"run/pipe\" is not a regular file\n"},
       {"../secret.txt", true, ""},
       {"pipe", true, "\"run/pipe\" is not a regular file\n"},
+      {"data.bin/", true, "\"run/data.bin/\" is not a regular file\n"},
+      // The system would open "run/da".
+      {std::string("da\0ta.bin", 9), true,
+       "\"run/da\\x00ta.bin\" holds a zero byte: refused as an unsafe name\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name + (c.allow ? " allowed" : ""));
@@ -238,6 +246,27 @@ TEST_F(KvxinfoTest, AStopSignalRemovesTheTemporaryPicture) {
       EXPECT_FALSE(fs::exists(temporary));
     }
     fs::remove(temporary);
+  }
+}
+
+// A stop signal at any moment of a picture's write, its creation included,
+// leaves no temporary file behind.
+TEST_F(KvxinfoTest, NoMomentOfAPictureLeavesItsTemporaryBehind) {
+  const std::vector<unsigned char> grey(16, 128);
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 200; ++trial) {
+    const pid_t child = fork();
+    if (child == 0) {
+      for (KvxinfoProblem problem;;)
+        (void)kvxinfo_write_png(path("p.png").string(), 4, 4, grey, problem);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    kill(child, SIGTERM);
+    int raw = 0;
+    ASSERT_EQ(waitpid(child, &raw, 0), child);
+    for (const auto &entry : fs::directory_iterator(dir_))
+      ASSERT_FALSE(entry.path().filename().string().starts_with("p.png."))
+          << "trial " << trial << " left " << entry.path();
   }
 }
 

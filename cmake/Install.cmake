@@ -1,6 +1,7 @@
 # Install layout:
 #   bin/                      dld2vexa, kvxinfo
-#   lib/                      the static libraries vexabase, kvxpack, vexapack
+#   lib/                      the libraries vexabase, kvxpack, vexapack
+#                             (static; shared with BUILD_SHARED_LIBS=ON)
 #   include/dld2vexa/         their public headers, included by programs as
 #                             <dld2vexa/kvxio.h>: only include/ is on their
 #                             include path, so short names such as
@@ -20,40 +21,14 @@ include(CMakePackageConfigHelpers)
 set(DLD2VEXA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/dld2vexa)
 set(DLD2VEXA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/dld2vexa)
 
-# The public headers of each library: the contract that programs outside this
-# project build on.  Headers that only the library's own sources share
-# (kvxio_internal.h, kvxio_scan.h, numio_internal.h, GetDldFrameIndex.h,
-# VexaOption_internal.h) stay out, and no public header includes them.
-# They are installed as plain files rather than as a header file set: a
-# file set would put its own folder, include/dld2vexa, on the include path
-# of every program that links the library.
-set(vexabase_public_headers
-  ${PROJECT_SOURCE_DIR}/vexapack/VexaError.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_errors.h)
-set(kvxpack_public_headers
-  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_browse.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_lock.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_pixels.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/kvxio_repair.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/numio.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/gamma.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/cmpr.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/bslio.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/filename.h
-  ${PROJECT_SOURCE_DIR}/kvxpack/program_start.h)
-set(vexapack_public_headers
-  ${PROJECT_SOURCE_DIR}/vexapack/VexaExpression.h
-  ${PROJECT_SOURCE_DIR}/vexapack/VexaInput.h
-  ${PROJECT_SOURCE_DIR}/vexapack/VexaOption.h
-  ${PROJECT_SOURCE_DIR}/vexapack/VexaParameter.h
-  ${PROJECT_SOURCE_DIR}/vexapack/GetDldFrame.h)
 install(FILES ${vexabase_public_headers} ${kvxpack_public_headers} ${vexapack_public_headers}
         DESTINATION ${DLD2VEXA_INSTALL_INCLUDEDIR})
 
-install(TARGETS dld2vexa kvxinfo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(DLD2VEXA_PROGRAMS)
+  install(TARGETS dld2vexa kvxinfo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
-install(TARGETS vexabase kvxpack vexapack
+install(TARGETS ${DLD2VEXA_LIBRARIES}
   EXPORT dld2vexaTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -76,21 +51,23 @@ install(FILES ${PROJECT_BINARY_DIR}/dld2vexaConfig.cmake
 # Manual pages, compressed as Debian installs them (-n: no name or time
 # stamp, so the same page always gives the same bytes).
 find_program(GZIP_EXECUTABLE gzip REQUIRED)
-set(DLD2VEXA_MAN_PAGES ${PROJECT_SOURCE_DIR}/man/dld2vexa.1 ${PROJECT_SOURCE_DIR}/man/kvxinfo.1)
-set(compressed_pages)
-foreach(page IN LISTS DLD2VEXA_MAN_PAGES)
-  get_filename_component(name ${page} NAME)
-  set(copy ${PROJECT_BINARY_DIR}/man/${name})
-  add_custom_command(OUTPUT ${copy}.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${page} ${copy}
-    COMMAND ${GZIP_EXECUTABLE} -9nf ${copy}
-    DEPENDS ${page}
-    COMMENT "Compressing manual page ${name}"
-    VERBATIM)
-  list(APPEND compressed_pages ${copy}.gz)
-endforeach()
-add_custom_target(manpages ALL DEPENDS ${compressed_pages})
-install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(DLD2VEXA_PROGRAMS)
+  set(DLD2VEXA_MAN_PAGES ${PROJECT_SOURCE_DIR}/man/dld2vexa.1 ${PROJECT_SOURCE_DIR}/man/kvxinfo.1)
+  set(compressed_pages)
+  foreach(page IN LISTS DLD2VEXA_MAN_PAGES)
+    get_filename_component(name ${page} NAME)
+    set(copy ${PROJECT_BINARY_DIR}/man/${name})
+    add_custom_command(OUTPUT ${copy}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${page} ${copy}
+      COMMAND ${GZIP_EXECUTABLE} -9nf ${copy}
+      DEPENDS ${page}
+      COMMENT "Compressing manual page ${name}"
+      VERBATIM)
+    list(APPEND compressed_pages ${copy}.gz)
+  endforeach()
+  add_custom_target(manpages ALL DEPENDS ${compressed_pages})
+  install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # Licence and changelog where Debian keeps them: copyright in plain text,
 # the changelog compressed like the manual pages.

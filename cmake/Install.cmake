@@ -21,6 +21,8 @@
 # Two components, the two Debian packages: "programs" (the programs, their
 # manual pages and shared libraries) and "development" (headers, static
 # libraries or the links to the shared ones, the CMake and pkg-config files).
+# A file installed without a component goes with the programs.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME programs)
 
 include(CMakePackageConfigHelpers)
 

@@ -49,6 +49,7 @@ fi
 # (zlib, the maths library); the standard is the program's own choice.
 pc_file="$(find "$prefix" -name dld2vexa-vexapack.pc)"
 [ -n "$pc_file" ] || { echo "FAIL: dld2vexa-vexapack.pc is not installed" >&2; exit 1; }
-read -ra pc_flags < <(PKG_CONFIG_PATH="$(dirname "$pc_file")" pkg-config --cflags --libs dld2vexa-vexapack)
+flags="$(PKG_CONFIG_PATH="$(dirname "$pc_file")" pkg-config --cflags --libs dld2vexa-vexapack)"
+read -ra pc_flags <<<"$flags"
 "$cxx" -std=c++20 -o "$scratch/consumer_pc" "$consumer/main.cpp" "${pc_flags[@]}"
 "$scratch/consumer_pc" "$scratch/image_pc.kvx"

@@ -7,8 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/ensure-deps.sh demo
-# A build of its own without the tests, so the demo needs no test framework.
-cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDLD2VEXA_TESTS=OFF >/dev/null
+# A build of its own without the tests, so the demo needs no test framework,
+# with the DLD writer.
+cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDLD2VEXA_TOOLS=ON >/dev/null
 cmake --build build/demo -j"${JOBS:-2}" --target dld2vexa dldgen kvxinfo >/dev/null
 bin=$PWD/build/demo/src/dld2vexa
 gen=$PWD/build/demo/tools/dldgen

@@ -20,12 +20,13 @@ build=("program:cmake cmake" "program:g++ g++" "program:make make"
 case "$command_name" in
   demo | package)
     needs=("${build[@]}")
-    [ "$command_name" = package ] && needs+=("program:dpkg-shlibdeps dpkg-dev")
+    [ "$command_name" = package ] && needs+=("program:dpkg-shlibdeps dpkg-dev" "program:lintian lintian")
     ;;
   test)
     needs=("${build[@]}" "header:gtest/gtest.h libgtest-dev"
            "program:valgrind valgrind"
            "program:dpkg-shlibdeps dpkg-dev" "program:man man-db" "program:groff groff-base"
+           "program:pkg-config pkgconf"
            "python:numpy python3-numpy" "python:pytest python3-pytest")
     ;;
   fuzz)

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/ensure-deps.sh lint
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDLD2VEXA_TOOLS=ON >/dev/null
 mapfile -t files < <(git ls-files '*.cpp' '*.h')
 clang-format --dry-run --Werror "${files[@]}"
 mapfile -t sources < <(git ls-files 'src/*.cpp' 'vexapack/*.cpp' 'kvxpack/*.cpp' 'tools/*.cpp' 'kvxinfo/*.cpp')

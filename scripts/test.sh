@@ -11,7 +11,7 @@ jobs="${JOBS:-2}"
 
 run_config() {
   local dir="$1"; shift
-  cmake -S . -B "$dir" -DDLD2VEXA_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -DDLD2VEXA_TESTS=ON -DDLD2VEXA_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== ctest in $dir"
   (cd "$dir" && ctest --output-on-failure -j"$jobs")
@@ -20,6 +20,8 @@ run_config() {
 # Without full debug information, which slows the build most: the plain
 # build is optimised as a release is, the sanitizer build keeps the line
 # tables its reports need.
-run_config build/release -DCMAKE_BUILD_TYPE=Release '-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG'
+# The plain build installs to /usr, as the Debian packages it makes do.
+run_config build/release -DCMAKE_BUILD_TYPE=Release '-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG' \
+  -DCMAKE_INSTALL_PREFIX=/usr
 run_config build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DDLD2VEXA_SANITIZE=ON
 echo "All tests passed in both configurations."

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and builds a program outside
-# the project against it, as another project would: find_package(dld2vexa),
-# the installed headers and libraries only.
+# the project against it, as other projects would: with find_package(dld2vexa)
+# (the program and a shared library of it), then with pkg-config; the
+# installed headers and libraries only.
 # Usage: consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX_COMPILER PROGRAM...
 #   PROGRAM...  the programs that bin/ must hold, and nothing else
 set -euo pipefail
@@ -43,3 +44,12 @@ fi
   -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
 "$cmake" --build "$scratch/build" >/dev/null
 "$scratch/build/consumer" "$scratch/image.kvx"
+
+# pkg-config names the include folder and the libraries with what they need
+# (zlib, the maths library); the standard is the program's own choice.
+pc_file="$(find "$prefix" -name dld2vexa-vexapack.pc)"
+[ -n "$pc_file" ] || { echo "FAIL: dld2vexa-vexapack.pc is not installed" >&2; exit 1; }
+flags="$(PKG_CONFIG_PATH="$(dirname "$pc_file")" pkg-config --cflags --libs dld2vexa-vexapack)"
+read -ra pc_flags <<<"$flags"
+"$cxx" -std=c++20 -o "$scratch/consumer_pc" "$consumer/main.cpp" "${pc_flags[@]}"
+"$scratch/consumer_pc" "$scratch/image_pc.kvx"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a finished build tree, unpacks it into a
-# scratch root as dpkg would install it, and runs the programs from there.
+# Builds the Debian packages from a finished build tree, checks them with
+# lintian when it is installed (an error or a warning fails), unpacks them
+# into a scratch root as dpkg would install them, and runs the programs from
+# there.
 # Usage: package_test.sh BUILD_DIR CPACK PROGRAM:HELP_STATUS...
 #   PROGRAM:HELP_STATUS  a program the package must hold, with the exit
 #                        status of its "-h"
@@ -16,17 +18,22 @@ fail() {
 }
 
 "$cpack" --config "$build/CPackConfig.cmake" -B "$scratch/out" >/dev/null
-debs=("$scratch"/out/*.deb)
-if [ "${#debs[@]}" -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-  fail "expected one .deb, got: ${debs[*]}"
-fi
-deb="${debs[0]}"
+programs="$(echo "$scratch"/out/dld2vexa_*.deb)" dev="$(echo "$scratch"/out/libdld2vexa-dev_*.deb)"
+[ -f "$programs" ] && [ -f "$dev" ] || fail "expected dld2vexa and libdld2vexa-dev, got: $(ls "$scratch/out")"
 
-depends="$(dpkg-deb -f "$deb" Depends)"
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning "$programs" "$dev" || fail "lintian: errors or warnings above"
+else
+  echo "lintian is not installed: the packages are not checked with it"
+fi
+
+depends="$(dpkg-deb -f "$programs" Depends)" dev_depends="$(dpkg-deb -f "$dev" Depends)"
 [[ "$depends" == *zlib1g* ]] || fail "Depends lacks zlib: $depends"
+# What the CMake package and the pkg-config files look for.
+[[ "$dev_depends" == *zlib1g-dev* ]] || fail "libdld2vexa-dev's Depends lacks zlib1g-dev: $dev_depends"
 
 root="$scratch/root"
-dpkg -x "$deb" "$root"
+dpkg -x "$programs" "$root"
 for entry in "$@"; do
   program="${entry%%:*}" expected="${entry##*:}"
   binary="$root/usr/bin/$program"
@@ -42,7 +49,18 @@ done
 if [ -e "$root/usr/bin/kvxinfo" ]; then
   [[ "$depends" == *libpng* ]] || fail "Depends lacks libpng: $depends"
 fi
-[ -n "$(find "$root/usr/lib" -name dld2vexaConfig.cmake)" ] || fail "CMake package is missing"
-grep -q "MIT License" "$root/usr/share/doc/dld2vexa/copyright" || fail "licence is missing"
-zgrep -q "^dld2vexa (" "$root/usr/share/doc/dld2vexa/changelog.gz" || fail "changelog is missing"
-echo "package $(basename "$deb") holds working programs; Depends: $depends"
+[ -z "$(find "$root/usr/lib" -name '*.a' -o -name '*.cmake' 2>/dev/null)" ] ||
+  fail "the programs' package holds development files"
+
+dev_root="$scratch/dev"
+dpkg -x "$dev" "$dev_root"
+[ -n "$(find "$dev_root/usr/lib" -name dld2vexaConfig.cmake)" ] || fail "CMake package is missing"
+[ -n "$(find "$dev_root/usr/lib" -name dld2vexa-kvxpack.pc)" ] || fail "pkg-config file is missing"
+[ -f "$dev_root/usr/include/dld2vexa/kvxio.h" ] || fail "headers are missing"
+
+for doc in "$root/usr/share/doc/dld2vexa" "$dev_root/usr/share/doc/libdld2vexa-dev"; do
+  grep -q "^License: Expat" "$doc/copyright" || fail "$doc/copyright: no licence paragraph"
+  grep -q "^ THE SOFTWARE IS PROVIDED" "$doc/copyright" || fail "$doc/copyright: licence text"
+  zgrep -q "^dld2vexa (" "$doc/changelog.gz" || fail "$doc/changelog.gz is missing"
+done
+echo "packages $(basename "$programs") $(basename "$dev") hold working programs; Depends: $depends"

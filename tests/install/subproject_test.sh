@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the project inside another one, as add_subdirectory and
 # FetchContent users do, with shared libraries: the consumer program links
-# the dld2vexa:: names, and the installed programs run from the install
-# tree with the installed shared libraries.
+# the dld2vexa:: names, and, installed, runs from the install tree with the
+# installed shared libraries.  The libraries only: building the programs
+# once more would double what this test costs, and they link the same
+# libraries in the same way.
 # Usage: subproject_test.sh SOURCE_DIR CONSUMER_SOURCE_DIR CMAKE CXX_COMPILER [LAUNCHER]
 set -euo pipefail
 source_dir="$1" consumer="$2" cmake="$3" cxx="$4" launcher="${5:-}"
@@ -19,7 +21,7 @@ configure() {
   "$cmake" -S "$consumer" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" \
     -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DDLD2VEXA_SOURCE_DIR="$source_dir" -DBUILD_SHARED_LIBS=ON \
-    -DDLD2VEXA_PROGRAMS=ON -DDLD2VEXA_INSTALL=ON "$@" >/dev/null
+    -DDLD2VEXA_PROGRAMS=OFF -DDLD2VEXA_INSTALL=ON "$@" >/dev/null
 }
 
 configure -DDLD2VEXA_FROM=subdirectory
@@ -41,9 +43,6 @@ for library in vexabase kvxpack vexapack; do
   [ -f "$libdir/$soname" ] || fail "$soname is not installed"
 done
 
-# The installed programs find the installed libraries, not the build tree's.
+# The installed program finds the installed libraries, not the build tree's.
 rm -rf "$build"
-status=0
-"$prefix/bin/dld2vexa" -h >/dev/null 2>&1 || status=$?
-[ "$status" -eq 40 ] || fail "installed dld2vexa -h: exit status $status, expected 40"
-"$prefix/bin/kvxinfo" "$scratch/image.kvx" >/dev/null || fail "installed kvxinfo cannot read a file"
+"$prefix/bin/consumer" "$scratch/image3.kvx" || fail "the installed consumer does not run"

@@ -650,19 +650,16 @@ int read_data_dimension(Data_Block &block, long *pDim, size_t *pDataArraySize) {
 
 int kvx_read_data_dimension(int stream, long DataNumber, int DataChain, long *pDim,
                             size_t *pDataArraySize, int *pErrorValue, int *pstatus) {
-  if (debug_level()) std::printf("kvx_read_data_dimension BEGIN\n");
-  int error = RoutineSucceeded;
-  Data_Block *block = find_read_block(stream, DataNumber, DataChain, error);
+  trace_begin("kvx_read_data_dimension");
+  Data_Block *block = nullptr;
+  const int error = guarded([&] {
+    int found = RoutineSucceeded;
+    block = find_read_block(stream, DataNumber, DataChain, found);
+    return block != nullptr ? read_data_dimension(*block, pDim, pDataArraySize) : found;
+  });
+  // The image exists even when reading its dimensions failed.
   const int result = block != nullptr ? 1 : 0;
-  if (block != nullptr) error = read_data_dimension(*block, pDim, pDataArraySize);
   set_result(pErrorValue, pstatus, error);
-  if (debug_level()) {
-    if (error != RoutineSucceeded) {
-      std::printf("kvx_read_data_dimension: %s", kvx_report_data_error(error));
-      std::printf("kvx_read_data_dimension END (status=%d)\n", ExternalErrorReport);
-    } else {
-      std::printf("kvx_read_data_dimension END\n");
-    }
-  }
+  trace_end("kvx_read_data_dimension", error);
   return result;
 }

@@ -116,4 +116,43 @@ TEST(KvxOpen, AllocationFaultsOnOpeningAndReadingAreReported) {
   }
 }
 
+// Header calls whose own texts need memory (a block number or a value of
+// more digits than a short string holds) while allocations fail at each
+// point in turn: each reports its failure instead of throwing.
+TEST(KvxWrite, AllocationFaultsInHeaderCallsAreReported) {
+  struct Case {
+    const char *what;
+    int (*call)(int stream, int &error);
+  };
+  const Case cases[] = {
+      {"a line of a block of a long number",
+       [](int stream, int &error) {
+         return kvx_write_header_line(stream, 1234567890123456L, 1, "Title", "t", &error, nullptr);
+       }},
+      {"a long of many digits",
+       [](int stream, int &error) {
+         return kvx_write_header_long(stream, 1, 1, "Count", 1234567890123456789L, &error, nullptr);
+       }},
+  };
+  for (const Case &c : cases) {
+    for (long fault = 0;; ++fault) {
+      SCOPED_TRACE(testing::Message() << c.what << ", allocation " << fault << " fails");
+      kvxtest::TempDir dir;
+      int error = -1;
+      const int stream = kvx_open_data_file(dir.file("a.kvx").c_str(), "new", &error, nullptr);
+      ASSERT_GE(stream, 0) << "open error " << error;
+      g_allocations_before_fault = fault;
+      const int stored = c.call(stream, error);
+      const bool faulted = g_allocations_before_fault < 0;
+      g_allocations_before_fault = -1;
+      EXPECT_TRUE(stored == 1 || faulted) << "a call failed without a fault";
+      if (stored != 1) {
+        EXPECT_NE(error, RoutineSucceeded) << "a failed call names its error";
+      }
+      (void)kvx_close_data_file(stream, &error, nullptr);
+      if (!faulted) break;
+    }
+  }
+}
+
 }  // namespace

@@ -10,7 +10,10 @@
 // out-parameters: `pErrorValue` receives a value of `ErrorValues`
 // (kvxio_errors.h; RoutineSucceeded on success) and `pstatus` a `Status`
 // (VexaError.h): Success, or ExternalErrorReport when the error value explains
-// the failure.  Either pointer may be null.  Nothing throws.
+// the failure.  Either pointer may be null.  Nothing throws: memory that
+// runs out is reported as CouldNotMallocMemory where the call names no other
+// error for it (a header value that cannot be stored, for instance, is
+// CouldNotInsertSymbol).
 //
 // Stream numbers: kvx_open_data_file returns a stream number 0 to 19 (or -1)
 // that every later call takes.  Numbers outside 0 to 19 are rejected with

@@ -138,12 +138,12 @@ bool parse_header_text(ByteWindow &text, Data_Block &scratch) {
     uint64_t key_pos = 0, value_pos = 0;
     std::tuple<bool, std::string, long> order;
   };
-  if (check_start(text) != 0) return false;
+  if (check_start(text) != HeaderStart::Found) return false;
   std::vector<Token> tokens;
   for (Token token;;) {
-    const int got = get_key(text, token.key, token.key_pos);
-    if (got == 1) break;
-    if (got < 0 || get_val(text, token.value, token.value_pos) != 0) return false;
+    const KeyRead got = get_key(text, token.key, token.key_pos);
+    if (got == KeyRead::HeaderEnd) break;
+    if (got == KeyRead::Broken || !get_val(text, token.value, token.value_pos)) return false;
     if (token.key.find_first_not_of(' ') == std::string::npos) continue;
     const long depth = continuation_depth(token.key);
     const std::string_view key = token.key;

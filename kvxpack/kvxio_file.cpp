@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string_view>
 
@@ -88,6 +89,23 @@ int set_buffer(Data_File &file) {
   return RoutineSucceeded;
 }
 
+// Frees the file table entry of an open that a failed allocation breaks
+// off (the public call reports it): the entry must not stay in use under a
+// number that no caller received.
+class EntryClaim {
+ public:
+  explicit EntryClaim(Data_File &file) : file_(file) {}
+  EntryClaim(const EntryClaim &) = delete;
+  EntryClaim &operator=(const EntryClaim &) = delete;
+  ~EntryClaim() {
+    if (std::uncaught_exceptions() > exceptions_) free_entry(file_);
+  }
+
+ private:
+  Data_File &file_;
+  const int exceptions_ = std::uncaught_exceptions();
+};
+
 // Opens `fname` as a KVX file; returns the stream number or -1 with the
 // error value in `error`.
 int open_kvx_file(const char *fname, OpenMode mode, int &error) {
@@ -97,6 +115,7 @@ int open_kvx_file(const char *fname, OpenMode mode, int &error) {
     return -1;
   }
   Data_File &file = *file_entry(stream);
+  const EntryClaim claim(file);
 
   if (fname != nullptr) open_channel(file, mode);
   if (!file.Flags.TemporaryFile) {
@@ -130,39 +149,37 @@ int open_kvx_file(const char *fname, OpenMode mode, int &error) {
 
 int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue, int *pstatus) {
   using namespace kvxio;
-  if (debug_level()) std::printf("kvx_open_data_file BEGIN\n");
-  int error = RoutineSucceeded;
-  const OpenMode open_mode = parse_mode(mode);
+  trace_begin("kvx_open_data_file");
   int stream = -1;
-  // With "old" and "read", a file that is not a KVX file is a BSL data set.
-  const int type = open_mode == OpenMode::Old || open_mode == OpenMode::Read
-                       ? data_file_type(fname, &error, nullptr)
-                       : KvxType;
-  if (type == KvxType) stream = open_kvx_file(fname, open_mode, error);
-  if (type == BslType) stream = open_as_bsl_file(fname, error);
+  const int error = guarded([&] {
+    int opened = RoutineSucceeded;
+    const OpenMode open_mode = parse_mode(mode);
+    // With "old" and "read", a file that is not a KVX file is a BSL data set.
+    const int type = open_mode == OpenMode::Old || open_mode == OpenMode::Read
+                         ? data_file_type(fname, &opened, nullptr)
+                         : KvxType;
+    if (type == KvxType) stream = open_kvx_file(fname, open_mode, opened);
+    if (type == BslType) stream = open_as_bsl_file(fname, opened);
+    return opened;
+  });
   set_result(pErrorValue, pstatus, error);
-  if (debug_level()) {
-    std::printf("kvx_open_data_file END (status=%d)\n", error == 0 ? Success : ExternalErrorReport);
-    print_file_table(stdout);
-  }
+  trace_end_status("kvx_open_data_file", error);
+  if (debug_level()) print_file_table(stdout);
   return stream;
 }
 
 int kvx_close_data_file(int stream, int *pErrorValue, int *pstatus) {
   using namespace kvxio;
-  if (debug_level()) std::printf("kvx_close_data_file BEGIN\n");
-  int error = RoutineSucceeded;
-  // Numbers that name no entry (a failed open returns -1) close nothing.
-  if (Data_File *file = file_entry(stream); file != nullptr && file->Used) {
-    error = disk_write_block(file->ActiveBlock);
-    if (error == RoutineSucceeded) {
-      file->ActiveBlock = nullptr;
-      if (!free_entry(*file)) error = CouldNotCloseFile;
-    }
-  }
-  set_result(pErrorValue, pstatus, error);
-  if (debug_level())
-    std::printf("kvx_close_data_file END (status=%d)\n",
-                error == 0 ? Success : ExternalErrorReport);
-  return error == RoutineSucceeded ? 1 : 0;
+  trace_begin("kvx_close_data_file");
+  const int error = guarded([&]() -> int {
+    // Numbers that name no entry (a failed open returns -1) close nothing.
+    Data_File *file = file_entry(stream);
+    if (file == nullptr || !file->Used) return RoutineSucceeded;
+    const int written = disk_write_block(file->ActiveBlock);
+    if (written != RoutineSucceeded) return written;
+    file->ActiveBlock = nullptr;
+    return free_entry(*file) ? RoutineSucceeded : CouldNotCloseFile;
+  });
+  trace_end_status("kvx_close_data_file", error);
+  return report(error, pErrorValue, pstatus);
 }

@@ -28,11 +28,9 @@ size_t kvx_header_float_size() { return FloatTextSize; }
 int kvx_write_header_float(int stream, long DataNumber, int DataChain, const char *keyword,
                            float Value, int *pErrorValue, int *pstatus) {
   char text[FloatTextSize];
-  int error = RoutineSucceeded;
-  if (kvx_header_float_text(Value, text, sizeof text) == nullptr)
-    error = NumberConversionFailed;
-  else
-    error = kvxio::write_header_string(stream, DataNumber, DataChain, keyword, text);
-  kvxio::set_result(pErrorValue, pstatus, error);
-  return error == RoutineSucceeded ? 1 : 0;
+  const int error = kvxio::guarded([&]() -> int {
+    if (kvx_header_float_text(Value, text, sizeof text) == nullptr) return NumberConversionFailed;
+    return kvxio::write_header_string(stream, DataNumber, DataChain, keyword, text);
+  });
+  return kvxio::report(error, pErrorValue, pstatus);
 }

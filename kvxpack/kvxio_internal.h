@@ -556,6 +556,15 @@ void print_system_error(const char *label);
 // Sets the caller's out-parameters (either may be null).
 void set_result(int *pErrorValue, int *pstatus, int error);
 
+// The debug trace of a public call, on the standard output when the debug
+// level is above 0: "<call> BEGIN" on entry, and on return "<call> END",
+// preceded by the error's report when the call failed.
+void trace_begin(const char *call);
+void trace_end(const char *call, int error);
+// The end of the trace as the open and close calls give it:
+// "<call> END (status=<pstatus>)".
+void trace_end_status(const char *call, int error);
+
 // Sets the out-parameters from `error` and gives what the public calls
 // return: 1 for RoutineSucceeded, 0 otherwise.
 inline int report(int error, int *pErrorValue, int *pstatus) {
@@ -564,7 +573,10 @@ inline int report(int error, int *pErrorValue, int *pstatus) {
 }
 
 // Runs `work` (which returns an error value) and turns a failed allocation
-// into CouldNotMallocMemory.
+// into CouldNotMallocMemory.  Every public call runs its work through it:
+// no exception leaves the library, and the functions below it catch a
+// failed allocation only where they recover from it or report it as an
+// error of their own.
 template <typename Work>
 int guarded(Work work) {
   try {

@@ -628,6 +628,26 @@ void set_result(int *pErrorValue, int *pstatus, int error) {
   if (pstatus != nullptr) *pstatus = error == RoutineSucceeded ? Success : ExternalErrorReport;
 }
 
+void trace_begin(const char *call) {
+  if (debug_level()) std::printf("%s BEGIN\n", call);
+}
+
+void trace_end(const char *call, int error) {
+  if (!debug_level()) return;
+  if (error == RoutineSucceeded) {
+    std::printf("%s END\n", call);
+    return;
+  }
+  std::printf("%s: %s", call, kvx_report_data_error(error));
+  std::printf("%s END (status=%d)\n", call, ExternalErrorReport);
+}
+
+void trace_end_status(const char *call, int error) {
+  if (debug_level())
+    std::printf("%s END (status=%d)\n", call,
+                error == RoutineSucceeded ? Success : ExternalErrorReport);
+}
+
 }  // namespace kvxio
 
 // ---------------------------------------------------------------------------

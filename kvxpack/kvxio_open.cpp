@@ -203,8 +203,8 @@ int data_file_type(const char *fname, int *pErrorValue, int *pstatus) {
     set_result(pErrorValue, pstatus, CouldNotOpenFile);
     return InValidDFType;
   }
-  const int start = check_start(f);
+  const HeaderStart start = check_start(f);
   std::fclose(f);
   set_result(pErrorValue, pstatus, RoutineSucceeded);
-  return start == 0 || start == -1 ? KvxType : BslType;
+  return start == HeaderStart::Found || start == HeaderStart::EndOfFile ? KvxType : BslType;
 }

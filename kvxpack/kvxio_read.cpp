@@ -64,12 +64,12 @@ bool find_header_end(Data_File &file, uint64_t start, Data_Block &header) {
   uint64_t stated = 0;
   if (own_value(header, "KVX_HeaderSize", text) == nullptr || !parse_unsigned(text, stated))
     stated = 0;
-  int found = search_end(f, file.GridBuffer, start, file.BlockBoundary, stated);
-  if (found == -1 && file.BlockBoundary >= 4) {
+  EndSearch found = search_end(f, file.GridBuffer, start, file.BlockBoundary, stated);
+  if (found == EndSearch::EndOfFile && file.BlockBoundary >= 4) {
     found = search_end(f, file.GridBuffer, start, 1);
-    if (found == 0) file.OffGridHeaderEnd = true;
+    if (found == EndSearch::Found) file.OffGridHeaderEnd = true;
   }
-  return found == 0;
+  return found == EndSearch::Found;
 }
 
 // A header that does not end on the grid switches the file to block
@@ -213,12 +213,14 @@ bool read_binary_size(Data_Block &header, uint64_t &size) {
 // and all keys as well when the "KVX_" keys lack the id or the size.
 template <typename Source>
 bool read_located_header(const Data_File &file, Source &source, Data_Block &header) {
-  if (file.Version.Major < 2) return get_symbol_list(source, header, true) == 0;
-  const int read = get_symbol_list(source, header, false);
-  if (read < 0) return false;
+  if (file.Version.Major < 2)
+    return get_symbol_list(source, header, true) == SymbolsRead::HeaderEnd;
+  const SymbolsRead read = get_symbol_list(source, header, false);
+  if (read == SymbolsRead::Broken) return false;
   const bool complete = search_symbol(header, "KVX_DataBlockID") != nullptr &&
                         search_symbol(header, "KVX_BinarySize") != nullptr;
-  return read == 0 || complete || get_symbol_list(source, header, true) == 0;
+  return read == SymbolsRead::HeaderEnd || complete ||
+         get_symbol_list(source, header, true) == SymbolsRead::HeaderEnd;
 }
 
 // Bytes read at once from the start of a header: as many as the header
@@ -243,7 +245,7 @@ bool read_header_window(Data_File &file, uint64_t start, uint64_t length, ByteWi
   window.Bytes.resize(static_cast<size_t>(std::min(length - start, header_window_size(file))));
   std::FILE *f = file.Channel.get();
   window.Bytes.resize(std::fread(window.Bytes.data(), 1, window.Bytes.size(), f));
-  return check_start(window) == 0 && read_located_header(file, window, header);
+  return check_start(window) == HeaderStart::Found && read_located_header(file, window, header);
 }
 
 // Reads the header at `start` from the stream, which then stands behind the
@@ -255,13 +257,13 @@ bool read_header_stream(Data_File &file, uint64_t start, Data_Block &header, Loc
     failure = Locate::Defect;
     return false;
   }
-  const int begin = check_start(f);
-  if (begin == -1) {
+  const HeaderStart begin = check_start(f);
+  if (begin == HeaderStart::EndOfFile) {
     failure = Locate::EndOfFile;
     return false;
   }
   failure = Locate::Defect;
-  if (begin != 0) {
+  if (begin != HeaderStart::Found) {
     print_file_warning(file, start, "Expecting EOF or header start");
     return false;
   }
@@ -363,16 +365,16 @@ bool read_general_block(Data_File &file) {
     return false;
   }
   const uint64_t start = 0;
-  const int header = check_start(f);
-  if (header == -1) return no_general_block(file, true);  // an empty file
-  if (header != 0) {
+  const HeaderStart header = check_start(f);
+  if (header == HeaderStart::EndOfFile) return no_general_block(file, true);  // an empty file
+  if (header != HeaderStart::Found) {
     char text[64];
     std::snprintf(text, sizeof text, "This file is not a %s file", "KVX");
     print_file_error(file, start, text);
     return false;
   }
   Data_Block &general = *file.GeneralBlock;
-  if (get_symbol_list(f, general, true) != 0) {
+  if (get_symbol_list(f, general, true) != SymbolsRead::HeaderEnd) {
     print_file_error(file, start, "Error reading header values");
     return false;
   }
@@ -501,12 +503,12 @@ bool get_data_header(Data_Block &block) {
     print_system_error("get_data_header->fseek");
     return false;
   }
-  if (check_start(f) != 0) {
+  if (check_start(f) != HeaderStart::Found) {
     report_printf("get_data_header->check_start\n");
     return false;
   }
   block.SymbolList.clear();
-  if (get_symbol_list(f, block, true) != 0) {
+  if (get_symbol_list(f, block, true) != SymbolsRead::HeaderEnd) {
     report_printf("get_data_header->get_symbol_list\n");
     block.SymbolList.clear();
     return false;
@@ -648,19 +650,16 @@ int read_data_dimension(Data_Block &block, long *pDim, size_t *pDataArraySize) {
 
 int kvx_read_data_dimension(int stream, long DataNumber, int DataChain, long *pDim,
                             size_t *pDataArraySize, int *pErrorValue, int *pstatus) {
-  if (debug_level()) std::printf("kvx_read_data_dimension BEGIN\n");
-  int error = RoutineSucceeded;
-  Data_Block *block = find_read_block(stream, DataNumber, DataChain, error);
+  trace_begin("kvx_read_data_dimension");
+  Data_Block *block = nullptr;
+  const int error = guarded([&] {
+    int found = RoutineSucceeded;
+    block = find_read_block(stream, DataNumber, DataChain, found);
+    return block != nullptr ? read_data_dimension(*block, pDim, pDataArraySize) : found;
+  });
+  // The image exists even when reading its dimensions failed.
   const int result = block != nullptr ? 1 : 0;
-  if (block != nullptr) error = read_data_dimension(*block, pDim, pDataArraySize);
   set_result(pErrorValue, pstatus, error);
-  if (debug_level()) {
-    if (error != RoutineSucceeded) {
-      std::printf("kvx_read_data_dimension: %s", kvx_report_data_error(error));
-      std::printf("kvx_read_data_dimension END (status=%d)\n", ExternalErrorReport);
-    } else {
-      std::printf("kvx_read_data_dimension END\n");
-    }
-  }
+  trace_end("kvx_read_data_dimension", error);
   return result;
 }

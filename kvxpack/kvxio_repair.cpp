@@ -151,15 +151,15 @@ bool data_needed(Data_Block &header, uint64_t binary_len, uint64_t &needed) {
 int check_tail(std::FILE *f, uint64_t start, uint64_t boundary, KvxChainCheck &check) {
   const uint64_t length = check.FileSize;
   if (fseeko(f, static_cast<off_t>(start), SEEK_SET) != 0) return ReadDataError;
-  const int head = check_start(f);
-  if (head == -1) return RoutineSucceeded;  // nothing, or a line end, after the last block
-  if (head != 0) {
+  const HeaderStart head = check_start(f);
+  if (head == HeaderStart::EndOfFile) return RoutineSucceeded;  // nothing, or a line end
+  if (head != HeaderStart::Found) {
     damaged(check, start, "no block starts here");
     return RoutineSucceeded;
   }
-  const int end = search_end(f, start, boundary);
-  if (end == -2) return ReadDataError;
-  if (end == -1) {
+  const EndSearch end = search_end(f, start, boundary);
+  if (end == EndSearch::Failed) return ReadDataError;
+  if (end == EndSearch::EndOfFile) {
     if (length - start > MaxHeaderSize) {
       damaged(check, start, "the header has no end");
       return RoutineSucceeded;
@@ -180,7 +180,8 @@ int check_tail(std::FILE *f, uint64_t start, uint64_t boundary, KvxChainCheck &c
   const off_t header_end = ftello(f);
   Data_Block header;
   const bool read = header_end >= 0 && fseeko(f, static_cast<off_t>(start), SEEK_SET) == 0 &&
-                    check_start(f) == 0 && get_symbol_list(f, header, true) == 0 &&
+                    check_start(f) == HeaderStart::Found &&
+                    get_symbol_list(f, header, true) == SymbolsRead::HeaderEnd &&
                     ftello(f) == header_end;
   const Symbol_Element *id = read ? search_symbol(header, "KVX_DataBlockID") : nullptr;
   const Symbol_Element *size = read ? search_symbol(header, "KVX_BinarySize") : nullptr;

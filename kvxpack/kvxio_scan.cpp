@@ -131,8 +131,8 @@ constexpr uint64_t MaxGridPointsPerRead = 256;
 // last window of a read are read at once; the first read ends at the
 // expected header end when that is a grid point, so that a header of known
 // size is read once and nothing behind it.
-int search_grid(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start, uint64_t step,
-                uint64_t expected_size) {
+EndSearch search_grid(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start,
+                      uint64_t step, uint64_t expected_size) {
   const uint64_t marker = EndMarker.size();
   uint64_t points = expected_size >= step && expected_size % step == 0
                         ? std::min(expected_size / step, MaxGridPointsPerRead)
@@ -142,22 +142,23 @@ int search_grid(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start
     uint64_t last_end = 0;
     if (first_end <= start || __builtin_mul_overflow(points - 1, step, &last_end) ||
         __builtin_add_overflow(last_end, first_end, &last_end))
-      return -1;
+      return EndSearch::EndOfFile;
     if (fseeko(f, static_cast<off_t>(from), SEEK_SET) != 0) {
       print_system_error("search_end->fseek");
-      return -2;
+      return EndSearch::Failed;
     }
     const size_t wanted = static_cast<size_t>(last_end - from);
     if (buffer.size() < wanted) buffer.resize(wanted);
     const size_t got = std::fread(buffer.data(), 1, wanted, f);
     for (uint64_t at = 0; at < wanted; at += step) {
-      if (at + marker > got) return -1;
+      if (at + marker > got) return EndSearch::EndOfFile;
       const unsigned char *window = buffer.data() + at;
-      if (std::memchr(window, 0, marker) != nullptr) return -1;
+      if (std::memchr(window, 0, marker) != nullptr) return EndSearch::EndOfFile;
       if (std::equal(EndMarker.begin(), EndMarker.end(), window)) {
-        if (fseeko(f, static_cast<off_t>(from + at + marker), SEEK_SET) == 0) return 0;
+        if (fseeko(f, static_cast<off_t>(from + at + marker), SEEK_SET) == 0)
+          return EndSearch::Found;
         print_system_error("search_end->fseek");
-        return -2;
+        return EndSearch::Failed;
       }
     }
     first_end = last_end + step;
@@ -165,39 +166,39 @@ int search_grid(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start
 }
 
 template <typename Reader>
-int check_start(Reader &in) {
+HeaderStart check_start(Reader &in) {
   int c = in.get();
   if (c == '\r') c = in.get();
   if (c == '\n') c = in.get();
-  if (c == EOF) return -1;
-  if (c == 0) return -2;
-  return c == '{' ? 0 : 1;
+  if (c == EOF) return HeaderStart::EndOfFile;
+  if (c == 0) return HeaderStart::ZeroByte;
+  return c == '{' ? HeaderStart::Found : HeaderStart::Other;
 }
 
 template <typename Reader>
-int check_end(Reader &in) {
+HeaderEnd check_end(Reader &in) {
   const int c = in.get();
-  if (c == EOF || c == 0) return -1;
-  if (c != '}') return 1;
+  if (c == EOF || c == 0) return HeaderEnd::EndOfFile;
+  if (c != '}') return HeaderEnd::Other;
   int next = in.get();
   if (next == '\r') next = in.get();
-  if (next == '\n') return 0;
-  if (next == EOF) return 1;
-  return in.unget(next) ? 1 : -2;
+  if (next == '\n') return HeaderEnd::Found;
+  if (next == EOF) return HeaderEnd::Other;
+  return in.unget(next) ? HeaderEnd::Other : HeaderEnd::PushBackFailed;
 }
 
 template <typename Reader>
-int get_key(Reader &in, std::string &key, uint64_t &pos) {
+KeyRead get_key(Reader &in, std::string &key, uint64_t &pos) {
   int previous = 0;
   for (;;) {
     int c = skip_separators(in, previous);
     if (c == '}') {
       const uint64_t marker = in.pos() - 1;
-      if (in.unget(c) && check_end(in) == 0) return 1;
+      if (in.unget(c) && check_end(in) == HeaderEnd::Found) return KeyRead::HeaderEnd;
       if constexpr (!Reader::Quiet)
         report_printf("\nERROR: position %ld, end marker \264%c\264 not followed by eol\n",
                       static_cast<long>(marker), '}');
-      return -1;
+      return KeyRead::Broken;
     }
     pos = in.pos() - (c == EOF ? 0 : 1);
     // The key's characters are gathered in a fixed buffer of the key
@@ -216,16 +217,16 @@ int get_key(Reader &in, std::string &key, uint64_t &pos) {
       if constexpr (!Reader::Quiet)
         report_printf("\nERROR: position %ld, '%s' read, separator '%c' not found\n",
                       static_cast<long>(in.pos()), shown(c).c_str(), '=');
-      return -1;
+      return KeyRead::Broken;
     }
     if (length > 0 && is_space(text[length - 1])) --length;
     key.assign(text.data(), length);
-    return 0;
+    return KeyRead::Key;
   }
 }
 
 template <typename Reader>
-int get_val(Reader &in, std::string &value, uint64_t &pos) {
+bool get_val(Reader &in, std::string &value, uint64_t &pos) {
   int c = in.get();
   while (c != EOF && is_space(c)) c = in.get();
   pos = in.pos() - (c == EOF ? 0 : 1);
@@ -239,26 +240,27 @@ int get_val(Reader &in, std::string &value, uint64_t &pos) {
     if constexpr (!Reader::Quiet)
       report_printf("\nERROR: position %ld,'%s' read, terminator '%c' not found\n",
                     static_cast<long>(in.pos()), shown(c).c_str(), ';');
-    return -1;
+    return false;
   }
   if (length > 0 && is_space(static_cast<unsigned char>(text[length - 1]))) --length;
   value.assign(text.data(), length);
-  return 0;
+  return true;
 }
 
 template <typename Reader>
-int get_symbol_list(Reader &in, Data_Block &block, bool all) {
+SymbolsRead get_symbol_list(Reader &in, Data_Block &block, bool all) {
   for (;;) {
     std::string key, value;
     uint64_t key_pos = 0, value_pos = 0;
-    const int got = get_key(in, key, key_pos);
-    if (got == 1) return 0;
-    if (got < 0) return -1;
-    if (!all && !is_format_key(key)) return in.seek(key_pos) ? 1 : -1;
-    if (get_val(in, value, value_pos) != 0) return -1;
+    const KeyRead got = get_key(in, key, key_pos);
+    if (got == KeyRead::HeaderEnd) return SymbolsRead::HeaderEnd;
+    if (got == KeyRead::Broken) return SymbolsRead::Broken;
+    if (!all && !is_format_key(key))
+      return in.seek(key_pos) ? SymbolsRead::Stopped : SymbolsRead::Broken;
+    if (!get_val(in, value, value_pos)) return SymbolsRead::Broken;
     if (key.find_first_not_of(' ') == std::string::npos) continue;  // an empty key names nothing
     Symbol_Element *symbol = insert_symbol(block, key, value);
-    if (symbol == nullptr) return -1;
+    if (symbol == nullptr) return SymbolsRead::Broken;
     symbol->KeyPos = key_pos;
     symbol->ValPos = value_pos;
   }
@@ -266,35 +268,43 @@ int get_symbol_list(Reader &in, Data_Block &block, bool all) {
 
 }  // namespace
 
-int check_start(std::FILE *f) {
+HeaderStart check_start(std::FILE *f) {
   StreamReader in(f);
   return check_start(in);
 }
 
-int check_start(ByteWindow &window) {
+HeaderStart check_start(ByteWindow &window) {
   WindowReader in(window);
   return check_start(in);
 }
 
-int check_end(std::FILE *f) {
+HeaderEnd check_end(std::FILE *f) {
   StreamReader in(f);
   return check_end(in);
 }
 
-int search_end(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start, uint64_t step,
-               uint64_t expected_size) {
+EndSearch search_end(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start,
+                     uint64_t step, uint64_t expected_size) {
   if (step >= EndMarker.size()) return search_grid(f, buffer, start, step, expected_size);
   if (fseeko(f, static_cast<off_t>(start), SEEK_SET) != 0) {
     print_system_error("search_end->fseek");
-    return -2;
+    return EndSearch::Failed;
   }
   for (;;) {
-    const int result = check_end(f);
-    if (result <= 0) return result;
+    switch (check_end(f)) {
+      case HeaderEnd::Found:
+        return EndSearch::Found;
+      case HeaderEnd::EndOfFile:
+        return EndSearch::EndOfFile;
+      case HeaderEnd::PushBackFailed:
+        return EndSearch::Failed;
+      case HeaderEnd::Other:
+        break;
+    }
   }
 }
 
-int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
+EndSearch search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size) {
   std::vector<unsigned char> buffer;
   return search_end(f, buffer, start, step, expected_size);
 }
@@ -314,22 +324,22 @@ bool search_grid_end(const ByteWindow &window, uint64_t start, uint64_t step, ui
   return false;
 }
 
-int get_key(std::FILE *f, std::string &key, uint64_t &pos) {
+KeyRead get_key(std::FILE *f, std::string &key, uint64_t &pos) {
   StreamReader in(f);
   return get_key(in, key, pos);
 }
 
-int get_val(std::FILE *f, std::string &value, uint64_t &pos) {
+bool get_val(std::FILE *f, std::string &value, uint64_t &pos) {
   StreamReader in(f);
   return get_val(in, value, pos);
 }
 
-int get_key(ByteWindow &window, std::string &key, uint64_t &pos) {
+KeyRead get_key(ByteWindow &window, std::string &key, uint64_t &pos) {
   BasicWindowReader<true> in(window);
   return get_key(in, key, pos);
 }
 
-int get_val(ByteWindow &window, std::string &value, uint64_t &pos) {
+bool get_val(ByteWindow &window, std::string &value, uint64_t &pos) {
   BasicWindowReader<true> in(window);
   return get_val(in, value, pos);
 }
@@ -357,12 +367,12 @@ std::string decode_value(std::string_view stored) {
   return text;
 }
 
-int get_symbol_list(std::FILE *f, Data_Block &block, bool all) {
+SymbolsRead get_symbol_list(std::FILE *f, Data_Block &block, bool all) {
   StreamReader in(f);
   return get_symbol_list(in, block, all);
 }
 
-int get_symbol_list(ByteWindow &window, Data_Block &block, bool all) {
+SymbolsRead get_symbol_list(ByteWindow &window, Data_Block &block, bool all) {
   WindowReader in(window);
   return get_symbol_list(in, block, all);
 }

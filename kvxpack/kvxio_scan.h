@@ -27,27 +27,42 @@ namespace kvxio {
 // print nothing: a header that the window cuts short fails there and is
 // read again from the stream, which gives the message.
 
-// Header start: 0 for "{" (after an optional CR and LF), -1 at the end of the
-// file, -2 for a zero byte, 1 for anything else.
-int check_start(std::FILE *f);
-int check_start(ByteWindow &window);
+// Outcome of check_start.
+enum class HeaderStart {
+  Found,      // "{", after an optional CR and LF
+  EndOfFile,  // the file ends first
+  ZeroByte,   // a zero byte: no text at all
+  Other,      // any other byte
+};
+HeaderStart check_start(std::FILE *f);
+HeaderStart check_start(ByteWindow &window);
 
-// Header end: 0 for "}" followed by LF (optionally CR LF), 1 for any other
-// byte (a byte read after "}" is pushed back), -1 at the end of the file or
-// for a zero byte, -2 when the push-back fails.
-int check_end(std::FILE *f);
+// Outcome of check_end.
+enum class HeaderEnd {
+  Found,           // "}" followed by LF (optionally CR LF)
+  Other,           // any other byte (a byte read after "}" is pushed back)
+  EndOfFile,       // the end of the file, or a zero byte
+  PushBackFailed,  // the byte read after "}" could not be pushed back
+};
+HeaderEnd check_end(std::FILE *f);
+
+// Outcome of search_end.
+enum class EndSearch {
+  Found,      // the stream stands right after the end marker
+  EndOfFile,  // the end of the file or a zero byte came first
+  Failed,     // positioning failed ("search_end->fseek"), or a push-back
+};
 
 // Finds the end marker CR LF "}" LF of the header that begins at `start`.
 // With a step of 4 or more, only markers that end at start + k * step are
 // taken (the first one); with a smaller step the first "}" followed by a
 // line end.  `expected_size`, when it is a multiple of the step, is the
 // header size stated in the header: the search then reads the header in one
-// go.  0: found, the stream stands right after it; -1: end of file or zero
-// byte first; -2: positioning failed ("search_end->fseek").  `buffer` holds
-// the bytes read at once; a walk over many headers passes the same one.
-int search_end(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start, uint64_t step,
-               uint64_t expected_size = 0);
-int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size = 0);
+// go.  `buffer` holds the bytes read at once; a walk over many headers
+// passes the same one.
+EndSearch search_end(std::FILE *f, std::vector<unsigned char> &buffer, uint64_t start,
+                     uint64_t step, uint64_t expected_size = 0);
+EndSearch search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_size = 0);
 
 // The grid search of search_end within a window (a step of 4 or more): true
 // with the position after the marker in `end` when the window holds the
@@ -55,30 +70,40 @@ int search_end(std::FILE *f, uint64_t start, uint64_t step, uint64_t expected_si
 // byte first, which the search on the stream then reports).
 bool search_grid_end(const ByteWindow &window, uint64_t start, uint64_t step, uint64_t &end);
 
-// Reads the next key of a header.  0: key read (`key` holds at most 64
-// characters, `pos` its file position), the stream stands after "=";
-// 1: the header end was read; -1: broken header (message printed).
-int get_key(std::FILE *f, std::string &key, uint64_t &pos);
+// Outcome of get_key.
+enum class KeyRead {
+  Key,        // `key` holds at most 64 characters, `pos` its file position;
+              // the stream stands after "="
+  HeaderEnd,  // the header's end marker was read
+  Broken,     // broken header (message printed)
+};
+KeyRead get_key(std::FILE *f, std::string &key, uint64_t &pos);
 
 // Reads a value up to its ";" (kept: at most 512 characters, one white-space
-// character before ";" dropped).  0: read, `pos` is its file position;
-// -1: no terminator before the end of the file (message printed).
-int get_val(std::FILE *f, std::string &value, uint64_t &pos);
+// character before ";" dropped), `pos` its file position.  False when no
+// terminator comes before the end of the file (message printed).
+bool get_val(std::FILE *f, std::string &value, uint64_t &pos);
 // The same within a window of bytes (the end of the window reads as the end
 // of the file); messages are printed too, with positions of the window.
-int get_key(ByteWindow &window, std::string &key, uint64_t &pos);
-int get_val(ByteWindow &window, std::string &value, uint64_t &pos);
+KeyRead get_key(ByteWindow &window, std::string &key, uint64_t &pos);
+bool get_val(ByteWindow &window, std::string &value, uint64_t &pos);
 
 // The caller's text of a stored value: quotes, escapes and line
 // continuations undone.
 std::string decode_value(std::string_view stored);
 
+// Outcome of get_symbol_list.
+enum class SymbolsRead {
+  HeaderEnd,  // every key up to the header's end marker was read
+  Stopped,    // stopped before a key that is not a "KVX_" key (`all` false)
+  Broken,     // broken header, or a symbol that cannot be stored
+};
+
 // Reads "key = value" pairs into the block's symbol list.  With `all` false
 // it stops at the first key that is not a "KVX_" key and leaves the stream at
-// that key.  0: the header end was read; 1: stopped before a key; -1: broken
-// header or a symbol that cannot be stored.
-int get_symbol_list(std::FILE *f, Data_Block &block, bool all);
-int get_symbol_list(ByteWindow &window, Data_Block &block, bool all);
+// that key.
+SymbolsRead get_symbol_list(std::FILE *f, Data_Block &block, bool all);
+SymbolsRead get_symbol_list(ByteWindow &window, Data_Block &block, bool all);
 
 // Parses an unsigned decimal number of the format keys (sizes, positions),
 // surrounding white space allowed.  False for anything else, a sign, or a

@@ -209,10 +209,11 @@ int write_header_string(int stream, long DataNumber, int DataChain, const char *
 
 int kvx_write_header_line(int stream, long DataNumber, int DataChain, const char *keyword,
                           const char *Value, int *pErrorValue, int *pstatus) {
-  int error = kvxio::write_header_string(stream, DataNumber, DataChain, keyword,
-                                         Value != nullptr ? Value : "");
-  kvxio::set_result(pErrorValue, pstatus, error);
-  return error == RoutineSucceeded ? 1 : 0;
+  const int error = kvxio::guarded([&] {
+    return kvxio::write_header_string(stream, DataNumber, DataChain, keyword,
+                                      Value != nullptr ? Value : "");
+  });
+  return kvxio::report(error, pErrorValue, pstatus);
 }
 
 int kvx_write_header_string(int stream, long DataNumber, int DataChain, const char *keyword,
@@ -222,8 +223,9 @@ int kvx_write_header_string(int stream, long DataNumber, int DataChain, const ch
 
 int kvx_write_header_long(int stream, long DataNumber, int DataChain, const char *keyword,
                           long Value, int *pErrorValue, int *pstatus) {
-  int error =
-      kvxio::write_header_string(stream, DataNumber, DataChain, keyword, std::to_string(Value));
-  kvxio::set_result(pErrorValue, pstatus, error);
-  return error == RoutineSucceeded ? 1 : 0;
+  const int error = kvxio::guarded([&] {
+    return kvxio::write_header_string(stream, DataNumber, DataChain, keyword,
+                                      std::to_string(Value));
+  });
+  return kvxio::report(error, pErrorValue, pstatus);
 }

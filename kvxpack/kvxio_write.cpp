@@ -677,14 +677,10 @@ int write_data_raw(int stream, long DataNumber, int DataChain, const long *Dim, 
   block->DataRasterConfiguration = RasterConfiguration;
   block->DataCompression =
       settings().DataCompression != 0 ? settings().DataCompression : UnCompressed;
-  try {
-    if (Dim != nullptr && Dim[0] > 0)
-      block->DataDim.assign(Dim, Dim + Dim[0] + 1);
-    else
-      block->DataDim.clear();
-  } catch (const std::bad_alloc &) {
-    return CouldNotMallocMemory;
-  }
+  if (Dim != nullptr && Dim[0] > 0)
+    block->DataDim.assign(Dim, Dim + Dim[0] + 1);
+  else
+    block->DataDim.clear();
   if (int keys = insert_data_keys(*block, Dim); keys != RoutineSucceeded) return keys;
 
   block->Flags.HeaderChanged = true;
@@ -701,17 +697,11 @@ int kvx_write_data_raw(int stream, long DataNumber, int DataChain, const long *D
                        const void *pData, int DataType, long DataValueOffset, int ByteOrder,
                        long RasterConfiguration, int *pErrorValue, int *pstatus) {
   using namespace kvxio;
-  if (debug_level()) std::printf("kvx_write_data_raw BEGIN\n");
-  int error = write_data_raw(stream, DataNumber, DataChain, Dim, pData, DataType, DataValueOffset,
-                             ByteOrder, RasterConfiguration);
-  set_result(pErrorValue, pstatus, error);
-  if (debug_level()) {
-    if (error != RoutineSucceeded) {
-      std::printf("kvx_write_data_raw: %s", kvx_report_data_error(error));
-      std::printf("kvx_write_data_raw END (status=%d)\n", ExternalErrorReport);
-    } else {
-      std::printf("kvx_write_data_raw END\n");
-    }
-  }
-  return error == RoutineSucceeded ? 1 : 0;
+  trace_begin("kvx_write_data_raw");
+  const int error = guarded([&] {
+    return write_data_raw(stream, DataNumber, DataChain, Dim, pData, DataType, DataValueOffset,
+                          ByteOrder, RasterConfiguration);
+  });
+  trace_end("kvx_write_data_raw", error);
+  return report(error, pErrorValue, pstatus);
 }

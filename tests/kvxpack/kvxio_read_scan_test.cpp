@@ -32,22 +32,23 @@ std::string header(const std::string &entries, size_t size) {
 }
 
 TEST(KvxioScan, CheckStart) {
+  using enum HeaderStart;
   struct Case {
     std::string bytes;
-    int result;
+    HeaderStart result;
   };
   const Case cases[] = {
-      {"{", 0},
-      {"\r\n{", 0},
-      {"\n{", 0},
-      {"\r{", 0},
-      {"", -1},
-      {"\r\n", -1},
-      {std::string(1, '\0'), -2},
-      {"x", 1},
-      {"\r\r{", 1},
-      {"\n\n{", 1},
-      {" {", 1},
+      {"{", Found},
+      {"\r\n{", Found},
+      {"\n{", Found},
+      {"\r{", Found},
+      {"", EndOfFile},
+      {"\r\n", EndOfFile},
+      {std::string(1, '\0'), ZeroByte},
+      {"x", Other},
+      {"\r\r{", Other},
+      {"\n\n{", Other},
+      {" {", Other},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
@@ -57,15 +58,16 @@ TEST(KvxioScan, CheckStart) {
 }
 
 TEST(KvxioScan, CheckEnd) {
+  using enum HeaderEnd;
   struct Case {
     std::string bytes;
-    int result;
+    HeaderEnd result;
     int next;  // the byte read after the test
   };
   const Case cases[] = {
-      {"}\nA", 0, 'A'}, {"}\r\nA", 0, 'A'},   {"}xA", 1, 'x'},
-      {"xA", 1, 'A'},   {"", -1, EOF},        {std::string("\0A", 2), -1, 'A'},
-      {"}", 1, EOF},    {"}\r\r\n", 1, '\r'},
+      {"}\nA", Found, 'A'}, {"}\r\nA", Found, 'A'},   {"}xA", Other, 'x'},
+      {"xA", Other, 'A'},   {"", EndOfFile, EOF},     {std::string("\0A", 2), EndOfFile, 'A'},
+      {"}", Other, EOF},    {"}\r\r\n", Other, '\r'},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
@@ -76,31 +78,32 @@ TEST(KvxioScan, CheckEnd) {
 }
 
 TEST(KvxioScan, SearchEndOnTheGridAndByteWise) {
+  using enum EndSearch;
   const std::string on_grid = header("A = 1 ;\r\n", 1024) + std::string(512, 'd');
   struct Case {
     const char *what;
     std::string bytes;
     uint64_t start, step;
-    int result;
+    EndSearch result;
     long after;
   };
   const std::string off_grid = header("A = 1 ;\r\n", 1000) + std::string(24, '\0');
   const std::vector<Case> cases = {
-      {"grid 512", on_grid, 0, 512, 0, 1024},
-      {"grid from a later start", std::string(100, 'x') + on_grid, 100, 512, 0, 1124},
-      {"byte-wise on a grid header", on_grid, 0, 1, 0, 1024},
-      {"grid misses an end at 1000", off_grid, 0, 512, -1, 0},
-      {"byte-wise finds it", off_grid, 0, 1, 0, 1000},
-      {"LF only ends the header byte-wise", "{\r\nA = 1 ;\r\n}\nrest", 0, 1, 0, 14},
-      {"no end at all", "{\r\nA = 1 ;\r\n", 0, 1, -1, 0},
-      {"grid over a file without end", std::string(2000, ' '), 0, 512, -1, 0},
+      {"grid 512", on_grid, 0, 512, Found, 1024},
+      {"grid from a later start", std::string(100, 'x') + on_grid, 100, 512, Found, 1124},
+      {"byte-wise on a grid header", on_grid, 0, 1, Found, 1024},
+      {"grid misses an end at 1000", off_grid, 0, 512, EndOfFile, 0},
+      {"byte-wise finds it", off_grid, 0, 1, Found, 1000},
+      {"LF only ends the header byte-wise", "{\r\nA = 1 ;\r\n}\nrest", 0, 1, Found, 14},
+      {"no end at all", "{\r\nA = 1 ;\r\n", 0, 1, EndOfFile, 0},
+      {"grid over a file without end", std::string(2000, ' '), 0, 512, EndOfFile, 0},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     const Case &c = cases[i];
     SCOPED_TRACE(std::to_string(i) + ": " + c.what);
     Stream s(c.bytes);
     EXPECT_EQ(search_end(s.f, c.start, c.step), c.result);
-    if (c.result == 0) {
+    if (c.result == Found) {
       EXPECT_EQ(s.tell(), c.after);
     }
   }
@@ -113,12 +116,12 @@ std::vector<std::string> tokens(const std::string &body) {
   for (;;) {
     std::string key, value;
     uint64_t pos = 0;
-    const int got = get_key(s.f, key, pos);
-    if (got == 1) {
+    const KeyRead got = get_key(s.f, key, pos);
+    if (got == KeyRead::HeaderEnd) {
       out.push_back("}");
       return out;
     }
-    if (got < 0 || get_val(s.f, value, pos) != 0) {
+    if (got == KeyRead::Broken || !get_val(s.f, value, pos)) {
       out.push_back("!");
       return out;
     }
@@ -188,12 +191,12 @@ TEST(KvxioScan, PositionsOfKeysAndValues) {
   Stream s("\r\nKey = value ;\r\n  B =  x ;");
   std::string key, value;
   uint64_t key_pos = 0, value_pos = 0;
-  ASSERT_EQ(get_key(s.f, key, key_pos), 0);
-  ASSERT_EQ(get_val(s.f, value, value_pos), 0);
+  ASSERT_EQ(get_key(s.f, key, key_pos), KeyRead::Key);
+  ASSERT_TRUE(get_val(s.f, value, value_pos));
   EXPECT_EQ(key_pos, 2u);
   EXPECT_EQ(value_pos, 8u);
-  ASSERT_EQ(get_key(s.f, key, key_pos), 0);
-  ASSERT_EQ(get_val(s.f, value, value_pos), 0);
+  ASSERT_EQ(get_key(s.f, key, key_pos), KeyRead::Key);
+  ASSERT_TRUE(get_val(s.f, value, value_pos));
   EXPECT_EQ(key_pos, 19u);
   EXPECT_EQ(value_pos, 24u);
 }
@@ -285,8 +288,9 @@ TEST(KvxioScan, WindowAgreesWithTheStreamOrDeclines) {
       Stream s(lead + headers[i], static_cast<long>(lead.size()));
       Data_Block from_stream;
       ::testing::internal::CaptureStderr();
-      const int begin = check_start(s.f);
-      const int expected = begin == 0 ? get_symbol_list(s.f, from_stream, all) : -1;
+      const bool begins = check_start(s.f) == HeaderStart::Found;
+      const SymbolsRead expected =
+          begins ? get_symbol_list(s.f, from_stream, all) : SymbolsRead::Broken;
       ::testing::internal::GetCapturedStderr();
       for (size_t cut = 0; cut <= headers[i].size(); ++cut) {
         SCOPED_TRACE(cut);
@@ -295,9 +299,13 @@ TEST(KvxioScan, WindowAgreesWithTheStreamOrDeclines) {
         window.Bytes.assign(headers[i].begin(), headers[i].begin() + static_cast<long>(cut));
         Data_Block from_window;
         ::testing::internal::CaptureStderr();
-        const int got = check_start(window) == 0 ? get_symbol_list(window, from_window, all) : -1;
+        const SymbolsRead got = check_start(window) == HeaderStart::Found
+                                    ? get_symbol_list(window, from_window, all)
+                                    : SymbolsRead::Broken;
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "a window is read quietly";
-        if (got == -1 && (expected != -1 || cut < headers[i].size())) continue;
+        if (got == SymbolsRead::Broken &&
+            (expected != SymbolsRead::Broken || cut < headers[i].size()))
+          continue;
         EXPECT_EQ(got, expected) << "the same outcome";
         EXPECT_EQ(listed(from_window), listed(from_stream)) << "the same symbols";
       }

@@ -85,4 +85,74 @@ TEST(KvxDraft, AllocationFaultsAreReportedAndLeaveWholeImages) {
   }
 }
 
+// Opening an existing file and reading it while allocations fail at each
+// point in turn: every failure is reported (no exception leaves the
+// library), and a failed open leaves no file table entry in use.
+TEST(KvxOpen, AllocationFaultsOnOpeningAndReadingAreReported) {
+  kvxtest::TempDir dir;
+  const std::string name = dir.file("existing.kvx");
+  testsupport::write_file(name, written("existing.kvx", {{1, {{"Title", "t"}}}, {2, {}}}));
+  for (long fault = 0;; ++fault) {
+    SCOPED_TRACE(testing::Message() << "allocation " << fault << " fails");
+    int error = -1;
+    g_allocations_before_fault = fault;
+    const int stream = kvx_open_data_file(name.c_str(), "read", &error, nullptr);
+    long dim[] = {2, 0, 0};
+    const bool read =
+        stream >= 0 && kvx_read_data_dimension(stream, 2, 1, dim, nullptr, &error, nullptr) == 1;
+    const bool faulted = g_allocations_before_fault < 0;
+    g_allocations_before_fault = -1;
+    if (stream < 0) {
+      EXPECT_TRUE(faulted) << "the open failed without a fault";
+      EXPECT_NE(error, RoutineSucceeded) << "a failed open names its error";
+    } else {
+      EXPECT_TRUE(read || faulted) << "the read failed without a fault";
+      EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1) << "close error " << error;
+    }
+    const int again = kvx_open_data_file(name.c_str(), "read", &error, nullptr);
+    EXPECT_EQ(again, 0) << "the lowest entry is free again";
+    (void)kvx_close_data_file(again, &error, nullptr);
+    if (!faulted) break;
+  }
+}
+
+// Header calls whose own texts need memory (a block number or a value of
+// more digits than a short string holds) while allocations fail at each
+// point in turn: each reports its failure instead of throwing.
+TEST(KvxWrite, AllocationFaultsInHeaderCallsAreReported) {
+  struct Case {
+    const char *what;
+    int (*call)(int stream, int &error);
+  };
+  const Case cases[] = {
+      {"a line of a block of a long number",
+       [](int stream, int &error) {
+         return kvx_write_header_line(stream, 1234567890123456L, 1, "Title", "t", &error, nullptr);
+       }},
+      {"a long of many digits",
+       [](int stream, int &error) {
+         return kvx_write_header_long(stream, 1, 1, "Count", 1234567890123456789L, &error, nullptr);
+       }},
+  };
+  for (const Case &c : cases) {
+    for (long fault = 0;; ++fault) {
+      SCOPED_TRACE(testing::Message() << c.what << ", allocation " << fault << " fails");
+      kvxtest::TempDir dir;
+      int error = -1;
+      const int stream = kvx_open_data_file(dir.file("a.kvx").c_str(), "new", &error, nullptr);
+      ASSERT_GE(stream, 0) << "open error " << error;
+      g_allocations_before_fault = fault;
+      const int stored = c.call(stream, error);
+      const bool faulted = g_allocations_before_fault < 0;
+      g_allocations_before_fault = -1;
+      EXPECT_TRUE(stored == 1 || faulted) << "a call failed without a fault";
+      if (stored != 1) {
+        EXPECT_NE(error, RoutineSucceeded) << "a failed call names its error";
+      }
+      (void)kvx_close_data_file(stream, &error, nullptr);
+      if (!faulted) break;
+    }
+  }
+}
+
 }  // namespace

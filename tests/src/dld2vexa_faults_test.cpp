@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "KvxTestReader.h"
+#include "support/KvxHeaderReader.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -46,6 +46,7 @@ constexpr long kFrameBytes = 8192;
 using testsupport::finish_program;
 using testsupport::kNobody;
 using testsupport::Output;
+using testsupport::ReadKvxBlocks;
 using testsupport::read_file;
 using testsupport::run_program;
 using testsupport::RunOptions;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "kvxio.h"
+#include "kvxio_internal.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -88,6 +89,28 @@ TEST(FileDescriptor, ClosesWhatItHoldsAndNotWhatItGaveUp) {
   EXPECT_EQ(kept, pipe_ends[1]);
   EXPECT_NE(fcntl(kept, F_GETFD), -1) << "given up, not closed";
   close(kept);
+}
+
+// A program that the caller starts while a data file is open must not
+// inherit the file, nor the writer's lock that goes with it.
+TEST(OpenRegularFile, LibraryStreamsCloseOnExec) {
+  ScratchDir dir;
+  const std::string name = dir.file("a.kvx");
+  for (const char *mode : {"new", "any", "old", "read"}) {
+    SCOPED_TRACE(mode);
+    int error = RoutineSucceeded;
+    const int stream = kvx_open_data_file(name.c_str(), mode, &error, nullptr);
+    ASSERT_GE(stream, 0) << "error " << error;
+    if (std::string(mode) == "new") {
+      const uint16_t pixels[4] = {1, 2, 3, 4};
+      const long dims[] = {2, 2, 2};
+      ASSERT_EQ(kvx_write_data_raw(stream, 1, 1, dims, pixels, Unsigned16, 0, HighByteFirst, 1,
+                                   &error, nullptr),
+                1);
+    }
+    EXPECT_TRUE(closes_on_exec(fileno(kvxio::file_entry(stream)->Channel.get())));
+    EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
+  }
 }
 
 // Reading a FIFO that no one writes to used to wait for ever: the type

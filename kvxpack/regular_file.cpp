@@ -29,12 +29,15 @@ void name_unopened_kind(const char *name, const char **kind) {
 
 int open_regular_file(const char *name, int flags, const char **kind) {
   const int fd = open(name, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    const int failed = errno;
-    name_unopened_kind(name, kind);
-    errno = failed;
-    return -1;
-  }
+  if (fd >= 0) return keep_regular_file(fd, kind);
+  const int failed = errno;
+  name_unopened_kind(name, kind);
+  errno = failed;
+  return -1;
+}
+
+int keep_regular_file(int fd, const char **kind) {
+  if (fd < 0) return -1;
   struct stat info {};
   int failed = 0;
   if (fstat(fd, &info) != 0) {

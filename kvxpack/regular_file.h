@@ -34,6 +34,13 @@ const char *special_file_kind(mode_t mode);
 // for a regular file, a directory and a name that names nothing.
 [[nodiscard]] int open_regular_file(const char *name, int flags, const char **kind = nullptr);
 
+// The check of open_regular_file on a descriptor that the caller opened
+// itself (with O_NONBLOCK, O_NOCTTY and O_CLOEXEC), where a plain open by
+// name does not do: `fd` is returned for a regular file, in blocking mode
+// again, and closed otherwise, with -1 and errno and `*kind` as there.
+// -1 for -1, errno as the failed open left it.
+[[nodiscard]] int keep_regular_file(int fd, const char **kind = nullptr);
+
 // Opens `name` as open(2) does, with O_NOCTTY and O_CLOEXEC added, for the
 // files that are written and may be of any kind (a "new" data file may
 // well be a device).  The caller owns the descriptor; -1 with errno set.

@@ -22,7 +22,8 @@ KvxinfoProblem kvxinfo_torn_problem(const KvxinfoFile &file, const KvxChainCheck
   const std::string torn =
       "incomplete last block: " +
       kvxinfo_torn_block(check.TornBlockKey, check.DamagePos, check.FileSize - check.DamagePos);
-  if (kvx_writer_lock_held(file.descriptor())) return {name, torn + "; a run is writing it", KvxinfoInUse};
+  if (kvx_writer_lock_held(file.descriptor()))
+    return {name, torn + "; a run is writing it", KvxinfoInUse};
   return {name, torn + "; no run holds the file: kvxinfo --repair cuts it off", KvxinfoNeedsRepair};
 }
 

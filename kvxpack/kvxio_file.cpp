@@ -133,7 +133,8 @@ int open_kvx_file(const char *fname, OpenMode mode, FileDescriptor existing, int
 // set is only read, so "old" finds one also in a file it may not write.
 int open_existing_file(const char *fname, OpenMode mode, int &error) {
   const bool read_only = mode == OpenMode::Read;
-  FileDescriptor fd(fname != nullptr ? open_regular_file(fname, read_only ? O_RDONLY : O_RDWR) : -1);
+  FileDescriptor fd(fname != nullptr ? open_regular_file(fname, read_only ? O_RDONLY : O_RDWR)
+                                     : -1);
   const bool unwritable = !fd.valid() && (errno == EACCES || errno == EROFS);
   int type = InValidDFType;
   if (fd.valid())

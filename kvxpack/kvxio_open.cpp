@@ -113,8 +113,7 @@ int read_bsl_into(Data_File &file) {
                 insert_string(*general, "SubTitle", subtitle) && add_bsl_memories(file, bsl);
   }
   if (close_bsl_file(bsl) != 0 || !described) return CannotOpenAsBslFile;
-  file.Channel.reset(
-      stream_on_descriptor(open_regular_file(file.Name.c_str(), O_RDONLY), "rb"));
+  file.Channel.reset(stream_on_descriptor(open_regular_file(file.Name.c_str(), O_RDONLY), "rb"));
   if (!file.Channel) return CouldNotOpenFile;
   file.Buffer.reset(new (std::nothrow) char[BufferSize]);
   if (!file.Buffer) return CouldNotMallocMemory;
@@ -142,8 +141,8 @@ void open_any_channel(Data_File &file) {
       return;
     }
     if (errno != ENOENT) return;
-    file.Channel.reset(stream_on_descriptor(
-        open_any_file(file.Name.c_str(), O_RDWR | O_CREAT | O_EXCL), "w+b"));
+    file.Channel.reset(
+        stream_on_descriptor(open_any_file(file.Name.c_str(), O_RDWR | O_CREAT | O_EXCL), "w+b"));
     if (file.Channel || errno != EEXIST) return;
   }
 }

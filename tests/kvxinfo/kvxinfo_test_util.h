@@ -102,11 +102,12 @@ inline bool write_image(const std::string &file, long number, const std::vector<
                         const void *data, int type, int byte_order,
                         const testsupport::KvxEntries &keys = {}, int compression = 0,
                         long value_offset = 0) {
-  const bool ok = testsupport::write_kvx_file(
-      file, {testsupport::KvxTestImage(number, dims, data)
-                 .as(type, byte_order)
-                 .offset(value_offset)
-                 .with(keys)}, "any", compression);
+  const bool ok = testsupport::write_kvx_file(file,
+                                              {testsupport::KvxTestImage(number, dims, data)
+                                                   .as(type, byte_order)
+                                                   .offset(value_offset)
+                                                   .with(keys)},
+                                              "any", compression);
   kvx_reset_settings();
   return ok;
 }

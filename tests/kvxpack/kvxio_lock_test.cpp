@@ -50,7 +50,9 @@ class KvxLock : public kvxtest::LibraryTest {
     const std::string name = dir_.file("one.kvx");
     const uint16_t pixels[4] = {1, 2, 3, 4};
     int error = -99;
-    EXPECT_TRUE(testsupport::write_kvx_file(name, {testsupport::KvxTestImage(1, {2, 2, 2}, pixels)}, "new", -1, &error)) << error;
+    EXPECT_TRUE(testsupport::write_kvx_file(name, {testsupport::KvxTestImage(1, {2, 2, 2}, pixels)},
+                                            "new", -1, &error))
+        << error;
     return name;
   }
 

@@ -85,8 +85,9 @@ std::vector<double> as_doubles(const KvxPixelValues &values) {
 
 bool write(const std::string &name, long image, int type, int byte_order, int compression,
            const std::vector<long> &dims, const void *data) {
-  return testsupport::write_kvx_file(name, {testsupport::KvxTestImage(image, dims, data).as(type, byte_order)}, "any",
-                                     compression);
+  return testsupport::write_kvx_file(
+      name, {testsupport::KvxTestImage(image, dims, data).as(type, byte_order)}, "any",
+      compression);
 }
 
 class PixelsTest : public LibraryTest {
@@ -241,10 +242,10 @@ TEST_F(PixelsTest, TrueValuesAddTheOffsetStoredValuesOnRequest) {
     const Case &c = cases[n];
     SCOPED_TRACE(c.offset + (c.stored ? ", stored" : ""));
     const std::string name = dir_.file(std::to_string(n) + ".kvx");
-    ASSERT_TRUE(testsupport::write_kvx_file(
-        name, {testsupport::KvxTestImage(1, {2, 2, 2}, stored.data())
-                   .as(Unsigned8, LowByteFirst)
-                   .offset(1000)}));
+    ASSERT_TRUE(
+        testsupport::write_kvx_file(name, {testsupport::KvxTestImage(1, {2, 2, 2}, stored.data())
+                                               .as(Unsigned8, LowByteFirst)
+                                               .offset(1000)}));
     patch(name, "DataValueOffset = 1000", "DataValueOffset = " + c.offset);
     const int file = kvx_open_data_file(name.c_str(), "read", nullptr, nullptr);
     KvxBlockInfo block;

@@ -716,8 +716,7 @@ TEST_F(KvxRead, HeadersOfChangingSizesAreAllFound) {
     size_t header_size;
   };
   const std::vector<Block> blocks = {
-      {"", 512},           {"", 3u << 20},        {"", 512},
-      {long_keys, 16384},  {"Title = t ;", 8192}, {"", 1536},
+      {"", 512}, {"", 3u << 20}, {"", 512}, {long_keys, 16384}, {"Title = t ;", 8192}, {"", 1536},
   };
   std::string bytes = header("KVX_DataFormatVersion = 2.40 ;\r\nKVX_BinarySize = 0 ;", 512);
   for (size_t i = 0; i < blocks.size(); ++i)

@@ -38,7 +38,8 @@ std::vector<uint16_t> values_of(long image) {
 
 bool write_image(int stream, long image) {
   const std::vector<uint16_t> data = values_of(image);
-  return testsupport::write_kvx_image(stream, testsupport::KvxTestImage(image, {2, 2, 2}, data.data()));
+  return testsupport::write_kvx_image(stream,
+                                      testsupport::KvxTestImage(image, {2, 2, 2}, data.data()));
 }
 
 std::vector<long> images_in_file_order(int stream) {

@@ -51,12 +51,9 @@ TEST(OpenRegularFile, KeepsOnlyRegularFilesAndNamesTheOtherKinds) {
     const char *kind;  // what `kind` says afterwards
   };
   const Case cases[] = {
-      {dir.file("plain"), 0, "untouched"},
-      {dir.path().string(), EISDIR, "untouched"},
-      {dir.file("missing"), ENOENT, "untouched"},
-      {dir.file("fifo"), EINVAL, "a FIFO"},
-      {"/dev/null", EINVAL, "a character device"},
-      {dir.file("socket"), ENXIO, "a socket"},
+      {dir.file("plain"), 0, "untouched"},         {dir.path().string(), EISDIR, "untouched"},
+      {dir.file("missing"), ENOENT, "untouched"},  {dir.file("fifo"), EINVAL, "a FIFO"},
+      {"/dev/null", EINVAL, "a character device"}, {dir.file("socket"), ENXIO, "a socket"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

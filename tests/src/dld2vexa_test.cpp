@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 using testsupport::KvxTestBlock;
-using testsupport::ReadKvxBlocks;
 using testsupport::read_file;
+using testsupport::ReadKvxBlocks;
 using testsupport::RunResult;
 using testsupport::write_file;
 

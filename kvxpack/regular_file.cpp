@@ -25,6 +25,19 @@ void name_unopened_kind(const char *name, const char **kind) {
   if (const char *special = special_file_kind(info.st_mode)) *kind = special;
 }
 
+// Why the open file `fd` is not kept (the errno of keep_regular_file); 0
+// for a regular file, which is then in blocking mode again.
+int refusal(int fd, const char **kind) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return errno;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  if (const char *special = special_file_kind(info.st_mode)) {
+    if (kind != nullptr) *kind = special;
+    return EINVAL;
+  }
+  return fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ? errno : 0;
+}
+
 }  // namespace
 
 int open_regular_file(const char *name, int flags, const char **kind) {
@@ -38,18 +51,7 @@ int open_regular_file(const char *name, int flags, const char **kind) {
 
 int keep_regular_file(int fd, const char **kind) {
   if (fd < 0) return -1;
-  struct stat info {};
-  int failed = 0;
-  if (fstat(fd, &info) != 0) {
-    failed = errno;
-  } else if (S_ISDIR(info.st_mode)) {
-    failed = EISDIR;
-  } else if (const char *special = special_file_kind(info.st_mode)) {
-    if (kind != nullptr) *kind = special;
-    failed = EINVAL;
-  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    failed = errno;
-  }
+  const int failed = refusal(fd, kind);
   if (failed == 0) return fd;
   close(fd);
   errno = failed;

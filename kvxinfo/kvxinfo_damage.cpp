@@ -1,27 +1,10 @@
 // Damage checks shared by every mode that reads a file.
 #include "kvxinfo_damage.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "kvxinfo_repair.h"
 #include "kvxinfo_text.h"
 #include "kvxio.h"
 #include "kvxio_lock.h"
-#include "regular_file.h"
-
-namespace {
-
-// True when a run holds the writer's lock on `name`.
-bool held_by_a_run(const std::string &name) {
-  const int fd = open_regular_file(name.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  const bool held = kvx_writer_lock_held(fd);
-  close(fd);
-  return held;
-}
-
-}  // namespace
 
 std::string kvxinfo_duplicate_text(const KvxDuplicateImage &duplicate) {
   std::string text = "image " + kvxinfo_printable(duplicate.BlockKey);
@@ -34,11 +17,13 @@ std::string kvxinfo_damage_text(const KvxChainCheck &check) {
   return "damaged at position " + std::to_string(check.DamagePos) + ": " + check.Damage;
 }
 
-KvxinfoProblem kvxinfo_torn_problem(const std::string &name, const KvxChainCheck &check) {
+KvxinfoProblem kvxinfo_torn_problem(const KvxinfoFile &file, const KvxChainCheck &check) {
+  const std::string &name = file.name();
   const std::string torn =
       "incomplete last block: " +
       kvxinfo_torn_block(check.TornBlockKey, check.DamagePos, check.FileSize - check.DamagePos);
-  if (held_by_a_run(name)) return {name, torn + "; a run is writing it", KvxinfoInUse};
+  if (kvx_writer_lock_held(file.descriptor()))
+    return {name, torn + "; a run is writing it", KvxinfoInUse};
   return {name, torn + "; no run holds the file: kvxinfo --repair cuts it off", KvxinfoNeedsRepair};
 }
 
@@ -62,7 +47,7 @@ void kvxinfo_check_damage(const KvxinfoFile &file, std::vector<KvxinfoProblem> &
                           KvxinfoDamaged});
       return;
     case KvxChainState::TornLastBlock:
-      problems.push_back(kvxinfo_torn_problem(file.name(), check));
+      problems.push_back(kvxinfo_torn_problem(file, check));
       return;
   }
 }

@@ -30,5 +30,5 @@ std::string kvxinfo_duplicate_text(const KvxDuplicateImage &duplicate);
 // "damaged at position <p>: <what>".
 std::string kvxinfo_damage_text(const KvxChainCheck &check);
 
-// The message and status of a torn last block of `name`.
-KvxinfoProblem kvxinfo_torn_problem(const std::string &name, const KvxChainCheck &check);
+// The message and status of a torn last block of `file`.
+KvxinfoProblem kvxinfo_torn_problem(const KvxinfoFile &file, const KvxChainCheck &check);

@@ -2,7 +2,6 @@
 #include "kvxinfo_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,25 +13,27 @@
 #include "kvxio_repair.h"
 #include "regular_file.h"
 
+namespace {
+
+// Why open_regular_file could not open a file.
+std::string open_failure(const char *kind, int failed) {
+  return kind != nullptr ? "not a regular file" : std::strerror(failed);
+}
+
+}  // namespace
+
 std::string kvxinfo_unreadable(const std::string &name) {
   const char *kind = nullptr;
-  const int fd = open_regular_file(name.c_str(), O_RDONLY, &kind);
-  if (fd >= 0) {
-    close(fd);
-    return {};
-  }
-  const int failed = errno;
-  struct stat info {};  // a socket cannot be opened at all
-  if (kind != nullptr || (stat(name.c_str(), &info) == 0 && special_file_kind(info.st_mode)))
-    return "not a regular file";
-  return std::strerror(failed);
+  const FileDescriptor fd(open_regular_file(name.c_str(), O_RDONLY, &kind));
+  return fd.valid() ? std::string() : open_failure(kind, errno);
 }
 
 namespace {
 
 // A writer has begun the file's first block but not finished its header.
-bool first_block_torn(const std::string &name, KvxChainCheck &check) {
-  return kvx_check_block_chain(name.c_str(), check, nullptr, nullptr) == 1 &&
+bool first_block_torn(const KvxinfoFile &file, KvxChainCheck &check) {
+  return kvx_check_descriptor_chain(file.descriptor(), file.name().c_str(), check, nullptr,
+                                    nullptr) == 1 &&
          check.State == KvxChainState::TornLastBlock;
 }
 
@@ -45,20 +46,22 @@ KvxinfoFile::~KvxinfoFile() {
 bool KvxinfoFile::open(const std::string &name, KvxinfoProblem &problem) {
   name_ = name;
   problem.file = name;
-  if (std::string why = kvxinfo_unreadable(name); !why.empty()) {
-    problem.what = why;
+  const char *kind = nullptr;
+  fd_.reset(open_regular_file(name.c_str(), O_RDONLY, &kind));
+  if (!fd_.valid()) {
+    problem.what = open_failure(kind, errno);
     return false;
   }
-  if (data_file_type(name.c_str(), nullptr, nullptr) != KvxType) {
+  if (data_descriptor_type(fd_.get(), nullptr, nullptr) != KvxType) {
     problem.what = "not a KVX file";
     return false;
   }
   int error = RoutineSucceeded;
-  stream_ = kvx_open_data_file(name.c_str(), "read", &error, nullptr);
+  stream_ = kvx_open_data_descriptor(fd_.get(), name.c_str(), &error, nullptr);
   if (stream_ < 0) {
     KvxChainCheck check;
-    if (error == ErrorReadingGeneralBlock && first_block_torn(name, check))
-      problem = kvxinfo_torn_problem(name, check);
+    if (error == ErrorReadingGeneralBlock && first_block_torn(*this, check))
+      problem = kvxinfo_torn_problem(*this, check);
     else
       problem.what = error != ErrorReadingGeneralBlock
                          ? "cannot be read as a KVX file (" + kvxinfo_error_name(error) + ")"

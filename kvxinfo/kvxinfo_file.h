@@ -7,6 +7,7 @@
 #include "kvxinfo_problem.h"
 #include "kvxio_browse.h"
 #include "kvxio_pixels.h"
+#include "regular_file.h"
 
 // Why `name` cannot be read as a file; empty when it can.  Only regular
 // files are read: the blocks are found by seeking, and a pipe or a device
@@ -20,13 +21,18 @@ class KvxinfoFile {
   KvxinfoFile(const KvxinfoFile &) = delete;
   KvxinfoFile &operator=(const KvxinfoFile &) = delete;
 
-  // Opens `name` read only.  Fails for a file that cannot be opened, a
-  // directory, a file that is not a KVX file (other data sets the library
-  // reads are refused too) and one whose first header cannot be read.
+  // Opens `name` read only, once: every later look at the file goes through
+  // the one descriptor.  Fails for a file that cannot be opened, one that
+  // is not a regular file, a file that is not a KVX file (other data sets
+  // the library reads are refused too) and one whose first header cannot
+  // be read.
   [[nodiscard]] bool open(const std::string &name, KvxinfoProblem &problem);
 
   // The stream number of the open file.
   int stream() const { return stream_; }
+  // The descriptor the file was opened as; for status queries and locks
+  // only, as the stream reads at the descriptor's file offset.
+  int descriptor() const { return fd_.get(); }
   // The largest data array of one image that is read, in bytes.
   size_t max_image_bytes() const { return max_image_bytes_; }
   void set_max_image_bytes(size_t bytes) { max_image_bytes_ = bytes; }
@@ -36,6 +42,7 @@ class KvxinfoFile {
   [[nodiscard]] bool find_image(long image, KvxBlockInfo &block, KvxinfoProblem &problem) const;
 
  private:
+  FileDescriptor fd_;
   int stream_ = -1;
   std::string name_;
   size_t max_image_bytes_ = KvxDefaultMaxImageBytes;

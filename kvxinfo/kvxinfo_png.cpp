@@ -1,6 +1,7 @@
 // Grey levels of an image and their PNG file.
 #include "kvxinfo_png.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -160,7 +161,7 @@ bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
   sigemptyset(&stops);
   for (const int signal : StopSignals) sigaddset(&stops, signal);
   pthread_sigmask(SIG_BLOCK, &stops, &before);
-  const int fd = mkstemp(temporary.data());
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   const int failed = errno;
   std::optional<KvxinfoRemoveOnStop> guard;
   if (fd >= 0) guard.emplace(temporary);

@@ -26,10 +26,13 @@ int kvxinfo_repair(const std::string &name, std::FILE *out, std::FILE *err) {
     std::fprintf(err, "kvxinfo: %s: %s\n", shown.c_str(), what.c_str());
     return status;
   };
-  if (std::string why = kvxinfo_unreadable(name); !why.empty()) return fail(why, KvxinfoFailed);
   KvxRepair repair;
   int error = RoutineSucceeded;
   const bool ran = kvx_repair_block_chain(name.c_str(), repair, &error, nullptr) == 1;
+  // The repair opens the file once; only a file it could not open is
+  // looked at again, to say why.
+  if (!ran && error == CouldNotOpenFile)
+    if (std::string why = kvxinfo_unreadable(name); !why.empty()) return fail(why, KvxinfoFailed);
   const KvxChainCheck &check = repair.Check;
   const std::string torn =
       kvxinfo_torn_block(check.TornBlockKey, check.DamagePos, check.FileSize - check.DamagePos);

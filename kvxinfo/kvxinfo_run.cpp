@@ -99,19 +99,19 @@ int tabulate(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
   return report(problems, err);
 }
 
-// True when `a` and `b` name the same existing file.
-bool same_file(const std::string &a, const std::string &b) {
-  struct stat first {
-  }, second{};
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+// True when `name` names the open file `file`.
+bool same_file(const std::string &name, const KvxinfoFile &file) {
+  struct stat named {
+  }, open{};
+  return stat(name.c_str(), &named) == 0 && fstat(file.descriptor(), &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 int picture(const KvxinfoFile &file, const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
   KvxinfoProblem problem;
   const bool to_out = args.png == "-";
   // The picture replaces OUT as a whole; it must not replace the data.
-  if (!to_out && same_file(args.png, file.name()))
+  if (!to_out && same_file(args.png, file))
     return fail({args.png, "is the file to show; the picture would replace it"}, err);
   KvxinfoImage image;
   if (!kvxinfo_read_image(file, args.image, image, problem)) return fail(problem, err);

@@ -1,5 +1,6 @@
 #include "bslio.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,10 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "kvxio.h"
 #include "numio.h"
+#include "regular_file.h"
 #include "report_sink.h"
 
 namespace {
@@ -220,10 +223,16 @@ bool directory_of(const std::string &name, std::string *path) {
   return true;
 }
 
-const char *fopen_mode(std::string_view mode) {
-  if (mode == "read") return "rb";
-  if (mode == "old" || mode == "any") return "r+b";
-  return nullptr;
+// The stream mode and the open flags of a BSL open mode.
+struct OpenFlags {
+  const char *how;
+  int flags;
+};
+
+std::optional<OpenFlags> open_flags(std::string_view mode) {
+  if (mode == "read") return OpenFlags{"rb", O_RDONLY};
+  if (mode == "old" || mode == "any") return OpenFlags{"r+b", O_RDWR};
+  return std::nullopt;
 }
 
 const BslMemory *find_memory(const BslFile &file, long memnum) {
@@ -322,13 +331,14 @@ int open_bsl_file(const char *fname, const char *mode) {
       std::find_if(t.Slots.begin(), t.Slots.end(), [](const BslFile &f) { return !f.Channel; });
   if (free_slot == t.Slots.end()) return -1;
 
-  const char *how = fopen_mode(mode);
+  const std::optional<OpenFlags> how = open_flags(mode);
   const std::string name = fname;
-  if (how == nullptr || name.size() > kMaxNameLength) return -1;
+  if (!how || name.size() > kMaxNameLength) return -1;
   BslFile file;
   if (!directory_of(name, &file.Path)) return -1;
   file.Name = name;
-  file.Channel.reset(std::fopen(fname, how));
+  // The header is read up to its end: a FIFO or a device is no data set.
+  file.Channel.reset(stream_on_descriptor(open_regular_file(fname, how->flags), how->how));
   if (!file.Channel) return -1;
   file.Buffer = std::make_unique<std::array<char, kBufferSize>>();
   if (std::setvbuf(file.Channel.get(), file.Buffer->data(), _IOFBF, kBufferSize) != 0) return -1;

@@ -193,10 +193,25 @@ void kvx_reset_settings();
 [[nodiscard]] int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue,
                                      int *pstatus);
 
+// Opens the KVX file already open as the regular file `fd` for reading, as
+// kvx_open_data_file(fname, "read") opens a KVX file; `fname` names it in
+// messages.  The stream reads through a descriptor of its own on the same
+// open file, so `fd` stays the caller's, who must not read or seek through
+// it while the stream is open.  Errors as kvx_open_data_file; a file that
+// is not a KVX file (a BSL data set included) is refused with
+// ErrorReadingGeneralBlock, and a descriptor that is not one of a regular
+// file with CouldNotOpenFile.
+[[nodiscard]] int kvx_open_data_descriptor(int fd, const char *fname, int *pErrorValue,
+                                           int *pstatus);
+
 // The kind of a file: KvxType for an empty file or one that begins with a
 // header, BslType for any other file, InValidDFType (CouldNotOpenFile) when
-// it cannot be opened for reading.
+// it cannot be opened for reading or is not a regular file (a FIFO or a
+// device is refused without waiting on it).
 int data_file_type(const char *fname, int *pErrorValue, int *pstatus);
+
+// The same for the file open as `fd`, which is left at its beginning.
+int data_descriptor_type(int fd, int *pErrorValue, int *pstatus);
 
 // Writes the block still being filled, frees every block of the stream and
 // closes the file.  Stream numbers outside 0 to 19 are accepted and nothing

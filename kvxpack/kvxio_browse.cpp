@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include <tuple>
 
 #include "kvxio_scan.h"
+#include "regular_file.h"
 
 namespace {
 
@@ -278,7 +278,7 @@ int open_binary_file(const Data_File &file, const Data_Block &block, std::FILE *
   if (name.find('\0') != std::string::npos) return CouldNotOpenFile;
   int fd = -1;
   if (settings().BinaryFilesOutside != 0) {
-    fd = open(name.c_str(), flags);
+    fd = open_any_file(name.c_str(), flags);
   } else {
     const std::string dir = directory_of(file.Name);
     fd = open_beneath(dir, name.starts_with(dir) ? name.substr(dir.size()) : name, flags);
@@ -286,11 +286,10 @@ int open_binary_file(const Data_File &file, const Data_Block &block, std::FILE *
   }
   // "data.bin/" names a directory, which a regular file is not.
   if (fd < 0) return errno == ENOTDIR ? NotARegularFile : CouldNotOpenFile;
-  struct stat info {};
-  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  f = regular ? fdopen(fd, "rb") : nullptr;
-  if (f == nullptr) close(fd);
-  return !regular ? NotARegularFile : f == nullptr ? CouldNotOpenFile : RoutineSucceeded;
+  fd = keep_regular_file(fd);
+  if (fd < 0) return errno == EISDIR || errno == EINVAL ? NotARegularFile : CouldNotOpenFile;
+  f = stream_on_descriptor(fd, "rb");
+  return f == nullptr ? CouldNotOpenFile : RoutineSucceeded;
 }
 
 int open_block_data(int stream, const KvxBlockInfo &info, BlockData &data) {

@@ -3,15 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "kvxio_internal.h"
 #include "kvxio_lock.h"
 #include "kvxio_scan.h"
+#include "regular_file.h"
 
 namespace kvxio {
 namespace {
@@ -31,15 +34,14 @@ OpenMode parse_mode(const char *mode) {
 // Opens or creates the file of a "new" stream without emptying it yet:
 // another writer may still be writing it.
 void open_new_channel(Data_File &file) {
-  const int fd = ::open(file.Name.c_str(), O_RDWR | O_CREAT, 0666);
-  if (fd < 0) return;
-  file.Channel.reset(fdopen(fd, "w+b"));
-  if (!file.Channel) ::close(fd);
+  file.Channel.reset(
+      stream_on_descriptor(open_any_file(file.Name.c_str(), O_RDWR | O_CREAT), "w+b"));
 }
 
-// Opens the stream of `file` as `mode` asks and sets the file's flags.  A
+// Opens the stream of `file` as `mode` asks and sets the file's flags; an
+// existing file ("old", "read") has been opened as `existing` already.  A
 // mode that opens no stream leaves the channel empty.
-void open_channel(Data_File &file, OpenMode mode) {
+void open_channel(Data_File &file, OpenMode mode, FileDescriptor existing) {
   switch (mode) {
     case OpenMode::New:
       open_new_channel(file);
@@ -48,10 +50,10 @@ void open_channel(Data_File &file, OpenMode mode) {
       file.Flags.TemporaryFile = true;
       break;
     case OpenMode::Old:
-      open_old_channel(file, false);
+      open_old_channel(file, false, existing.release());
       break;
     case OpenMode::Read:
-      open_old_channel(file, true);
+      open_old_channel(file, true, existing.release());
       break;
     case OpenMode::Any:
       open_any_channel(file);
@@ -106,9 +108,10 @@ class EntryClaim {
   const int exceptions_ = std::uncaught_exceptions();
 };
 
-// Opens `fname` as a KVX file; returns the stream number or -1 with the
+// Opens `fname` as a KVX file; an existing file ("old", "read") has been
+// opened as `existing` already.  Returns the stream number or -1 with the
 // error value in `error`.
-int open_kvx_file(const char *fname, OpenMode mode, int &error) {
+int open_kvx_file(const char *fname, OpenMode mode, FileDescriptor existing, int &error) {
   const int stream = take_free_entry(fname != nullptr ? fname : "");
   if (stream < 0) {
     error = NoMoreStreamsAvailable;
@@ -117,7 +120,7 @@ int open_kvx_file(const char *fname, OpenMode mode, int &error) {
   Data_File &file = *file_entry(stream);
   const EntryClaim claim(file);
 
-  if (fname != nullptr) open_channel(file, mode);
+  if (fname != nullptr) open_channel(file, mode, std::move(existing));
   if (!file.Flags.TemporaryFile) {
     error = file.Channel ? claim_for_writing(file, mode) : CouldNotOpenFile;
     if (error == RoutineSucceeded) error = set_buffer(file);
@@ -144,8 +147,51 @@ int open_kvx_file(const char *fname, OpenMode mode, int &error) {
   return stream;
 }
 
+// Opens the existing file `fname` once and tells its kind from the open
+// descriptor: a file that is not a KVX file is a BSL data set.  A BSL data
+// set is only read, so "old" finds one also in a file it may not write.
+int open_existing_file(const char *fname, OpenMode mode, int &error) {
+  const bool read_only = mode == OpenMode::Read;
+  FileDescriptor fd(fname != nullptr ? open_regular_file(fname, read_only ? O_RDONLY : O_RDWR)
+                                     : -1);
+  const bool unwritable = !fd.valid() && (errno == EACCES || errno == EROFS);
+  int type = InValidDFType;
+  if (fd.valid())
+    type = data_descriptor_type(fd.get(), &error, nullptr);
+  else if (!read_only && unwritable && data_file_type(fname, nullptr, nullptr) == BslType)
+    type = BslType;
+  else
+    error = CouldNotOpenFile;
+  if (type == KvxType) return open_kvx_file(fname, mode, std::move(fd), error);
+  fd.reset();
+  if (type == BslType) return open_as_bsl_file(fname, error);
+  return -1;
+}
+
 }  // namespace
 }  // namespace kvxio
+
+int kvx_open_data_descriptor(int fd, const char *fname, int *pErrorValue, int *pstatus) {
+  using namespace kvxio;
+  trace_begin("kvx_open_data_descriptor");
+  int stream = -1;
+  const int error = guarded([&] {
+    // A descriptor of the library's own on the same open file: the stream
+    // closes it, and `fd` stays the caller's.
+    FileDescriptor own(fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1);
+    if (!own.valid()) return static_cast<int>(CouldNotOpenFile);
+    int opened = RoutineSucceeded;
+    if (data_descriptor_type(own.get(), &opened, nullptr) == KvxType)
+      stream = open_kvx_file(fname != nullptr ? fname : "", OpenMode::Read, std::move(own), opened);
+    else if (opened == RoutineSucceeded)
+      opened = ErrorReadingGeneralBlock;
+    return opened;
+  });
+  set_result(pErrorValue, pstatus, error);
+  trace_end_status("kvx_open_data_descriptor", error);
+  if (debug_level()) print_file_table(stdout);
+  return stream;
+}
 
 int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue, int *pstatus) {
   using namespace kvxio;
@@ -155,11 +201,10 @@ int kvx_open_data_file(const char *fname, const char *mode, int *pErrorValue, in
     int opened = RoutineSucceeded;
     const OpenMode open_mode = parse_mode(mode);
     // With "old" and "read", a file that is not a KVX file is a BSL data set.
-    const int type = open_mode == OpenMode::Old || open_mode == OpenMode::Read
-                         ? data_file_type(fname, &opened, nullptr)
-                         : KvxType;
-    if (type == KvxType) stream = open_kvx_file(fname, open_mode, opened);
-    if (type == BslType) stream = open_as_bsl_file(fname, opened);
+    if (open_mode == OpenMode::Old || open_mode == OpenMode::Read)
+      stream = open_existing_file(fname, open_mode, opened);
+    else
+      stream = open_kvx_file(fname, open_mode, FileDescriptor(), opened);
     return opened;
   });
   set_result(pErrorValue, pstatus, error);

@@ -1,7 +1,9 @@
 // Opening existing files: the streams of the modes "old", "any" and "read",
 // the file type test, the structure of an existing KVX file, and BSL data
 // sets seen as KVX files.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -10,14 +12,10 @@
 
 #include "bslio.h"
 #include "kvxio_scan.h"
+#include "regular_file.h"
 
 namespace kvxio {
 namespace {
-
-bool is_directory(std::FILE *f) {
-  struct stat info {};
-  return fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // A file that is written to must not hold a header that ends off the block
 // grid: the next block would be read as part of that header.
@@ -115,7 +113,7 @@ int read_bsl_into(Data_File &file) {
                 insert_string(*general, "SubTitle", subtitle) && add_bsl_memories(file, bsl);
   }
   if (close_bsl_file(bsl) != 0 || !described) return CannotOpenAsBslFile;
-  file.Channel.reset(std::fopen(file.Name.c_str(), "rb"));
+  file.Channel.reset(stream_on_descriptor(open_regular_file(file.Name.c_str(), O_RDONLY), "rb"));
   if (!file.Channel) return CouldNotOpenFile;
   file.Buffer.reset(new (std::nothrow) char[BufferSize]);
   if (!file.Buffer) return CouldNotMallocMemory;
@@ -128,9 +126,8 @@ int read_bsl_into(Data_File &file) {
 
 }  // namespace
 
-void open_old_channel(Data_File &file, bool read_only) {
-  file.Channel.reset(std::fopen(file.Name.c_str(), read_only ? "rb" : "r+b"));
-  if (file.Channel && is_directory(file.Channel.get())) file.Channel.reset();
+void open_old_channel(Data_File &file, bool read_only, int fd) {
+  file.Channel.reset(stream_on_descriptor(fd, read_only ? "rb" : "r+b"));
   file.Flags.ExistingFile = true;
   file.Flags.ReadOnlyFile = read_only;
 }
@@ -138,13 +135,14 @@ void open_old_channel(Data_File &file, bool read_only) {
 void open_any_channel(Data_File &file) {
   // Two rounds: a file that appears between the attempts is opened as it is.
   for (int round = 0; round < 2; ++round) {
-    file.Channel.reset(std::fopen(file.Name.c_str(), "r+b"));
+    file.Channel.reset(stream_on_descriptor(open_any_file(file.Name.c_str(), O_RDWR), "r+b"));
     if (file.Channel) {
       file.Flags.ExistingFile = true;
       return;
     }
     if (errno != ENOENT) return;
-    file.Channel.reset(std::fopen(file.Name.c_str(), "w+bx"));
+    file.Channel.reset(
+        stream_on_descriptor(open_any_file(file.Name.c_str(), O_RDWR | O_CREAT | O_EXCL), "w+b"));
     if (file.Channel || errno != EEXIST) return;
   }
 }
@@ -196,15 +194,30 @@ void print_file_table(std::FILE *out) {
 }  // namespace kvxio
 
 int data_file_type(const char *fname, int *pErrorValue, int *pstatus) {
+  const FileDescriptor fd(fname != nullptr ? open_regular_file(fname, O_RDONLY) : -1);
+  return data_descriptor_type(fd.get(), pErrorValue, pstatus);
+}
+
+int data_descriptor_type(int fd, int *pErrorValue, int *pstatus) {
   using namespace kvxio;
-  std::FILE *f = fname != nullptr ? std::fopen(fname, "rb") : nullptr;
-  if (f == nullptr || is_directory(f)) {
-    if (f != nullptr) std::fclose(f);
+  // The start is read through a stream of its own on the same open file,
+  // from the beginning, and the file is left at its beginning again for
+  // the stream that reads it next.
+  struct stat info {};
+  const bool regular = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ChannelPtr f(regular && lseek(fd, 0, SEEK_SET) == 0
+                   ? stream_on_descriptor(fcntl(fd, F_DUPFD_CLOEXEC, 0), "rb")
+                   : nullptr);
+  if (!f) {
     set_result(pErrorValue, pstatus, CouldNotOpenFile);
     return InValidDFType;
   }
-  const HeaderStart start = check_start(f);
-  std::fclose(f);
+  const HeaderStart start = check_start(f.get());
+  f.reset();
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    set_result(pErrorValue, pstatus, CouldNotOpenFile);
+    return InValidDFType;
+  }
   set_result(pErrorValue, pstatus, RoutineSucceeded);
   return start == HeaderStart::Found || start == HeaderStart::EndOfFile ? KvxType : BslType;
 }

@@ -22,27 +22,11 @@ namespace {
 
 using namespace kvxio;
 
-// A file descriptor closed with the object.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor &) = delete;
-  Descriptor &operator=(const Descriptor &) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// A stream of its own on the descriptor, for the library's scanners.
+// A stream of its own on the descriptor, for the library's scanners, at
+// the beginning of the file.
 ChannelPtr stream_on(int fd) {
-  const int copy = dup(fd);
-  if (copy < 0) return nullptr;
-  ChannelPtr f(fdopen(copy, "rb"));
-  if (!f) close(copy);
+  ChannelPtr f(stream_on_descriptor(fcntl(fd, F_DUPFD_CLOEXEC, 0), "rb"));
+  if (f && std::fseek(f.get(), 0, SEEK_SET) != 0) f.reset();
   return f;
 }
 
@@ -306,8 +290,8 @@ int repair(const char *fname, KvxRepair &repair) {
     writable = false;
     fd = open_regular_file(fname, O_RDONLY);
   }
-  const Descriptor file(fd);
-  if (file.get() < 0) return CouldNotOpenFile;
+  const FileDescriptor file(fd);
+  if (!file.valid()) return CouldNotOpenFile;
   if (kvx_lock_for_writing(file.get(), 0) != RoutineSucceeded) {
     repair.InUse = true;
     return RoutineSucceeded;
@@ -328,8 +312,16 @@ int repair(const char *fname, KvxRepair &repair) {
 
 int kvx_check_block_chain(const char *fname, KvxChainCheck &check, int *pErrorValue, int *pstatus) {
   const int error = guarded([&] {
-    const Descriptor file(fname != nullptr ? open_regular_file(fname, O_RDONLY) : -1);
-    return file.get() < 0 ? CouldNotOpenFile : check_chain(file.get(), fname, check);
+    const FileDescriptor file(fname != nullptr ? open_regular_file(fname, O_RDONLY) : -1);
+    return !file.valid() ? CouldNotOpenFile : check_chain(file.get(), fname, check);
+  });
+  return report(error, pErrorValue, pstatus);
+}
+
+int kvx_check_descriptor_chain(int fd, const char *fname, KvxChainCheck &check, int *pErrorValue,
+                               int *pstatus) {
+  const int error = guarded([&] {
+    return fd < 0 ? CouldNotOpenFile : check_chain(fd, fname != nullptr ? fname : "", check);
   });
   return report(error, pErrorValue, pstatus);
 }

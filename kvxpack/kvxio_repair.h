@@ -63,6 +63,13 @@ struct KvxChainCheck {
 [[nodiscard]] int kvx_check_block_chain(const char *fname, KvxChainCheck &check, int *pErrorValue,
                                         int *pstatus);
 
+// The same walk of the regular file open as `fd` (opened with
+// open_regular_file), from its beginning; `fname` names it in messages.
+// The file offset of `fd` is moved.  Errors: CouldNotOpenFile for fd -1,
+// ReadDataError, CouldNotMallocMemory.
+[[nodiscard]] int kvx_check_descriptor_chain(int fd, const char *fname, KvxChainCheck &check,
+                                             int *pErrorValue, int *pstatus);
+
 // The same check for a file opened with kvx_open_data_file for reading
 // (mode "read"), from where the open's walk stopped; the blocks are not
 // walked again.  As a reader sees it: a header that ends off the block grid

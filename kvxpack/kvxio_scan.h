@@ -151,10 +151,11 @@ const std::string *search_general(Data_Block &block, std::string_view key);
 // ---------------------------------------------------------------------------
 // Opening existing files.
 
-// Opens the stream of an existing file, for reading and writing ("old") or
-// for reading only ("read"), and marks the entry as an existing file.
-// Directories are not opened.
-void open_old_channel(Data_File &file, bool read_only);
+// Makes the stream of an existing file, for reading and writing ("old") or
+// for reading only ("read"), on the regular file opened as `fd` (which then
+// belongs to the entry, and is closed when no stream can be made), and
+// marks the entry as an existing file.
+void open_old_channel(Data_File &file, bool read_only, int fd);
 
 // Opens the stream for mode "any": an existing file for reading and
 // writing (marked as existing), else a new file.  An existing file is never

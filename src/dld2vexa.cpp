@@ -1,7 +1,6 @@
 #include "dld2vexa.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -156,23 +155,16 @@ std::string systemFailure(const char *name) {
 }  // namespace
 
 FILE *openInput(const char *name, std::string &failure) {
-  // Special files are refused before any open, as opening a device may act
-  // on it; the open itself does not wait, as the name may have been
-  // replaced by a FIFO since.
-  struct stat info {};
+  // The kind of the file is checked on the opened descriptor, so the file
+  // checked is the file read; the open does not wait on a FIFO or a device.
   const char *kind = nullptr;
-  if (stat(name, &info) == 0 && (kind = special_file_kind(info.st_mode)) != nullptr) {
-    failure = notRegular(name, kind);
-    return nullptr;
-  }
   const int fd = open_regular_file(name, O_RDONLY, &kind);
   if (fd < 0) {
     failure = kind != nullptr ? notRegular(name, kind) : systemFailure(name);
     return nullptr;
   }
-  if (FILE *file = fdopen(fd, "rb")) return file;
+  if (FILE *file = stream_on_descriptor(fd, "rb")) return file;
   failure = systemFailure(name);
-  close(fd);
   return nullptr;
 }
 

@@ -128,14 +128,12 @@ TEST_F(KvxinfoTest, ListingOfFilesTheConverterDoesNotWrite) {
   const std::vector<int16_t> pixels(6, 1);
   const std::string general = path("general.kvx").string();
   kvx_general_block(1);
-  int stream = kvx_open_data_file(general.c_str(), "new", nullptr, nullptr);
-  ASSERT_GE(stream, 0);
-  const long dims[] = {2, 3, 2};
+  std::vector<testsupport::KvxTestImage> images;
   for (const int chain : {1, -1})
-    ASSERT_EQ(kvx_write_data_raw(stream, 12, chain, dims, pixels.data(), Signed16, 0, LowByteFirst,
-                                 1, nullptr, nullptr),
-              1);
-  ASSERT_EQ(kvx_close_data_file(stream, nullptr, nullptr), 1);
+    images.push_back(testsupport::KvxTestImage(12, {2, 3, 2}, pixels.data())
+                         .as(Signed16, LowByteFirst)
+                         .in_chain(chain));
+  ASSERT_TRUE(testsupport::write_kvx_file(general, images, "new"));
   kvx_reset_settings();
 
   std::vector<std::string> messages;

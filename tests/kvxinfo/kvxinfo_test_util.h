@@ -13,6 +13,7 @@
 #include "DldWriter.h"
 #include "kvxinfo_problem.h"
 #include "kvxio.h"
+#include "support/KvxImageWriter.h"
 #include "support/TestSupport.h"
 
 namespace kvxinfotest {
@@ -95,21 +96,18 @@ inline void patch(const fs::path &file, const std::string &from, const std::stri
 }
 
 // Writes one image with the library: `dims` = {n, sizes...}, data as given.
-// `value_offset` is added to them for their true values.
+// `value_offset` is added to them for their true values.  The library's
+// settings are reset afterwards.
 inline bool write_image(const std::string &file, long number, const std::vector<long> &dims,
                         const void *data, int type, int byte_order,
-                        const std::vector<std::pair<std::string, std::string>> &keys = {},
-                        int compression = 0, long value_offset = 0) {
-  kvx_set_datacompression(compression);
-  int error = 0;
-  const int stream = kvx_open_data_file(file.c_str(), "any", &error, nullptr);
-  bool ok = stream >= 0;
-  for (const auto &[key, value] : keys)
-    ok = ok &&
-         kvx_write_header_line(stream, number, 1, key.c_str(), value.c_str(), &error, nullptr) == 1;
-  ok = ok && kvx_write_data_raw(stream, number, 1, dims.data(), data, type, value_offset,
-                                byte_order, 1, &error, nullptr) == 1;
-  if (stream >= 0) ok = kvx_close_data_file(stream, &error, nullptr) == 1 && ok;
+                        const testsupport::KvxEntries &keys = {}, int compression = 0,
+                        long value_offset = 0) {
+  const bool ok = testsupport::write_kvx_file(file,
+                                              {testsupport::KvxTestImage(number, dims, data)
+                                                   .as(type, byte_order)
+                                                   .offset(value_offset)
+                                                   .with(keys)},
+                                              "any", compression);
   kvx_reset_settings();
   return ok;
 }

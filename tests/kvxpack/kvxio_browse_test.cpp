@@ -20,21 +20,16 @@ class KvxBrowse : public kvxtest::LibraryTest {
   // number * 100 + index, in the order given.
   void write(const std::vector<long> &numbers,
              const std::vector<std::pair<std::string, std::string>> &keys = {}) {
-    const int stream = kvx_open_data_file(name_.c_str(), "any", nullptr, nullptr);
-    ASSERT_GE(stream, 0);
-    const long dims[] = {2, 2, 3};
+    std::vector<std::vector<unsigned short>> values;
+    std::vector<testsupport::KvxTestImage> images;
     for (const long number : numbers) {
-      for (const auto &[key, value] : keys)
-        ASSERT_EQ(
-            kvx_write_header_line(stream, number, 1, key.c_str(), value.c_str(), nullptr, nullptr),
-            1);
-      unsigned short data[6];
+      std::vector<unsigned short> &data = values.emplace_back(6);
       for (int i = 0; i < 6; ++i) data[i] = static_cast<unsigned short>(number * 100 + i);
-      ASSERT_EQ(kvx_write_data_raw(stream, number, 1, dims, data, Unsigned16, 0, kvx_byteorder(), 1,
-                                   nullptr, nullptr),
-                1);
+      images.push_back(testsupport::KvxTestImage(number, {2, 2, 3}, data.data())
+                           .as(Unsigned16, kvx_byteorder())
+                           .with(keys));
     }
-    ASSERT_EQ(kvx_close_data_file(stream, nullptr, nullptr), 1);
+    ASSERT_TRUE(testsupport::write_kvx_file(name_, images));
   }
 
   int open_read() {

@@ -29,12 +29,10 @@ inline void write_image(int stream, long number, const Calls &calls) {
               1)
         << key << " error " << error;
   }
-  const long dim[] = {2, 4, 4};
   const std::vector<uint16_t> data(16, static_cast<uint16_t>(number));
   int error = -1;
-  ASSERT_EQ(kvx_write_data_raw(stream, number, 1, dim, data.data(), Unsigned16, 0, HighByteFirst, 1,
-                               &error, nullptr),
-            1)
+  ASSERT_TRUE(testsupport::write_kvx_image(
+      stream, testsupport::KvxTestImage(number, {2, 4, 4}, data.data()), &error))
       << "data error " << error;
 }
 

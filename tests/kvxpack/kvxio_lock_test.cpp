@@ -48,15 +48,11 @@ class KvxLock : public kvxtest::LibraryTest {
   // A file of one image, closed.
   std::string oneImageFile() {
     const std::string name = dir_.file("one.kvx");
-    int error = -99;
-    const int stream = kvx_open_data_file(name.c_str(), "new", &error, nullptr);
-    EXPECT_GE(stream, 0) << error;
     const uint16_t pixels[4] = {1, 2, 3, 4};
-    const long dim[] = {2, 2, 2};
-    EXPECT_EQ(kvx_write_data_raw(stream, 1, 1, dim, pixels, Unsigned16, 0, HighByteFirst, 1, &error,
-                                 nullptr),
-              1);
-    EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
+    int error = -99;
+    EXPECT_TRUE(testsupport::write_kvx_file(name, {testsupport::KvxTestImage(1, {2, 2, 2}, pixels)},
+                                            "new", -1, &error))
+        << error;
     return name;
   }
 

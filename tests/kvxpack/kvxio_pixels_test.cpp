@@ -85,12 +85,9 @@ std::vector<double> as_doubles(const KvxPixelValues &values) {
 
 bool write(const std::string &name, long image, int type, int byte_order, int compression,
            const std::vector<long> &dims, const void *data) {
-  kvx_set_datacompression(compression);
-  const int stream = kvx_open_data_file(name.c_str(), "any", nullptr, nullptr);
-  const bool ok = stream >= 0 && kvx_write_data_raw(stream, image, 1, dims.data(), data, type, 0,
-                                                    byte_order, 1, nullptr, nullptr) == 1;
-  kvx_set_datacompression(0);
-  return kvx_close_data_file(stream, nullptr, nullptr) == 1 && ok;
+  return testsupport::write_kvx_file(
+      name, {testsupport::KvxTestImage(image, dims, data).as(type, byte_order)}, "any",
+      compression);
 }
 
 class PixelsTest : public LibraryTest {
@@ -245,12 +242,10 @@ TEST_F(PixelsTest, TrueValuesAddTheOffsetStoredValuesOnRequest) {
     const Case &c = cases[n];
     SCOPED_TRACE(c.offset + (c.stored ? ", stored" : ""));
     const std::string name = dir_.file(std::to_string(n) + ".kvx");
-    const int stream = kvx_open_data_file(name.c_str(), "any", nullptr, nullptr);
-    const long dims[] = {2, 2, 2};
-    ASSERT_EQ(kvx_write_data_raw(stream, 1, 1, dims, stored.data(), Unsigned8, 1000, LowByteFirst,
-                                 1, nullptr, nullptr),
-              1);
-    ASSERT_EQ(kvx_close_data_file(stream, nullptr, nullptr), 1);
+    ASSERT_TRUE(
+        testsupport::write_kvx_file(name, {testsupport::KvxTestImage(1, {2, 2, 2}, stored.data())
+                                               .as(Unsigned8, LowByteFirst)
+                                               .offset(1000)}));
     patch(name, "DataValueOffset = 1000", "DataValueOffset = " + c.offset);
     const int file = kvx_open_data_file(name.c_str(), "read", nullptr, nullptr);
     KvxBlockInfo block;

@@ -39,17 +39,11 @@ class KvxRead : public kvxtest::LibraryTest {
   std::string write_images(const std::string &file, const char *mode, std::vector<long> numbers,
                            long w = 100, long h = 50) {
     const std::string name = dir_.file(file);
-    int error = -99;
-    const int stream = kvx_open_data_file(name.c_str(), mode, &error, nullptr);
-    EXPECT_GE(stream, 0) << "open error " << error;
-    const long dim[] = {2, w, h};
     const std::vector<uint16_t> data(static_cast<size_t>(w * h), 7);
-    for (long n : numbers)
-      EXPECT_EQ(kvx_write_data_raw(stream, n, 1, dim, data.data(), Unsigned16, 0, HighByteFirst, 1,
-                                   &error, nullptr),
-                1)
-          << "image " << n << " error " << error;
-    EXPECT_EQ(kvx_close_data_file(stream, &error, nullptr), 1);
+    std::vector<testsupport::KvxTestImage> images;
+    for (long n : numbers) images.emplace_back(n, std::vector<long>{2, w, h}, data.data());
+    int error = -99;
+    EXPECT_TRUE(testsupport::write_kvx_file(name, images, mode, -1, &error)) << "error " << error;
     return name;
   }
 
@@ -722,8 +716,7 @@ TEST_F(KvxRead, HeadersOfChangingSizesAreAllFound) {
     size_t header_size;
   };
   const std::vector<Block> blocks = {
-      {"", 512},           {"", 3u << 20},        {"", 512},
-      {long_keys, 16384},  {"Title = t ;", 8192}, {"", 1536},
+      {"", 512}, {"", 3u << 20}, {"", 512}, {long_keys, 16384}, {"Title = t ;", 8192}, {"", 1536},
   };
   std::string bytes = header("KVX_DataFormatVersion = 2.40 ;\r\nKVX_BinarySize = 0 ;", 512);
   for (size_t i = 0; i < blocks.size(); ++i)

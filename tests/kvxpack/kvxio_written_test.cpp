@@ -37,10 +37,9 @@ std::vector<uint16_t> values_of(long image) {
 }
 
 bool write_image(int stream, long image) {
-  const long dim[] = {2, 2, 2};
   const std::vector<uint16_t> data = values_of(image);
-  return kvx_write_data_raw(stream, image, 1, dim, data.data(), Unsigned16, 0, HighByteFirst, 1,
-                            nullptr, nullptr) == 1;
+  return testsupport::write_kvx_image(stream,
+                                      testsupport::KvxTestImage(image, {2, 2, 2}, data.data()));
 }
 
 std::vector<long> images_in_file_order(int stream) {

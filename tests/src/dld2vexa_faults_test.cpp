@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "KvxTestReader.h"
+#include "support/KvxHeaderReader.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -47,6 +47,7 @@ using testsupport::finish_program;
 using testsupport::kNobody;
 using testsupport::Output;
 using testsupport::read_file;
+using testsupport::ReadKvxBlocks;
 using testsupport::run_program;
 using testsupport::RunOptions;
 using testsupport::RunResult;

@@ -13,17 +13,19 @@
 #include <vector>
 
 #include "DldWriter.h"
-#include "KvxTestReader.h"
 #include "VexaError.h"
 #include "VexaOption.h"
 #include "kvxio.h"
+#include "support/KvxHeaderReader.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::KvxTestBlock;
 using testsupport::read_file;
+using testsupport::ReadKvxBlocks;
 using testsupport::RunResult;
 using testsupport::write_file;
 

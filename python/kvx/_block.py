@@ -2,16 +2,22 @@
 
 import math
 import re
-import sys
 import zlib
 
 import numpy as np
 
+from . import _expr as expr
 from . import _header as hdr
 from . import _names as names
 from ._errors import FormatError, UnsupportedError
 
+_WHITE = " \t\r\n\f\v"
 _INTEGER = re.compile(r"[ \t\r\n\f\v]*([+-]?[0-9]+)[ \t\r\n\f\v]*\Z")
+_DECIMAL = re.compile(r"[ \t\r\n\f\v]*[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?"
+                      r"[ \t\r\n\f\v]*\Z")
+_INT64_MIN, _INT64_MAX = -(1 << 63), (1 << 63) - 1
+# Compressed data are read in pieces of this size.
+_READ_CHUNK = 1 << 20
 
 
 class Block:
@@ -77,13 +83,22 @@ class Block:
     @property
     def dims(self):
         """The sizes "Dim_1", "Dim_2", ... as a tuple; Dim_1 varies fastest
-        in the file (the columns of an image)."""
+        in the file (the columns of an image).  A size may be an integer
+        expression ("2*3"); one that needs function calls, named constants
+        or casts raises UnsupportedError."""
         sizes = []
         while (text := self.value(f"Dim_{len(sizes) + 1}")) is not None:
-            match = _INTEGER.match(text)
-            if match is None or int(match.group(1)) < 0:
-                raise self._error(f"Dim_{len(sizes) + 1} = {text!r} is not a size")
-            sizes.append(int(match.group(1)))
+            key = f"Dim_{len(sizes) + 1}"
+            try:
+                size = expr.integer(text)
+            except expr.NeedsFloatingPoint as what:
+                raise UnsupportedError(f"{self._where()}: {key} = {text!r}: expression with "
+                                       f"{what} needs the C++ reader") from None
+            except expr.ExpressionError:
+                raise self._error(f"{key} = {text!r} is not a size") from None
+            if size < 0:
+                raise self._error(f"{key} = {text!r} is negative")
+            sizes.append(size)
         if not sizes:
             raise self._error("the header has no Dim_1")
         return tuple(sizes)
@@ -96,38 +111,89 @@ class Block:
 
     @property
     def dtype(self):
-        """The numpy dtype of `data` (native byte order)."""
-        return self._layout()[0].newbyteorder("=")
+        """The numpy dtype of `data`: the stored type (native byte order)
+        without an offset; int64 for integers with an integral offset,
+        float64 for any other offset."""
+        stored = self._layout()[0].newbyteorder("=")
+        offset = self.value_offset
+        if offset == 0:
+            return stored
+        if stored.kind in "iu" and isinstance(offset, int):
+            return np.dtype(np.int64)
+        return np.dtype(np.float64)
 
     @property
     def value_offset(self):
-        """"DataValueOffset": to be added to the stored values (0 if none)."""
+        """"DataValueOffset", added to the stored values to give the true
+        values: an int when integral, else a float (0 when absent)."""
         text = self.value("DataValueOffset")
-        match = _INTEGER.match(text) if text is not None else None
-        if text is not None and match is None:
-            raise self._error(f"DataValueOffset = {text!r} is not a number")
-        return int(match.group(1)) if match else 0
+        if text is None:
+            return 0
+        if _DECIMAL.match(text) is None:
+            raise self._error(f"DataValueOffset = {text!r} is not a decimal number")
+        text = text.strip(_WHITE)
+        if _INTEGER.match(text):
+            return int(text)
+        value = float(text)
+        if not math.isfinite(value):
+            raise self._error(f"DataValueOffset = {text!r} passes the range of a double")
+        return int(value) if value.is_integer() and abs(value) < 2.0**63 else value
 
     @property
     def data(self):
-        """The stored values as a new numpy array of shape `shape` in the
-        host's byte order, read from the file on every access.  Raises
-        FormatError when the block is damaged, UnsupportedError for data
-        types without a numpy equivalent, UnsafePathError for a separate
-        binary file outside the KVX file's directory."""
+        """The true values (stored values plus `value_offset`) as a new
+        numpy array of shape `shape` and dtype `dtype` in the host's byte
+        order, read from the file on every access.  Raises FormatError when
+        the block is damaged, UnsupportedError for data types without a
+        numpy equivalent and for images larger than the file's
+        max_image_bytes, UnsafePathError for a separate binary file outside
+        the KVX file's directory or with an unsafe name."""
+        offset = self.value_offset
+        dtype = self.dtype
+        values = self._read_stored(dtype.itemsize)
+        if offset == 0:
+            return values
+        if dtype.kind == "i":
+            if values.size and not (_INT64_MIN <= int(values.min()) + offset
+                                    and int(values.max()) + offset <= _INT64_MAX):
+                raise UnsupportedError(f"{self._where()}: true values with the offset "
+                                       f"{offset} pass the range of int64")
+            true = values.astype(np.int64)
+        else:
+            true = values.astype(np.float64)
+        true += offset
+        return true
+
+    @property
+    def stored(self):
+        """The stored values, without `value_offset`, in the stored type
+        (host byte order); as `data` otherwise."""
+        return self._read_stored(0)
+
+    def _read_stored(self, result_itemsize):
         stored, compression = self._layout()
         shape = self.shape
         count = math.prod(shape)
-        raw = self._stored_bytes(count * stored.itemsize, compression)
+        length = count * stored.itemsize
+        cap = self._file.max_image_bytes
+        if max(length, count * result_itemsize) > cap:
+            raise UnsupportedError(f"{self._where()}: the image of {length} bytes is larger "
+                                   f"than the limit of {cap} bytes (max_image_bytes)")
+        raw = self._stored_bytes(length, compression)
         try:
             values = np.frombuffer(raw, dtype=stored, count=count).reshape(shape)
-        except ValueError as failure:  # more dimensions, or larger, than numpy takes
-            raise UnsupportedError(f"{self._file.path}: image {self.key}.{self.chain}: "
-                                   f"no numpy array of shape {shape}: {failure}") from None
-        return values.astype(stored.newbyteorder("="))
+        except ValueError as failure:  # more dimensions than numpy takes
+            raise UnsupportedError(f"{self._where()}: no numpy array of shape {shape}: "
+                                   f"{failure}") from None
+        if not stored.isnative:
+            values.byteswap(inplace=True)
+        return values.view(stored.newbyteorder("="))
+
+    def _where(self):
+        return f"{self._file.path}: image {self.key}.{self.chain}"
 
     def _error(self, text):
-        return FormatError(f"{self._file.path}: image {self.key}.{self.chain}: {text}")
+        return FormatError(f"{self._where()}: {text}")
 
     def _layout(self):
         """The stored dtype and the compression code."""
@@ -137,8 +203,7 @@ class Block:
             if code is None:
                 raise self._error(f"unknown data type {text!r}")
         if names.DATA_TYPES[code][4] is None:
-            raise UnsupportedError(f"{self._file.path}: image {self.key}.{self.chain}: "
-                                   f"data type {names.DATA_TYPES[code][0]} is not supported")
+            raise UnsupportedError(f"{self._where()}: data type {names.DATA_TYPES[code][0]} is not supported")
         order = "="
         if (text := self.value("ByteOrder")) is not None:
             order = names.byte_order_sign(text)
@@ -152,29 +217,46 @@ class Block:
         return names.numpy_dtype(code, order), compression
 
     def _stored_bytes(self, length, compression):
-        path, pos, available = self._file.path, self.binary_pos, self.binary_size
-        if self._binary_file is not None:
-            path, pos, available = self._file._binary_file(self._binary_file)
-        if compression == names.UNCOMPRESSED:
+        """The image's `length` stored bytes, from the binary section or the
+        separate binary file; compressed data are inflated as they are
+        read, never more than the image."""
+        with self._file._open_data(self._binary_file, self.binary_pos,
+                                   self.binary_size) as (f, available):
+            if compression != names.UNCOMPRESSED:
+                return self._inflate(f, available, length, compression)
             if length > available:
                 raise self._error(f"the data hold {available} of the image's {length} bytes")
-            return self._file._read(pos, length, path)
-        return self._inflate(self._file._read(pos, available, path), length, compression)
+            data = bytearray(length)
+            if f.readinto(data) != length:
+                raise self._error(f"the data hold fewer than the image's {length} bytes")
+            return data
 
-    def _inflate(self, packed, length, compression):
+    def _inflate(self, f, available, length, compression):
         if length == 0:
-            return b""  # an empty array is written without a stream
-        if length > sys.maxsize:
-            raise self._error(f"the image's {length} bytes are more than this machine can hold")
+            return bytearray()  # an empty array is written without a stream
+        data = bytearray(length)
+        done = 0
         stream = zlib.decompressobj(31 if compression == names.GZIP else 15)
         try:
-            data = stream.decompress(packed, length)
-            more = stream.decompress(stream.unconsumed_tail, 1) if len(data) == length else b""
+            while not stream.eof:
+                if stream.unconsumed_tail:
+                    packed = stream.unconsumed_tail
+                else:
+                    packed = f.read(min(_READ_CHUNK, available)) if available else b""
+                    available -= len(packed)
+                    if not packed:
+                        break
+                # One byte more than the image has room for shows a stream
+                # that holds more.
+                piece = stream.decompress(packed, length - done + 1)
+                if done + len(piece) > length:
+                    raise self._error(f"the compressed data hold more than the image's "
+                                      f"{length} bytes")
+                data[done:done + len(piece)] = piece
+                done += len(piece)
         except zlib.error as failure:
             raise self._error(f"the compressed data are damaged ({failure})") from None
-        if more:
-            raise self._error(f"the compressed data hold more than the image's {length} bytes")
-        if not stream.eof or len(data) < length:
+        if not stream.eof or done < length:
             raise self._error(f"the compressed data are damaged or shorter than the image's "
                               f"{length} bytes")
         return data

@@ -1,9 +1,10 @@
 """KVX files: the walk from block to block, and the reads that blocks ask
 for."""
 
-import builtins
+import contextlib
 import os
 import re
+import stat
 from collections.abc import Sequence
 
 from . import _header as hdr
@@ -18,6 +19,11 @@ MAX_BLOCK_BOUNDARY = 1 << 20
 _FIRST_READ = 1024
 _UNSIGNED = re.compile(r"[ \t\r\n\f\v]*([0-9]+)[ \t\r\n\f\v]*\Z")
 _UINT64_MAX = (1 << 64) - 1
+# Images whose array is larger are refused unless the caller raises this.
+DEFAULT_MAX_IMAGE_BYTES = 256 << 20
+# Block and chain keys longer than this are cut, as the C++ library cuts
+# them.
+MAX_KEY_LENGTH = 64
 # The leading entries of a header as the C++ library writes them: values
 # without quotes or escapes, and no further "KVX_" key behind them.  Such a
 # header is listed without the general tokenizer, which gives the same.
@@ -42,17 +48,23 @@ class File(Sequence):
 
     Attributes: path; general -- the header of the general block as a dict,
     or None when the file has none; defect -- with partial=True, why the
-    walk stopped early (None when it did not).
+    walk stopped early (None when it did not); max_image_bytes -- the
+    largest image array that blocks read.
     """
 
-    def __init__(self, path, allow_outside=False, partial=False):
+    def __init__(self, path, allow_outside=False, partial=False,
+                 max_image_bytes=DEFAULT_MAX_IMAGE_BYTES):
         self.path = os.fspath(path)
+        if isinstance(self.path, bytes):
+            self.path = os.fsdecode(self.path)
+        self.max_image_bytes = max_image_bytes
         self.general = None
         self._general_lookup = {}
         self.defect = None
         self._allow_outside = allow_outside
         self._blocks = []
-        with builtins.open(self.path, "rb") as f:
+        self._numbered = set()  # numbers of the blocks of chain Image.Psd
+        with _open_regular(self.path) as f:
             self._length = os.fstat(f.fileno()).st_size
             try:
                 self._walk(f)
@@ -129,6 +141,8 @@ class File(Sequence):
         boundary = self._checked_boundary(end, boundary)
         next_pos = self._binary_end(start, end, binary_size)
         self._blocks.append(Block(self, key, chain, start, end, binary_size, binary_file))
+        if chain == "Image.Psd" and (number := _number_of(key)) is not None:
+            self._numbered.add(number)
         return next_pos, boundary
 
     @staticmethod
@@ -169,6 +183,10 @@ class File(Sequence):
         return None if stored is None else hdr.decode_value(stored)
 
     def _block_id(self, values, start):
+        key, chain = self._stated_id(values, start)
+        return key[:MAX_KEY_LENGTH], chain[:MAX_KEY_LENGTH]
+
+    def _stated_id(self, values, start):
         text = self._format_value(values, "KVX_DataBlockID")
         if text is not None:
             key, dot, chain = text.partition(".")
@@ -182,11 +200,16 @@ class File(Sequence):
             return text, "Image.Psd"
         text = self._format_value(values, "HeaderID")
         if text is not None:
-            number = re.match(r"[^:]*:([0-9]+)", text)
-            if number is None:
+            number = re.match(r"[^:]*:([0-9]*)", text)
+            if number is None or _unsigned(number.group(1)) is None:
                 raise self._defect(start, f"bad header id {text!r}")
             return str(int(number.group(1))), "Image.Psd"
-        return str(len(self._blocks) + (self.general is not None)), "Image.Psd"
+        # A block without any id takes its place among the data blocks,
+        # moved on past numbers that blocks before it already hold.
+        number = len(self._blocks) + 1
+        while number in self._numbered:
+            number += 1
+        return str(number), "Image.Psd"
 
     def _binary_size(self, values, start, general=False):
         for key in ("KVX_BinarySize",) if general else ("KVX_BinarySize", "Size"):
@@ -253,12 +276,12 @@ class File(Sequence):
 
     # -- reading on demand ------------------------------------------------
 
-    def _read(self, pos, length, path=None):
-        with builtins.open(path or self.path, "rb") as f:
+    def _read(self, pos, length):
+        with _open_regular(self.path) as f:
             f.seek(pos)
             data = f.read(length)
         if len(data) != length:
-            raise FormatError(f"{path or self.path}: {length} bytes at byte {pos} "
+            raise FormatError(f"{self.path}: {length} bytes at byte {pos} "
                               f"cannot be read (the file is shorter)")
         return data
 
@@ -271,30 +294,69 @@ class File(Sequence):
         except hdr.HeaderSyntaxError as problem:
             raise FormatError(f"{self.path}: header at byte {pos}: {problem}") from None
 
-    def _binary_file(self, entry):
-        """Path, data position and available length of a separate binary
-        file.  Its name is relative to the KVX file's directory; unless
-        allowed, a name that leads outside that directory is refused."""
+    @contextlib.contextmanager
+    def _open_data(self, entry, binary_pos, binary_size):
+        """The open file of a block's data, positioned at their start, and
+        how many bytes the block holds there: its binary section, or its
+        separate binary file `entry` (name, position, stated length)."""
+        if entry is None:
+            with _open_regular(self.path) as f:
+                f.seek(binary_pos)
+                yield f, binary_size
+            return
         name, pos, stated = entry
-        directory = os.path.dirname(os.path.abspath(self.path))
-        path = os.path.join(directory, name)
+        path = self._binary_path(name)
+        try:
+            f = _open_regular(path)
+        except OSError as failure:
+            raise FormatError(f"{self.path}: binary file {name!r}: {failure.strerror}") from None
+        with f:
+            held = max(os.fstat(f.fileno()).st_size - pos, 0)
+            f.seek(pos)
+            yield f, min(held, stated) if stated else held
+
+    def _binary_path(self, name):
+        """The path of a separate binary file, its name used as written:
+        relative to the KVX file's directory unless absolute.  Unless
+        allowed, a name that leads outside that directory is refused."""
+        if "\0" in name:
+            raise UnsafePathError(f"{self.path}: binary file name {name!r} holds a zero byte")
+        slash = self.path.rfind("/")
+        directory = self.path[:slash + 1] if slash >= 0 else os.getcwd() + "/"
+        path = name if name.startswith("/") else directory + name
         if not self._allow_outside:
             real_dir = os.path.realpath(directory)
             real = os.path.realpath(path)
-            if (os.path.isabs(name) or ".." in name.split("/")
+            if (name.startswith("/") or ".." in name.split("/")
                     or os.path.commonpath([real, real_dir]) != real_dir):
                 raise UnsafePathError(
                     f"{self.path}: binary file {name!r} lies outside {directory}; "
                     f"pass allow_outside=True to read it")
-            path = real
-        try:
-            held = max(os.path.getsize(path) - pos, 0)
-        except OSError as failure:
-            raise FormatError(f"{self.path}: binary file {name!r}: {failure.strerror}") from None
-        return path, pos, min(held, stated) if stated else held
+        return path
 
 
-def open(path, *, allow_outside=False, partial=False):
+def _open_regular(path):
+    """`path` opened for reading in binary; anything but a regular file
+    (a FIFO, a device, a directory) is refused at once, before a read could
+    wait on it."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise FormatError(f"{path}: not a regular file")
+        os.set_blocking(fd, True)
+        return os.fdopen(fd, "rb")
+    except BaseException:
+        os.close(fd)
+        raise
+
+
+def _number_of(key):
+    """The number a block key stands for ("007" and "7" are one), or None."""
+    return int(key) if key.isascii() and key.isdigit() else None
+
+
+def open(path, *, allow_outside=False, partial=False,
+         max_image_bytes=DEFAULT_MAX_IMAGE_BYTES):
     """Opens the KVX file at `path` and lists its data blocks in file order.
 
     Only the leading "KVX_" keys of each header are read here; `.header`
@@ -302,5 +364,9 @@ def open(path, *, allow_outside=False, partial=False):
     FormatError, or with partial=True ends the list, with the reason in
     `defect`.  allow_outside=True lets blocks read separate binary files
     outside the KVX file's directory (absolute names, "..", symbolic links).
+    A block's data larger than max_image_bytes (256 MiB unless raised)
+    are refused with UnsupportedError.  Anything but a regular file is
+    refused at once with FormatError.
     """
-    return File(path, allow_outside=allow_outside, partial=partial)
+    return File(path, allow_outside=allow_outside, partial=partial,
+                max_image_bytes=max_image_bytes)

@@ -98,6 +98,11 @@ int read_compressed(int stream, const KvxBlockInfo &block, const KvxImageLayout 
 
 int read_bytes(int stream, const KvxBlockInfo &block, const KvxImageLayout &layout, size_t bytes,
                std::vector<unsigned char> &data) {
+  // The writer puts out an empty array without a compressed stream.
+  if (bytes == 0) {
+    data.clear();
+    return RoutineSucceeded;
+  }
   if (layout.Compression != UnCompressed)
     return read_compressed(stream, block, layout, bytes, data);
   int error = RoutineSucceeded;

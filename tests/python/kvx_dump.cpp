@@ -1,0 +1,152 @@
+// Prints what the library reads in KVX files, one JSON line per file, in a
+// form that the Python package's reading can be compared with
+// (tests/python/kvx_differential.py):
+//
+//   {"refused": E}                             the open failed with error E
+//   {"state": "whole"|"torn"|"damaged"|"offgrid",  the block chain
+//    "defaults": [[KEY, VALUE], ...],          the general block's entries
+//    "blocks": [{"key": K, "chain": C, "pos": [header, binary, size],
+//                "header": [[KEY, VALUE], ...] | E,
+//                "pixels": {"kind": "int"|"float", "dims": [...],
+//                           "crc": N} | E}, ...]}
+//
+// Keys and values are given as the hex of their bytes; E is the library's
+// error value.  Pixels are the true values as int64 (uint64 for values
+// above its range) or float64 little-endian, summed up by their CRC-32.
+//
+// Usage: kvx_dump < NAMES   (one file name a line; library messages go to
+// standard error)
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "kvxio.h"
+#include "kvxio_browse.h"
+#include "kvxio_pixels.h"
+#include "kvxio_repair.h"
+
+namespace {
+
+std::string hex(const std::string &bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out + "\"";
+}
+
+std::string entries(const std::vector<KvxHeaderEntry> &list) {
+  std::string out = "[";
+  for (const KvxHeaderEntry &e : list)
+    out += (out.size() > 1 ? "," : "") + ("[" + hex(e.Key) + "," + hex(e.Value) + "]");
+  return out + "]";
+}
+
+// The type the true values are asked for in: a float type or an offset
+// with a fraction gives doubles, anything else integers of 64 bits.
+int true_value_type(const KvxBlockHeader &header, const KvxImageLayout &layout) {
+  if (layout.DataType == FloatIEEE32 || layout.DataType == DoubleIEEE64) return DoubleIEEE64;
+  if (const std::string *text = kvx_header_value(header, "DataValueOffset")) {
+    const double offset = std::strtod(text->c_str(), nullptr);
+    if (std::isfinite(offset) && offset != std::trunc(offset)) return DoubleIEEE64;
+  }
+  return layout.DataType == Unsigned64 ? Unsigned64 : Signed64;
+}
+
+template <typename T>
+uLong crc_of(const std::vector<T> &values, bool &integer) {
+  integer = std::is_integral_v<T>;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  for (const T v : values) {
+    unsigned char bytes[8];
+    if constexpr (std::is_same_v<T, double>) {
+      std::memcpy(bytes, &v, 8);
+    } else {
+      // Signed and unsigned 64-bit integers of one value share their bytes.
+      const uint64_t u = static_cast<uint64_t>(v);
+      for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(u >> (8 * i));
+    }
+    crc = crc32(crc, bytes, 8);
+  }
+  return crc;
+}
+
+std::string pixels_of(int stream, const KvxBlockInfo &block, const KvxBlockHeader &header) {
+  KvxImageLayout layout;
+  int error = RoutineSucceeded;
+  if (!kvx_read_block_layout(stream, block, layout, &error, nullptr)) return std::to_string(error);
+  KvxPixels pixels;
+  if (!kvx_read_block_pixels(stream, block, true_value_type(header, layout), pixels, &error,
+                             nullptr))
+    return std::to_string(error);
+  bool integer = true;
+  const uLong crc = std::visit([&](const auto &values) { return crc_of(values, integer); },
+                               pixels.Values);
+  std::string dims = "[";
+  for (const size_t size : pixels.Layout.Dim)
+    dims += (dims.size() > 1 ? "," : "") + std::to_string(size);
+  return std::string("{\"kind\":\"") + (integer ? "int" : "float") + "\",\"dims\":" + dims +
+         "],\"crc\":" + std::to_string(crc) + "}";
+}
+
+const char *state_name(const KvxChainCheck &check) {
+  // A header off the block grid is damage to a writer, which could not
+  // append behind it, but not to a reader.
+  if (check.Damage.starts_with("a header ends off the block grid")) return "offgrid";
+  switch (check.State) {
+    case KvxChainState::Whole:
+      return "whole";
+    case KvxChainState::TornLastBlock:
+      return "torn";
+    default:
+      return "damaged";
+  }
+}
+
+std::string dump(const std::string &name) {
+  int error = RoutineSucceeded;
+  const int stream = kvx_open_data_file(name.c_str(), "read", &error, nullptr);
+  if (stream < 0) return "{\"refused\":" + std::to_string(error) + "}";
+  std::string blocks, defaults = "[]";
+  const int visited = kvx_visit_blocks(
+      stream,
+      [&](const KvxBlockInfo &b, const KvxBlockHeader *h, int header_error) {
+        blocks += (blocks.empty() ? "{" : ",{") + ("\"key\":" + hex(b.BlockKey)) +
+                  ",\"chain\":" + hex(b.ChainKey) + ",\"pos\":[" + std::to_string(b.HeaderPos) +
+                  "," + std::to_string(b.BinaryPos) + "," + std::to_string(b.BinarySize) + "]";
+        if (h == nullptr) {
+          blocks += ",\"header\":" + std::to_string(header_error) + "}";
+          return true;
+        }
+        defaults = entries(h->Defaults);
+        blocks += ",\"header\":" + entries(h->Entries) + ",\"pixels\":" + pixels_of(stream, b, *h) +
+                  "}";
+        return true;
+      },
+      &error, nullptr);
+  KvxChainCheck check;
+  const bool checked = kvx_check_stream_chain(stream, check, nullptr, nullptr) == 1;
+  (void)kvx_close_data_file(stream, nullptr, nullptr);
+  if (!visited) return "{\"refused\":" + std::to_string(error) + "}";
+  return std::string("{\"state\":\"") + (checked ? state_name(check) : "unchecked") +
+         "\",\"defaults\":" + defaults + ",\"blocks\":[" + blocks + "]}";
+}
+
+}  // namespace
+
+int main() {
+  std::string name;
+  while (std::getline(std::cin, name)) std::cout << dump(name) << '\n';
+  std::cout.flush();
+  return std::cout ? 0 : 1;
+}

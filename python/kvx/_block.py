@@ -1,8 +1,11 @@
 """A data block: its header and data, read on demand."""
 
+from __future__ import annotations
+
 import math
 import re
 import zlib
+from typing import TYPE_CHECKING, Dict, Optional, Tuple, Union
 
 import numpy as np
 
@@ -10,6 +13,9 @@ from . import _expr as expr
 from . import _header as hdr
 from . import _names as names
 from ._errors import FormatError, UnsupportedError
+
+if TYPE_CHECKING:
+    from ._file import File
 
 _WHITE = " \t\r\n\f\v"
 _INTEGER = re.compile(r"[ \t\r\n\f\v]*([+-]?[0-9]+)[ \t\r\n\f\v]*\Z")
@@ -35,7 +41,15 @@ class Block:
     __slots__ = ("_file", "key", "chain", "header_pos", "header_size", "binary_pos",
                  "binary_size", "_binary_file", "_header", "_lookup")
 
-    def __init__(self, file, key, chain, header_pos, binary_pos, binary_size, binary_file):
+    key: str
+    chain: str
+    header_pos: int
+    header_size: int
+    binary_pos: int
+    binary_size: int
+
+    def __init__(self, file: File, key: str, chain: str, header_pos: int, binary_pos: int,
+                 binary_size: int, binary_file: Optional[Tuple[str, int, int]]) -> None:
         self._file = file
         self.key = key
         self.chain = chain
@@ -47,16 +61,16 @@ class Block:
         self._header = None
         self._lookup = None
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"<kvx.Block {self.key}.{self.chain} at byte {self.header_pos}>"
 
     @property
-    def image(self):
+    def image(self) -> Optional[int]:
         match = _INTEGER.match(self.key)
         return int(match.group(1)) if match else None
 
     @property
-    def header(self):
+    def header(self) -> Dict[str, str]:
         """The header as a dict of str to str in file order, values decoded
         (quotes and escapes undone, continuation keys "key~1", "key~2", ...
         appended to their base key).  Read on first use."""
@@ -68,7 +82,7 @@ class Block:
         text = self._file._read(self.header_pos, self.header_size)
         self._header, self._lookup = self._file._header_of(text, self.header_pos)
 
-    def value(self, key):
+    def value(self, key: str) -> Optional[str]:
         """The value of `key`, found without regard to case and ignoring
         spaces, in this header and then in the file's general block (except
         for "KVX_" keys); None when absent."""
@@ -81,7 +95,7 @@ class Block:
         return found
 
     @property
-    def dims(self):
+    def dims(self) -> Tuple[int, ...]:
         """The sizes "Dim_1", "Dim_2", ... as a tuple; Dim_1 varies fastest
         in the file (the columns of an image).  A size may be an integer
         expression ("2*3"); one that needs function calls, named constants
@@ -104,13 +118,13 @@ class Block:
         return tuple(sizes)
 
     @property
-    def shape(self):
+    def shape(self) -> Tuple[int, ...]:
         """The shape of `data`: the dimensions in reverse, so that an image
         is indexed data[row, column] with row = Dim_2, column = Dim_1."""
         return tuple(reversed(self.dims))
 
     @property
-    def dtype(self):
+    def dtype(self) -> np.dtype:
         """The numpy dtype of `data`: the stored type (native byte order)
         without an offset; int64 for integers with an integral offset,
         float64 for any other offset."""
@@ -123,7 +137,7 @@ class Block:
         return np.dtype(np.float64)
 
     @property
-    def value_offset(self):
+    def value_offset(self) -> Union[int, float]:
         """"DataValueOffset", added to the stored values to give the true
         values: an int when integral, else a float (0 when absent)."""
         text = self.value("DataValueOffset")
@@ -140,7 +154,7 @@ class Block:
         return int(value) if value.is_integer() and abs(value) < 2.0**63 else value
 
     @property
-    def data(self):
+    def data(self) -> np.ndarray:
         """The true values (stored values plus `value_offset`) as a new
         numpy array of shape `shape` and dtype `dtype` in the host's byte
         order, read from the file on every access.  Raises FormatError when
@@ -165,7 +179,7 @@ class Block:
         return true
 
     @property
-    def stored(self):
+    def stored(self) -> np.ndarray:
         """The stored values, without `value_offset`, in the stored type
         (host byte order); as `data` otherwise."""
         return self._read_stored(0)
@@ -203,7 +217,8 @@ class Block:
             if code is None:
                 raise self._error(f"unknown data type {text!r}")
         if names.DATA_TYPES[code][4] is None:
-            raise UnsupportedError(f"{self._where()}: data type {names.DATA_TYPES[code][0]} is not supported")
+            raise UnsupportedError(f"{self._where()}: data type {names.DATA_TYPES[code][0]} "
+                                   f"is not supported")
         order = "="
         if (text := self.value("ByteOrder")) is not None:
             order = names.byte_order_sign(text)

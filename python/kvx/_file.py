@@ -1,11 +1,14 @@
 """KVX files: the walk from block to block, and the reads that blocks ask
 for."""
 
+from __future__ import annotations
+
 import contextlib
 import os
 import re
 import stat
 from collections.abc import Sequence
+from typing import Dict, List, Optional, Union, overload
 
 from . import _header as hdr
 from . import _names as names
@@ -52,8 +55,13 @@ class File(Sequence):
     largest image array that blocks read.
     """
 
-    def __init__(self, path, allow_outside=False, partial=False,
-                 max_image_bytes=DEFAULT_MAX_IMAGE_BYTES):
+    path: str
+    general: Optional[Dict[str, str]]
+    defect: Optional[str]
+    max_image_bytes: int
+
+    def __init__(self, path: Union[str, bytes, os.PathLike], allow_outside: bool = False,
+                 partial: bool = False, max_image_bytes: int = DEFAULT_MAX_IMAGE_BYTES) -> None:
         self.path = os.fspath(path)
         if isinstance(self.path, bytes):
             self.path = os.fsdecode(self.path)
@@ -62,7 +70,7 @@ class File(Sequence):
         self._general_lookup = {}
         self.defect = None
         self._allow_outside = allow_outside
-        self._blocks = []
+        self._blocks: List[Block] = []
         self._numbered = set()  # numbers of the blocks of chain Image.Psd
         with _open_regular(self.path) as f:
             self._length = os.fstat(f.fileno()).st_size
@@ -73,16 +81,22 @@ class File(Sequence):
                     raise FormatError(str(defect)) from None
                 self.defect = str(defect)
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self._blocks)
+
+    @overload
+    def __getitem__(self, index: int) -> Block: ...
+
+    @overload
+    def __getitem__(self, index: slice) -> List[Block]: ...
 
     def __getitem__(self, index):
         return self._blocks[index]
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"<kvx.File {self.path!r}: {len(self._blocks)} blocks>"
 
-    def image(self, number, chain="Image.Psd"):
+    def image(self, number: int, chain: str = "Image.Psd") -> Block:
         """The last block of image `number` in `chain` (KeyError if none)."""
         found = [b for b in self._blocks if b.image == number and b.chain == chain]
         if not found:
@@ -355,8 +369,8 @@ def _number_of(key):
     return int(key) if key.isascii() and key.isdigit() else None
 
 
-def open(path, *, allow_outside=False, partial=False,
-         max_image_bytes=DEFAULT_MAX_IMAGE_BYTES):
+def open(path: Union[str, bytes, os.PathLike], *, allow_outside: bool = False,
+         partial: bool = False, max_image_bytes: int = DEFAULT_MAX_IMAGE_BYTES) -> File:
     """Opens the KVX file at `path` and lists its data blocks in file order.
 
     Only the leading "KVX_" keys of each header are read here; `.header`

@@ -8,6 +8,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import zipfile
 import zlib
 
 import numpy as np
@@ -354,3 +355,15 @@ def test_a_fifo_is_no_kvx_file(tmp_path):
             kvx.open(tmp_path / "f")
     finally:
         signal.alarm(0)
+
+
+def test_the_wheel_holds_the_licence_and_the_type_marker(tmp_path):
+    # Built offline from a copy, as the README's recipe builds it; the copy
+    # keeps build files out of the source tree and resolves the LICENSE link.
+    source = os.path.join(os.path.dirname(__file__), "..", "..", "python")
+    shutil.copytree(source, tmp_path / "src")
+    subprocess.run([sys.executable, "-m", "pip", "wheel", "--no-build-isolation", "--no-deps",
+                    "--no-index", "-q", "-w", str(tmp_path / "out"), str(tmp_path / "src")],
+                   check=True, capture_output=True)
+    names = zipfile.ZipFile(next((tmp_path / "out").glob("kvx-*.whl"))).namelist()
+    assert "kvx/py.typed" in names and "kvx-1.0.dist-info/LICENSE" in names, names

@@ -12,8 +12,35 @@
 #
 #   FUZZ_SECONDS=10 bash scripts/fuzz.sh              # all targets, 10 s each
 #   bash scripts/fuzz.sh num_str2long filename         # some targets only
+#
+# "differential" instead runs the differential check of the C++ and Python
+# readers (tests/python/kvx_differential.py) over DIFF_COUNT mutated files
+# (default 100000), split over JOBS processes with the seeds FUZZ_SEED,
+# FUZZ_SEED + 1, ...; files on which the readers disagree are kept in
+# build/differential/failures.
+#
+#   DIFF_COUNT=20000 bash scripts/fuzz.sh differential
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = differential ]; then
+  bash scripts/ensure-deps.sh test
+  build=build/differential
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j"${JOBS:-2}" --target kvx_dump kvx_samples dld2vexa dldgen >/dev/null
+  count="${DIFF_COUNT:-100000}" jobs="${JOBS:-2}" seed="${FUZZ_SEED:-1}"
+  pids=()
+  for ((i = 0; i < jobs; i++)); do
+    /usr/bin/python3 tests/python/kvx_differential.py \
+      --dump "$build/tests/python/kvx_dump" --samples "$build/tests/python/kvx_samples" \
+      --converter "$build/src/dld2vexa" --dldgen "$build/tools/dldgen" \
+      --count $(((count + i) / jobs)) --seed $((seed + i)) --keep "$build/failures" &
+    pids+=($!)
+  done
+  status=0
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  exit "$status"
+fi
 
 seconds="${FUZZ_SECONDS:-60}"
 seed="${FUZZ_SEED:-1}"

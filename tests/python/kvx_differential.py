@@ -282,6 +282,9 @@ def main():
     parser.add_argument("--keep", default="kvx-differential-failures")
     parser.add_argument("seeds", nargs="*")
     args = parser.parse_args()
+    for program in ("dump", "samples", "converter", "dldgen"):
+        if getattr(args, program):
+            setattr(args, program, os.path.abspath(getattr(args, program)))
     rng = random.Random(args.seed)
     counts = collections.Counter()
     with tempfile.TemporaryDirectory(prefix="kvx-diff-") as tmp:

@@ -47,8 +47,14 @@ std::string hex(const std::string &bytes) {
 
 std::string entries(const std::vector<KvxHeaderEntry> &list) {
   std::string out = "[";
-  for (const KvxHeaderEntry &e : list)
-    out += (out.size() > 1 ? "," : "") + ("[" + hex(e.Key) + "," + hex(e.Value) + "]");
+  for (const KvxHeaderEntry &e : list) {
+    if (out.size() > 1) out += ',';
+    out += '[';
+    out += hex(e.Key);
+    out += ',';
+    out += hex(e.Value);
+    out += ']';
+  }
   return out + "]";
 }
 
@@ -92,11 +98,15 @@ std::string pixels_of(int stream, const KvxBlockInfo &block, const KvxBlockHeade
   bool integer = true;
   const uLong crc = std::visit([&](const auto &values) { return crc_of(values, integer); },
                                pixels.Values);
-  std::string dims = "[";
-  for (const size_t size : pixels.Layout.Dim)
-    dims += (dims.size() > 1 ? "," : "") + std::to_string(size);
-  return std::string("{\"kind\":\"") + (integer ? "int" : "float") + "\",\"dims\":" + dims +
-         "],\"crc\":" + std::to_string(crc) + "}";
+  std::string out = integer ? "{\"kind\":\"int\",\"dims\":[" : "{\"kind\":\"float\",\"dims\":[";
+  for (size_t i = 0; i < pixels.Layout.Dim.size(); ++i) {
+    if (i > 0) out += ',';
+    out += std::to_string(pixels.Layout.Dim[i]);
+  }
+  out += "],\"crc\":";
+  out += std::to_string(crc);
+  out += '}';
+  return out;
 }
 
 const char *state_name(const KvxChainCheck &check) {
@@ -121,16 +131,23 @@ std::string dump(const std::string &name) {
   const int visited = kvx_visit_blocks(
       stream,
       [&](const KvxBlockInfo &b, const KvxBlockHeader *h, int header_error) {
-        blocks += (blocks.empty() ? "{" : ",{") + ("\"key\":" + hex(b.BlockKey)) +
-                  ",\"chain\":" + hex(b.ChainKey) + ",\"pos\":[" + std::to_string(b.HeaderPos) +
-                  "," + std::to_string(b.BinaryPos) + "," + std::to_string(b.BinarySize) + "]";
+        blocks += blocks.empty() ? "{\"key\":" : ",{\"key\":";
+        blocks += hex(b.BlockKey);
+        blocks += ",\"chain\":";
+        blocks += hex(b.ChainKey);
+        blocks += ",\"pos\":[";
+        blocks += std::to_string(b.HeaderPos) + ',' + std::to_string(b.BinaryPos) + ',' +
+                  std::to_string(b.BinarySize);
+        blocks += "],\"header\":";
         if (h == nullptr) {
-          blocks += ",\"header\":" + std::to_string(header_error) + "}";
-          return true;
+          blocks += std::to_string(header_error);
+        } else {
+          defaults = entries(h->Defaults);
+          blocks += entries(h->Entries);
+          blocks += ",\"pixels\":";
+          blocks += pixels_of(stream, b, *h);
         }
-        defaults = entries(h->Defaults);
-        blocks += ",\"header\":" + entries(h->Entries) + ",\"pixels\":" + pixels_of(stream, b, *h) +
-                  "}";
+        blocks += '}';
         return true;
       },
       &error, nullptr);
@@ -138,8 +155,14 @@ std::string dump(const std::string &name) {
   const bool checked = kvx_check_stream_chain(stream, check, nullptr, nullptr) == 1;
   (void)kvx_close_data_file(stream, nullptr, nullptr);
   if (!visited) return "{\"refused\":" + std::to_string(error) + "}";
-  return std::string("{\"state\":\"") + (checked ? state_name(check) : "unchecked") +
-         "\",\"defaults\":" + defaults + ",\"blocks\":[" + blocks + "]}";
+  std::string out = "{\"state\":\"";
+  out += checked ? state_name(check) : "unchecked";
+  out += "\",\"defaults\":";
+  out += defaults;
+  out += ",\"blocks\":[";
+  out += blocks;
+  out += "]}";
+  return out;
 }
 
 }  // namespace

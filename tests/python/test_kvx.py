@@ -317,8 +317,9 @@ def test_the_image_cap_and_incremental_inflation_bound_memory(tmp_path):
                 print(type(failure).__name__, round(time.monotonic() - start, 1), failure)
         print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024)
     """
+    package = os.path.dirname(os.path.dirname(os.path.abspath(kvx.__file__)))
     done = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, capture_output=True,
-                          text=True, check=True)
+                          text=True, check=True, env={**os.environ, "PYTHONPATH": package})
     lines = done.stdout.splitlines()
     assert "larger than the limit" in lines[0] and "UnsupportedError" in lines[0], lines
     assert "more than the image's 12 bytes" in lines[1], lines

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <map>
 
 namespace {
@@ -35,14 +36,25 @@ bool is_negative_image(const std::string &word) {
   return word.size() > 1 && word[0] == '-' && read_images(word, images);
 }
 
-enum LongOnly : int { Keys = 256, Stats, Format, Png, Log, Version, OutsideBinaries, Repair };
+enum LongOnly : int {
+  Keys = 256,
+  Stats,
+  Format,
+  Png,
+  Log,
+  Version,
+  OutsideBinaries,
+  Repair,
+  MaxImageBytes
+};
 
 const option Options[] = {
     {"help", no_argument, nullptr, 'h'},        {"keys", required_argument, nullptr, Keys},
     {"stats", no_argument, nullptr, Stats},     {"format", required_argument, nullptr, Format},
     {"png", required_argument, nullptr, Png},   {"log", no_argument, nullptr, Log},
     {"version", no_argument, nullptr, Version}, {"outside-binaries", no_argument, nullptr, OutsideBinaries},
-    {"repair", no_argument, nullptr, Repair},   {nullptr, 0, nullptr, 0}};
+    {"repair", no_argument, nullptr, Repair},   {"max-image-bytes", required_argument, nullptr, MaxImageBytes},
+    {nullptr, 0, nullptr, 0}};
 
 // True for a word that names a long option whose value follows as the next
 // word ("--png", "--for").
@@ -65,6 +77,16 @@ bool read_keys(const std::string &list, std::vector<std::string> &keys) {
     if (comma == std::string::npos) return true;
     from = comma + 1;
   }
+}
+
+// A whole number of bytes from 1 up, decimal digits only.
+bool read_bytes(const std::string &word, size_t &bytes) {
+  if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  const unsigned long long value = std::strtoull(word.c_str(), nullptr, 10);
+  if (errno != 0 || value == 0 || value > std::numeric_limits<size_t>::max()) return false;
+  bytes = static_cast<size_t>(value);
+  return true;
 }
 
 bool read_format(const std::string &name, KvxinfoFormat &format) {
@@ -244,6 +266,12 @@ bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args
       case Keys:
         if (!read_keys(optarg, args.keys)) {
           what = "--keys needs header key names separated by commas";
+          return false;
+        }
+        break;
+      case MaxImageBytes:
+        if (!read_bytes(optarg, args.max_image_bytes)) {
+          what = "--max-image-bytes needs a whole number of bytes from 1 up";
           return false;
         }
         break;

@@ -7,6 +7,7 @@
 //   kvxinfo --png OUT.png [--log] FILE IMAGE           write an image as a PNG ("-": standard output)
 //   kvxinfo --png OUT-%d.png [--log] FILE FIRST:LAST   write each image of a range
 //   kvxinfo --repair FILE                              cut off a torn last block
+//   --max-image-bytes N: the largest data array of one image that is read
 //   kvxinfo -h | --help, kvxinfo --version
 //
 // Options are read with getopt_long: they may stand anywhere before "--",
@@ -15,10 +16,12 @@
 // number (or a range starting with one) is an image number, not an option.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "kvxinfo_table.h"
+#include "kvxio_pixels.h"
 
 enum class KvxinfoAction { List, Header, Png, Rows, Repair, Help, Version };
 
@@ -36,6 +39,8 @@ struct KvxinfoArgs {
   // Separate binary files may lie anywhere, not only in the KVX file's
   // directory.
   bool outside_binaries = false;
+  // The largest data array of one image that is read (--max-image-bytes).
+  size_t max_image_bytes = KvxDefaultMaxImageBytes;
 };
 
 // The usage text printed by -h and after a wrong command line.

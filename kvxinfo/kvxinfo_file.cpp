@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kvxinfo_damage.h"
 #include "kvxio.h"
 #include "kvxio_repair.h"
 #include "regular_file.h"
@@ -30,8 +31,7 @@ std::string kvxinfo_unreadable(const std::string &name) {
 namespace {
 
 // A writer has begun the file's first block but not finished its header.
-bool first_block_torn(const std::string &name) {
-  KvxChainCheck check;
+bool first_block_torn(const std::string &name, KvxChainCheck &check) {
   return kvx_check_block_chain(name.c_str(), check, nullptr, nullptr) == 1 &&
          check.State == KvxChainState::TornLastBlock;
 }
@@ -56,11 +56,13 @@ bool KvxinfoFile::open(const std::string &name, KvxinfoProblem &problem) {
   int error = RoutineSucceeded;
   stream_ = kvx_open_data_file(name.c_str(), "read", &error, nullptr);
   if (stream_ < 0) {
-    problem.what = error != ErrorReadingGeneralBlock
-                       ? "cannot be read as a KVX file (" + kvxinfo_error_name(error) + ")"
-                   : first_block_torn(name) ? "its first block is incomplete: it is being "
-                                              "written, or its writer was stopped"
-                                            : "not a KVX file (its first header cannot be read)";
+    KvxChainCheck check;
+    if (error == ErrorReadingGeneralBlock && first_block_torn(name, check))
+      problem = kvxinfo_torn_problem(name, check);
+    else
+      problem.what = error != ErrorReadingGeneralBlock
+                         ? "cannot be read as a KVX file (" + kvxinfo_error_name(error) + ")"
+                         : "not a KVX file (its first header cannot be read)";
     return false;
   }
   return true;

@@ -1,10 +1,12 @@
 // A KVX file opened for reading, closed with the object.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "kvxinfo_problem.h"
 #include "kvxio_browse.h"
+#include "kvxio_pixels.h"
 
 // Why `name` cannot be read as a file; empty when it can.  Only regular
 // files are read: the blocks are found by seeking, and a pipe or a device
@@ -25,6 +27,9 @@ class KvxinfoFile {
 
   // The stream number of the open file.
   int stream() const { return stream_; }
+  // The largest data array of one image that is read, in bytes.
+  size_t max_image_bytes() const { return max_image_bytes_; }
+  void set_max_image_bytes(size_t bytes) { max_image_bytes_ = bytes; }
   const std::string &name() const { return name_; }
 
   // The block of image `image` in chain 1; "no image <n>" when absent.
@@ -33,4 +38,5 @@ class KvxinfoFile {
  private:
   int stream_ = -1;
   std::string name_;
+  size_t max_image_bytes_ = KvxDefaultMaxImageBytes;
 };

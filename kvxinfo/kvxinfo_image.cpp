@@ -55,15 +55,19 @@ std::string beyond_limits(const KvxImageLayout &layout) {
   const auto side = static_cast<size_t>(KvxinfoMaxImageSide);
   if (width > side || height > side)
     return "the image is wider or higher than " + std::to_string(KvxinfoMaxImageSide) + " pixels";
-  size_t bytes = 0;
-  if (__builtin_mul_overflow(width * height, kvx_data_sizeof(layout.DataType), &bytes) ||
-      bytes > KvxinfoMaxImageBytes)
-    return "the data array is larger than " + std::to_string(KvxinfoMaxImageBytes) + " bytes";
   return {};
 }
 
-std::string data_problem(int error, const KvxImageLayout &layout, const KvxBlockInfo &block) {
+std::string data_problem(int error, const KvxImageLayout &layout, const KvxBlockInfo &block,
+                         const KvxinfoFile &kvx, const KvxBlockHeader &header) {
   const std::string file = "the binary file \"" + kvxinfo_printable(block.BinaryFileName) + "\"";
+  if (error == ImageTooLarge)
+    return "the data array is larger than " + std::to_string(kvx.max_image_bytes()) +
+           " bytes (--max-image-bytes raises the limit)";
+  if (error == NumberConversionFailed)
+    return "DataValueOffset " + named(header, "DataValueOffset") + " is not a decimal number";
+  if (error == DataConversionFailed)
+    return "a true value (stored value + DataValueOffset) passes the range of its type";
   if (error == BinaryFileOutside)
     return file + " lies outside the directory of the KVX file (--outside-binaries reads it)";
   if (error == NotARegularFile) return file + " is not a regular file";
@@ -89,6 +93,7 @@ bool read_block(const KvxinfoFile &file, const KvxBlockInfo &block, KvxinfoImage
   int error = RoutineSucceeded;
   if (!kvx_read_block_header(file.stream(), block, header, &error, nullptr)) {
     problem.what = which + "header cannot be read (" + kvxinfo_error_name(error) + ")";
+    problem.status = KvxinfoDamaged;
     return false;
   }
   if (!kvx_read_block_layout(file.stream(), block, layout, &error, nullptr)) {
@@ -104,8 +109,11 @@ bool read_block(const KvxinfoFile &file, const KvxBlockInfo &block, KvxinfoImage
     return false;
   }
   KvxPixels pixels;
-  if (!kvx_read_block_pixels(file.stream(), block, KvxStoredDataType, pixels, &error, nullptr)) {
-    problem.what = which + data_problem(error, layout, block);
+  KvxPixelRequest request;
+  request.MaxArrayBytes = file.max_image_bytes();
+  if (!kvx_read_block_pixels(file.stream(), block, request, pixels, &error, nullptr)) {
+    problem.what = which + data_problem(error, layout, block, file, header);
+    if (error == BadDataBlock) problem.status = KvxinfoDamaged;
     return false;
   }
   image = KvxinfoImage{};

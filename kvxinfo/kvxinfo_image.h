@@ -11,17 +11,13 @@
 #include "kvxinfo_problem.h"
 #include "kvxio_pixels.h"
 
-// Largest data array read into memory, as stored (after decompression):
-// 256 MiB.  A picture of more is of no use at a glance, and the sizes come
-// from the file, so they are bounded before anything is allocated.
-inline constexpr size_t KvxinfoMaxImageBytes = size_t{256} << 20;
 // Largest width or height: the limit that PNG readers apply by default.
 inline constexpr long KvxinfoMaxImageSide = 1000000;
 
 struct KvxinfoImage {
   size_t width = 0;        // "Dim_1"
   size_t height = 0;       // "Dim_2", 1 for one-dimensional data
-  KvxPixelValues values;   // width * height values in the block's own type
+  KvxPixelValues values;   // width * height true values (stored + DataValueOffset)
   bool has_dummy = false;  // the header has a "Dummy" that is a number
   double dummy = 0.0;
   double ddummy = 0.0;  // "DDummy": how far from "Dummy" a value still is one
@@ -40,7 +36,9 @@ struct KvxinfoImage {
 // the chain named for blocks outside the primary chain.  Fails with a message for missing or bad
 // dimensions, more than two dimensions that are not 1, a data type that cannot be shown as a number
 // (VAX and Convex floats, unassigned codes) or that is unknown, an unknown byte order or
-// compression, data that do not match the dimensions, and arrays beyond the limits above.  A
+// compression, data that do not match the dimensions, a DataValueOffset that is not a decimal
+// number or true values beyond their type, arrays larger than the file's max_image_bytes() and
+// sides beyond the limit above.  A
 // "Dummy" that is not a number is no dummy; a "DDummy" that is not a number is no tolerance.
 [[nodiscard]] bool kvxinfo_read_block(const KvxinfoFile &file, const KvxBlockInfo &block,
                                       KvxinfoImage &pixels, KvxinfoProblem &problem);

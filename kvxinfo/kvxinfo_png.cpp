@@ -2,6 +2,7 @@
 #include "kvxinfo_png.h"
 
 #include <png.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -152,12 +154,21 @@ bool kvxinfo_write_png(const std::string &out, size_t width, size_t height,
   const mode_t mode = target_mode(out, problem.what);
   if (!problem.what.empty()) return false;
   std::string temporary = out + ".XXXXXX";
+  // A stop signal between the creation of the temporary and its remover
+  // would leave it behind: the signals wait until both are done.
+  sigset_t stops, before;
+  sigemptyset(&stops);
+  for (const int signal : StopSignals) sigaddset(&stops, signal);
+  pthread_sigmask(SIG_BLOCK, &stops, &before);
   const int fd = mkstemp(temporary.data());
+  const int failed = errno;
+  std::optional<KvxinfoRemoveOnStop> guard;
+  if (fd >= 0) guard.emplace(temporary);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (fd < 0) {
-    problem.what = std::string("cannot be written: ") + std::strerror(errno);
+    problem.what = std::string("cannot be written: ") + std::strerror(failed);
     return false;
   }
-  const KvxinfoRemoveOnStop guard(temporary);
   std::string what;
   std::FILE *f = fdopen(fd, "wb");
   bool done = f != nullptr && fchmod(fd, mode) == 0 && write_stream(f, width, height, grey, what) &&

@@ -8,9 +8,11 @@
 //   run.kvx: removed the incomplete last block, image 12 at position 98304
 //   (3072 bytes); 11 whole blocks remain
 //
-// A whole file is left untouched ("nothing to repair"); any other damage,
-// or a file that a running conversion holds, is reported and the file is
-// left unchanged.
+// A whole file is left untouched ("nothing to repair").  Any other damage
+// (also an image number that several blocks hold; a last block whose data
+// are all there although its size runs past the end of the file), or a
+// file that a running conversion holds, is reported and the file is left
+// unchanged.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +21,10 @@
 
 #include "kvxinfo_problem.h"
 
-// Repairs `name`, reporting on `out`.  False with the reason in `problem`
-// when the file is damaged otherwise, in use, or cannot be repaired.
-[[nodiscard]] bool kvxinfo_repair(const std::string &name, std::FILE *out, KvxinfoProblem &problem);
+// Repairs `name`, reporting on `out` and the problems on `err`.  Returns the
+// exit status: KvxinfoOk, KvxinfoDamaged (damaged otherwise), KvxinfoInUse
+// (a run holds the writer's lock) or KvxinfoFailed (cannot be read or cut).
+[[nodiscard]] int kvxinfo_repair(const std::string &name, std::FILE *out, std::FILE *err);
 
 // "image 12 at position 98304 (3072 bytes)": the torn block found by a
 // check.  `image` is empty when its header does not

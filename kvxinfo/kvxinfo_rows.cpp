@@ -58,7 +58,8 @@ KvxinfoStats kvxinfo_stats(const KvxinfoImage &image) {
 
 KvxinfoTable kvxinfo_rows_table(const std::vector<std::string> &keys, bool stats,
                                 KvxinfoFormat format) {
-  std::vector<KvxinfoColumn> columns = {{"File"}, {"Image", true, true}, {"Chain"}};
+  // The image number is a text as the file writes it, also in JSON.
+  std::vector<KvxinfoColumn> columns = {{"File"}, {"Image", true}, {"Chain"}};
   for (const std::string &key : keys) columns.push_back({key, false, false, "keys"});
   if (stats)
     for (const std::string &title : StatsTitles) columns.push_back({title, true, true, "stats"});
@@ -72,9 +73,10 @@ bool kvxinfo_rows(const KvxinfoFile &file, const std::vector<std::string> &keys,
                            int header_error) {
     std::vector<KvxinfoCell> row = {{file.name()}, {block.BlockKey}, {block.ChainKey}};
     if (header == nullptr)
-      problems.push_back({file.name(), "image " + kvxinfo_printable(block.BlockKey) +
-                                           ": header cannot be read (" +
-                                           kvxinfo_error_name(header_error) + ")"});
+      problems.push_back({file.name(),
+                          "image " + kvxinfo_printable(block.BlockKey) +
+                              ": header cannot be read (" + kvxinfo_error_name(header_error) + ")",
+                          KvxinfoDamaged});
     for (const std::string &key : keys) {
       const std::string *value =
           header != nullptr ? kvx_header_value(*header, key.c_str()) : nullptr;

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "kvxinfo_args.h"
+#include "kvxinfo_damage.h"
 #include "kvxinfo_file.h"
 #include "kvxinfo_header.h"
 #include "kvxinfo_image.h"
@@ -24,7 +25,28 @@ namespace {
 int fail(const KvxinfoProblem &problem, std::FILE *err) {
   std::fprintf(err, "kvxinfo: %s: %s\n", kvxinfo_printable(problem.file).c_str(),
                problem.what.c_str());
-  return KvxinfoFailed;
+  return problem.status;
+}
+
+// Reports `problems` in order; the status of the first.
+int report(const std::vector<KvxinfoProblem> &problems, std::FILE *err) {
+  for (const KvxinfoProblem &problem : problems) fail(problem, err);
+  return problems.empty() ? KvxinfoOk : problems.front().status;
+}
+
+// Opens a file to read with the limits of the command line.
+bool open_file(const KvxinfoArgs &args, const std::string &name, KvxinfoFile &file,
+               KvxinfoProblem &problem) {
+  file.set_max_image_bytes(args.max_image_bytes);
+  return file.open(name, problem);
+}
+
+// What a mode reported for `file`, then the damage of the file as a whole.
+int finish(const KvxinfoFile &file, int status, std::FILE *err) {
+  std::vector<KvxinfoProblem> problems;
+  kvxinfo_check_damage(file, problems);
+  const int damage = report(problems, err);
+  return status != KvxinfoOk ? status : damage;
 }
 
 // Listings and rows of every file, one file open at a time (the library
@@ -41,7 +63,7 @@ int tabulate(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
       current = name;
       KvxinfoFile file;
       KvxinfoProblem problem;
-      if (!file.open(name, problem)) {
+      if (!open_file(args, name, file, problem)) {
         problems.push_back(problem);
         continue;
       }
@@ -50,14 +72,14 @@ int tabulate(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
         kvxinfo_rows(file, args.keys, args.stats, rows, problems);
       else
         listing.add(file, problems);
+      kvxinfo_check_damage(file, problems);
     }
     if (any) args.action == KvxinfoAction::Rows ? rows.print(out) : listing.print(out);
   } catch (const std::bad_alloc &) {
     problems.push_back({current, "not enough memory"});
   }
   std::fflush(out);
-  for (const KvxinfoProblem &problem : problems) fail(problem, err);
-  return problems.empty() ? KvxinfoOk : KvxinfoFailed;
+  return report(problems, err);
 }
 
 // True when `a` and `b` name the same existing file.
@@ -113,22 +135,24 @@ bool images_in_range(const KvxinfoFile &file, long first, long last, std::set<lo
 int pictures(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
   KvxinfoFile file;
   KvxinfoProblem problem;
-  if (!file.open(args.files.front(), problem)) return fail(problem, err);
-  if (!args.range) return picture(file, args, out, err);
+  if (!open_file(args, args.files.front(), file, problem)) return fail(problem, err);
+  if (!args.range) return finish(file, picture(file, args, out, err), err);
   std::set<long> images;
   if (!images_in_range(file, args.image, args.last, images, problem)) return fail(problem, err);
   if (images.empty())
-    return fail({file.name(), "no image from " + std::to_string(args.image) + " to " +
-                                  std::to_string(args.last)},
-                err);
+    return finish(file,
+                  fail({file.name(), "no image from " + std::to_string(args.image) + " to " +
+                                         std::to_string(args.last)},
+                       err),
+                  err);
   int status = KvxinfoOk;
   for (const long image : images) {
     KvxinfoArgs one = args;
     one.image = image;
     one.png = kvxinfo_png_name(args.png, image);
-    if (picture(file, one, out, err) != KvxinfoOk) status = KvxinfoFailed;
+    if (const int made = picture(file, one, out, err); status == KvxinfoOk) status = made;
   }
-  return status;
+  return finish(file, status, err);
 }
 
 }  // namespace
@@ -157,10 +181,10 @@ int kvxinfo_run(const std::vector<std::string> &words, std::FILE *out, std::FILE
     if (args.action == KvxinfoAction::Png) return pictures(args, out, err);
     KvxinfoFile file;
     KvxinfoProblem problem;
-    if (args.action == KvxinfoAction::Repair)
-      return kvxinfo_repair(args.files.front(), out, problem) ? KvxinfoOk : fail(problem, err);
-    if (!file.open(args.files.front(), problem)) return fail(problem, err);
-    return kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err);
+    if (args.action == KvxinfoAction::Repair) return kvxinfo_repair(args.files.front(), out, err);
+    if (!open_file(args, args.files.front(), file, problem)) return fail(problem, err);
+    return finish(
+        file, kvxinfo_header(file, args.image, out, problem) ? KvxinfoOk : fail(problem, err), err);
   } catch (const std::bad_alloc &) {
     return fail({args.files.front(), "not enough memory"}, err);
   }

@@ -8,7 +8,9 @@ std::string kvxinfo_printable(std::string_view text) {
   shown.reserve(text.size());
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '\n') {
+    if (c == '\\') {
+      shown += "\\\\";
+    } else if (c == '\n') {
       shown += "\\n";
     } else if (c == '\r') {
       shown += "\\r";

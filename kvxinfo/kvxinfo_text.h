@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-// `text` with line breaks and tabs shown as "\n", "\r", "\t" and every other
-// control character as "\xHH", so that a value stays on its line and cannot
-// drive the terminal.
+// `text` with line breaks and tabs shown as "\n", "\r", "\t", every other
+// control character as "\xHH" and a backslash as "\\", so that a value
+// stays on its line, cannot drive the terminal, and reads back unchanged:
+// "\n" is always a line break, never the text backslash-n.
 std::string kvxinfo_printable(std::string_view text);

@@ -45,6 +45,10 @@ KvxBlockInfo info_of(const Data_Block &block) {
 Data_Block *block_of(Data_File &file, const KvxBlockInfo &info, int &error) {
   Data_Chain *chain = search_chain(file, info.ChainKey);
   Data_Block *block = chain != nullptr ? search_block(*chain, info.BlockKey) : nullptr;
+  // An earlier block of the same key is told apart by its place.
+  if (block != nullptr && block->TextPos != info.HeaderPos)
+    for (Data_Block &earlier : file.Duplicates)
+      if (earlier.Chain == chain && earlier.TextPos == info.HeaderPos) block = &earlier;
   if (block == nullptr || !is_data_block_on_disk(*block)) {
     error = CouldNotFindHeader;
     return nullptr;
@@ -214,6 +218,8 @@ int visit_blocks(int stream, const KvxBlockVisitor &visit) {
       for (const Written_Block &record : chain.Written)
         on_disk.push_back({record.TextPos, nullptr, &chain, &record});
   }
+  for (Data_Block &earlier : file->Duplicates)
+    on_disk.push_back({earlier.TextPos, &earlier, earlier.Chain, nullptr});
   std::stable_sort(on_disk.begin(), on_disk.end(),
                    [](const OnDisk &a, const OnDisk &b) { return a.pos < b.pos; });
   for (const OnDisk &each : on_disk) {
@@ -319,7 +325,31 @@ int read_block_binary(int stream, const KvxBlockInfo &info, size_t length,
   return RoutineSucceeded;
 }
 
+int read_block_pieces(int stream, const KvxBlockInfo &info, uint64_t length,
+                      const KvxDataSink &take) {
+  BlockData data;
+  if (const int error = open_block_data(stream, info, data); error != RoutineSucceeded)
+    return error;
+  if (length > data_available(*data.block, data.external.get())) return BadDataBlock;
+  if (fseeko(data.f, static_cast<off_t>(data.block->BinaryFilePos), SEEK_SET) != 0)
+    return ReadDataError;
+  std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(length, KvxDataPieceBytes)));
+  for (uint64_t left = length; left > 0;) {
+    const auto size = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
+    if (std::fread(piece.data(), 1, size, data.f) != size) return ReadDataError;
+    left -= size;
+    if (!take(piece.data(), size)) break;
+  }
+  return RoutineSucceeded;
+}
+
 }  // namespace
+
+int kvx_read_block_pieces(int stream, const KvxBlockInfo &block, uint64_t length,
+                          const KvxDataSink &take, int *pErrorValue, int *pstatus) {
+  const int error = guarded([&] { return read_block_pieces(stream, block, length, take); });
+  return report(error, pErrorValue, pstatus);
+}
 
 int kvx_visit_blocks(int stream, const KvxBlockVisitor &visit, int *pErrorValue, int *pstatus) {
   const int error = guarded([&] { return visit_blocks(stream, visit); });

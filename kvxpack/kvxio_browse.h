@@ -52,7 +52,8 @@ struct KvxBlockHeader {
 };
 
 // Calls `visit` for every data block of the file in file order (the general
-// block is not visited) with its header, or with a null header and the
+// block is not visited; an earlier block whose image number a later block of
+// its chain holds again is visited too, where it lies) with its header, or with a null header and the
 // error value (ReadDataError, CouldNotMallocMemory) when the header cannot
 // be read.  The walk stops early when `visit` returns false.  Each header is
 // read once and dropped after the call, so a walk costs time in proportion
@@ -99,3 +100,13 @@ const std::string *kvx_header_value(const KvxBlockHeader &header, const char *ke
 [[nodiscard]] int kvx_read_block_binary(int stream, const KvxBlockInfo &block, size_t length,
                                         std::vector<unsigned char> &bytes, int *pErrorValue,
                                         int *pstatus);
+
+// Hands the first `length` bytes of the block's data to `take` in pieces
+// of at most KvxDataPieceBytes, in order; the walk stops early when `take`
+// returns false.  Nothing larger than one piece is held, so data of any
+// size are read in bounded memory.  `length` is checked against what the
+// block holds first.  Errors: those of kvx_read_block_binary.
+inline constexpr size_t KvxDataPieceBytes = size_t{1} << 20;
+using KvxDataSink = std::function<bool(const unsigned char *bytes, size_t length)>;
+[[nodiscard]] int kvx_read_block_pieces(int stream, const KvxBlockInfo &block, uint64_t length,
+                                        const KvxDataSink &take, int *pErrorValue, int *pstatus);

@@ -8,7 +8,7 @@
 namespace {
 
 // Names of the values -1 to 52; index is value + 1.
-constexpr std::array<const char *, 54> kNames = {
+constexpr std::array<const char *, 55> kNames = {
     "RoutineFailed",
     "RoutineSucceeded",
     "CouldNotMallocMemory",
@@ -63,6 +63,7 @@ constexpr std::array<const char *, 54> kNames = {
     "FileInUseByAnotherProcess",
     "BinaryFileOutside",
     "NotARegularFile",
+    "ImageTooLarge",
 };
 
 // Texts handed out so far.  Callers may keep them for the whole run, so a
@@ -75,7 +76,7 @@ std::map<int, std::string> &reportTexts() {
 }  // namespace
 
 const char *kvx_error_name(int ErrorValue) {
-  if (ErrorValue < RoutineFailed || ErrorValue > NotARegularFile) return nullptr;
+  if (ErrorValue < RoutineFailed || ErrorValue > ImageTooLarge) return nullptr;
   return kNames[static_cast<size_t>(ErrorValue + 1)];
 }
 

@@ -66,6 +66,8 @@ enum ErrorValues : int {
   BinaryFileOutside = 51,
   // A file to read that is a pipe, device, socket or directory.
   NotARegularFile = 52,
+  // An image whose data array is larger than the reader's limit.
+  ImageTooLarge = 53,
 };
 
 // The name of an error value ("RoutineFailed" for -1), or null for a value

@@ -254,6 +254,10 @@ struct Data_File {
   // hiding the new block inside it; such a file is therefore not appended to.
   bool OffGridHeaderEnd = false;
   std::list<Data_Chain> ChainList;  // sorted (UpperCaseSort)
+  // Blocks found on disk whose key a later block of the same chain holds
+  // again, in file order.  The later block is the one a search finds; these
+  // are kept so that readers can list every block and report the clash.
+  std::deque<Data_Block> Duplicates;
   HeaderDraft Draft;
   std::optional<HeaderMemo> Memo;
   // The text of a block being written, kept for the next block.

@@ -62,3 +62,12 @@ int kvx_lock_for_writing(int fd) {
     pause = std::min(pause * 2, std::chrono::milliseconds(200));
   }
 }
+
+bool kvx_writer_lock_held(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}

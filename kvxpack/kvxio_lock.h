@@ -28,3 +28,9 @@ inline constexpr const char *kKvxLockWaitVariable = "KVX_LOCK_WAIT";
 // The seconds a writer waits for the lock: KVX_LOCK_WAIT when it is a whole
 // number from 0 to 86400 (longer values count as 86400), otherwise 0.
 [[nodiscard]] long kvx_lock_wait_seconds();
+
+// True when another open of the file behind `fd` holds the writer's lock
+// (or any lock that excludes it): a run is writing the file.  Only looks:
+// takes no lock, so a reader can ask.  False on a file system without such
+// locks.
+[[nodiscard]] bool kvx_writer_lock_held(int fd);

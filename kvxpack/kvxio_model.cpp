@@ -166,6 +166,7 @@ Data_File *used_file(int stream, int &error) {
 
 void reset_entry(Data_File &file) {
   file.ChainList.clear();
+  file.Duplicates.clear();
   file.GeneralBlock = nullptr;
   file.ActiveBlock = nullptr;
   file.SelectedBlock = nullptr;

@@ -1,8 +1,12 @@
 // The data array of a block as numbers: layout from the header, raw bytes
-// through kvxio_browse, inflation, byte order and type conversion.
+// through kvxio_browse in pieces, inflation, byte order, value offset and
+// type conversion.
 #include "kvxio_pixels.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -11,7 +15,6 @@
 #include <type_traits>
 #include <utility>
 
-#include "cmpr.h"
 #include "kvxio_internal.h"
 #include "numio.h"
 
@@ -77,46 +80,6 @@ bool array_bytes(const KvxImageLayout &layout, size_t &bytes) {
   return true;
 }
 
-int read_compressed(int stream, const KvxBlockInfo &block, const KvxImageLayout &layout,
-                    size_t bytes, std::vector<unsigned char> &data) {
-  uint64_t stored = 0;
-  int error = RoutineSucceeded;
-  if (!kvx_read_block_data_size(stream, block, stored, &error, nullptr)) return error;
-  if (bytes / MaxInflateRatio > stored || stored > std::numeric_limits<size_t>::max())
-    return BadDataBlock;
-  std::vector<unsigned char> packed;
-  if (!kvx_read_block_binary(stream, block, static_cast<size_t>(stored), packed, &error, nullptr))
-    return error;
-  data.assign(bytes, 0);
-  size_t converted = 0;
-  int errval = 0;
-  if (cmpr_inflate(data.data(), bytes, packed.data(), packed.size(), layout.Compression, &converted,
-                   &errval) != 0)
-    return errval == -4 ? CouldNotMallocMemory : BadDataBlock;
-  return converted == bytes ? RoutineSucceeded : BadDataBlock;
-}
-
-int read_bytes(int stream, const KvxBlockInfo &block, const KvxImageLayout &layout, size_t bytes,
-               std::vector<unsigned char> &data) {
-  // The writer puts out an empty array without a compressed stream.
-  if (bytes == 0) {
-    data.clear();
-    return RoutineSucceeded;
-  }
-  if (layout.Compression != UnCompressed)
-    return read_compressed(stream, block, layout, bytes, data);
-  int error = RoutineSucceeded;
-  if (!kvx_read_block_binary(stream, block, bytes, data, &error, nullptr)) return error;
-  return RoutineSucceeded;
-}
-
-void to_host_order(std::vector<unsigned char> &data, size_t size, int byte_order) {
-  if (size < 2 || byte_order == kvx_byteorder()) return;
-  for (auto at = data.begin(); data.end() - at >= static_cast<long>(size);
-       at += static_cast<long>(size))
-    std::reverse(at, at + static_cast<long>(size));
-}
-
 // True when `value` converts into To without leaving its range or, for an
 // integer To, without losing a fraction.
 template <typename To, typename From>
@@ -135,17 +98,161 @@ bool holds(From value) {
   }
 }
 
-template <typename To, typename From>
-int convert(const std::vector<unsigned char> &data, KvxPixelValues &values) {
-  const size_t count = data.size() / sizeof(From);
-  std::vector<To> &out = values.emplace<std::vector<To>>(count);
-  for (size_t i = 0; i < count; ++i) {
-    From value;
-    std::memcpy(&value, data.data() + i * sizeof(From), sizeof value);
-    if (!holds<To>(value)) return DataConversionFailed;
-    out[i] = static_cast<To>(value);
-  }
+// What is added to each stored value.
+struct Offset {
+  bool none = true;     // 0: the values as stored
+  bool whole = false;   // an integer within int64_t
+  int64_t integer = 0;  // the offset when whole
+  double value = 0.0;
+};
+
+int read_offset(int stream, const KvxBlockInfo &block, bool stored, Offset &offset) {
+  offset = Offset{};
+  if (stored) return RoutineSucceeded;
+  KvxBlockHeader header;
+  int error = RoutineSucceeded;
+  if (!kvx_read_block_header(stream, block, header, &error, nullptr)) return error;
+  const std::string *text = kvx_header_value(header, "DataValueOffset");
+  if (text == nullptr) return RoutineSucceeded;
+  if (!kvx_parse_value_offset(*text, offset.value)) return NumberConversionFailed;
+  offset.none = offset.value == 0.0;
+  // 2^63 is exact as a double; whole numbers below it convert exactly.
+  offset.whole = std::trunc(offset.value) == offset.value && std::fabs(offset.value) < 0x1p63;
+  if (offset.whole) offset.integer = static_cast<int64_t>(offset.value);
   return RoutineSucceeded;
+}
+
+// The true value of `stored` as a To; false when To cannot hold it.
+template <typename To, typename From>
+bool true_value(From stored, const Offset &offset, To &out) {
+  if (offset.none) {
+    if (!holds<To>(stored)) return false;
+    out = static_cast<To>(stored);
+    return true;
+  }
+  if constexpr (std::is_integral_v<From> && std::is_integral_v<To>)
+    if (offset.whole) return !__builtin_add_overflow(stored, offset.integer, &out);
+  const double value = static_cast<double>(stored) + offset.value;
+  if (!holds<To>(value)) return false;
+  out = static_cast<To>(value);
+  return true;
+}
+
+// Turns stored bytes, arriving in pieces of any size, into values: byte
+// order, offset and type, one value after the other.
+template <typename To, typename From>
+class Converter {
+ public:
+  Converter(std::vector<To> &out, int byte_order, const Offset &offset)
+      : out_(out), swap_(sizeof(From) > 1 && byte_order != kvx_byteorder()), offset_(offset) {}
+
+  // False when a value does not fit, or more bytes come than values.
+  bool take(const unsigned char *bytes, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+      carry_[held_++] = bytes[i];
+      if (held_ < sizeof(From)) continue;
+      held_ = 0;
+      if (next_ == out_.size()) return false;
+      if (swap_) std::reverse(carry_, carry_ + sizeof(From));
+      From value;
+      std::memcpy(&value, carry_, sizeof value);
+      if (!true_value(value, offset_, out_[next_++])) {
+        failed_ = true;
+        return false;
+      }
+    }
+    return true;
+  }
+  bool complete() const { return next_ == out_.size() && held_ == 0; }
+  bool failed() const { return failed_; }
+
+ private:
+  std::vector<To> &out_;
+  bool swap_;
+  Offset offset_;
+  unsigned char carry_[sizeof(From)] = {};
+  size_t held_ = 0;
+  size_t next_ = 0;
+  bool failed_ = false;
+};
+
+// Inflates the pieces of a compressed binary section into `sink` a bounded
+// piece at a time; stops at the end of the stream, or as soon as it gives
+// more than `bytes`.
+class Inflater {
+ public:
+  Inflater(int compression, size_t bytes, const KvxDataSink &sink)
+      : bytes_(bytes), sink_(sink), out_(std::min(bytes + 1, KvxDataPieceBytes)) {
+    // The gzip wrapper only (15 + 16), as the writer deflates; or zlib's.
+    ok_ = inflateInit2(&z_, compression == GzipCompression ? 31 : 15) == Z_OK;
+    if (!ok_) error_ = CouldNotMallocMemory;
+  }
+  ~Inflater() {
+    if (ok_) inflateEnd(&z_);
+  }
+  Inflater(const Inflater &) = delete;
+  Inflater &operator=(const Inflater &) = delete;
+
+  // False once nothing more is wanted: the stream ended or failed.
+  bool take(const unsigned char *bytes, size_t length) {
+    z_.next_in = const_cast<Bytef *>(bytes);
+    z_.avail_in = static_cast<uInt>(length);  // pieces are far below 4 GiB
+    while (error_ == RoutineSucceeded && !ended_) {
+      z_.next_out = out_.data();
+      z_.avail_out = static_cast<uInt>(out_.size());
+      const int code = inflate(&z_, Z_NO_FLUSH);
+      const size_t made = out_.size() - z_.avail_out;
+      if (code == Z_MEM_ERROR)
+        error_ = CouldNotMallocMemory;
+      else if (code != Z_OK && code != Z_STREAM_END && code != Z_BUF_ERROR)
+        error_ = BadDataBlock;
+      else if (made > bytes_ - given_)  // more than the array
+        error_ = BadDataBlock;
+      else if (made > 0 && !sink_(out_.data(), made))
+        error_ = DataConversionFailed;
+      given_ += made;
+      ended_ = code == Z_STREAM_END;
+      if (z_.avail_in == 0 && z_.avail_out > 0) break;  // all of this piece is in
+    }
+    return error_ == RoutineSucceeded && !ended_;
+  }
+  // The outcome once the input is used up or refused.
+  int result() const {
+    if (error_ != RoutineSucceeded) return error_;
+    return ended_ && given_ == bytes_ ? RoutineSucceeded : BadDataBlock;
+  }
+
+ private:
+  z_stream z_{};
+  size_t bytes_;
+  const KvxDataSink &sink_;
+  std::vector<unsigned char> out_;
+  size_t given_ = 0;
+  bool ok_ = false;
+  bool ended_ = false;
+  int error_ = RoutineSucceeded;
+};
+
+// Streams the stored bytes of the array of `block` into `sink`: as they
+// lie, or inflated from the binary section.
+int stream_bytes(int stream, const KvxBlockInfo &block, const KvxImageLayout &layout, size_t bytes,
+                 const KvxDataSink &sink) {
+  // The writer puts out an empty array without a compressed stream.
+  if (bytes == 0) return RoutineSucceeded;
+  int error = RoutineSucceeded;
+  if (layout.Compression == UnCompressed)
+    return kvx_read_block_pieces(stream, block, bytes, sink, &error, nullptr) ? RoutineSucceeded
+                                                                                : error;
+  uint64_t stored = 0;
+  if (!kvx_read_block_data_size(stream, block, stored, &error, nullptr)) return error;
+  if (bytes / MaxInflateRatio > stored) return BadDataBlock;
+  Inflater inflater(layout.Compression, bytes, sink);
+  if (inflater.result() == CouldNotMallocMemory) return CouldNotMallocMemory;
+  const KvxDataSink feed = [&](const unsigned char *piece, size_t length) {
+    return inflater.take(piece, length);
+  };
+  if (!kvx_read_block_pieces(stream, block, stored, feed, &error, nullptr)) return error;
+  return inflater.result();
 }
 
 // The host type of each DType with one, in DType order from Unsigned8.
@@ -177,23 +284,54 @@ int with_type(int type, Visit visit) {
   }
 }
 
-int read_pixels(int stream, const KvxBlockInfo &block, int type, KvxPixels &pixels) {
+// The type of the values when the caller leaves it to the block.
+int natural_type(const KvxImageLayout &layout, const Offset &offset) {
+  if (offset.none) return layout.DataType;
+  const bool integer = layout.DataType >= Unsigned8 && layout.DataType <= Signed64;
+  return integer && offset.whole ? Signed64 : DoubleIEEE64;
+}
+
+int read_pixels(int stream, const KvxBlockInfo &block, const KvxPixelRequest &request,
+                KvxPixels &pixels) {
   if (const int error = read_layout(stream, block, pixels.Layout); error != RoutineSucceeded)
     return error;
   const KvxImageLayout &layout = pixels.Layout;
-  if (type == KvxStoredDataType) type = layout.DataType;
-  if (!is_readable(layout) || !has_host_type(type)) return DataConversionFailed;
-  size_t bytes = 0;
-  if (!array_bytes(layout, bytes)) return BadSizeDefinition;
-  std::vector<unsigned char> data;
-  if (const int error = read_bytes(stream, block, layout, bytes, data); error != RoutineSucceeded)
+  Offset offset;
+  if (const int error = read_offset(stream, block, request.Stored, offset);
+      error != RoutineSucceeded)
     return error;
-  to_host_order(data, kvx_data_sizeof(layout.DataType), layout.ByteOrder);
+  const int type =
+      request.DataType == KvxStoredDataType ? natural_type(layout, offset) : request.DataType;
+  if (!is_readable(layout) || !has_host_type(type)) return DataConversionFailed;
+  size_t bytes = 0, values = 0;
+  if (!array_bytes(layout, bytes) ||
+      __builtin_mul_overflow(layout.count(), kvx_data_sizeof(type), &values))
+    return BadSizeDefinition;
+  if (std::max(bytes, values) > request.MaxArrayBytes) return ImageTooLarge;
   pixels.DataType = type;
+  pixels.ValueOffset = offset.value;
   return with_type(layout.DataType, [&](auto from) {
-    return with_type(
-        type, [&](auto to) { return convert<decltype(to), decltype(from)>(data, pixels.Values); });
+    return with_type(type, [&](auto to) {
+      using To = decltype(to);
+      std::vector<To> &out = pixels.Values.emplace<std::vector<To>>(layout.count());
+      Converter<To, decltype(from)> converter(out, layout.ByteOrder, offset);
+      const KvxDataSink sink = [&](const unsigned char *piece, size_t length) {
+        return converter.take(piece, length);
+      };
+      const int error = stream_bytes(stream, block, layout, bytes, sink);
+      if (converter.failed()) return static_cast<int>(DataConversionFailed);
+      if (error != RoutineSucceeded) return error;
+      return converter.complete() ? static_cast<int>(RoutineSucceeded)
+                                  : static_cast<int>(BadDataBlock);
+    });
   });
+}
+
+// Digits from `at` on; their count.
+size_t skip_digits(std::string_view text, size_t &at) {
+  const size_t from = at;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+  return at - from;
 }
 
 }  // namespace
@@ -210,8 +348,35 @@ int kvx_read_block_layout(int stream, const KvxBlockInfo &block, KvxImageLayout 
   return report(guarded([&] { return read_layout(stream, block, layout); }), pErrorValue, pstatus);
 }
 
+int kvx_read_block_pixels(int stream, const KvxBlockInfo &block, const KvxPixelRequest &request,
+                          KvxPixels &pixels, int *pErrorValue, int *pstatus) {
+  return report(guarded([&] { return read_pixels(stream, block, request, pixels); }), pErrorValue,
+                pstatus);
+}
+
 int kvx_read_block_pixels(int stream, const KvxBlockInfo &block, int DataType, KvxPixels &pixels,
                           int *pErrorValue, int *pstatus) {
-  return report(guarded([&] { return read_pixels(stream, block, DataType, pixels); }), pErrorValue,
-                pstatus);
+  KvxPixelRequest request;
+  request.DataType = DataType;
+  return kvx_read_block_pixels(stream, block, request, pixels, pErrorValue, pstatus);
+}
+
+bool kvx_parse_value_offset(std::string_view text, double &offset) {
+  const auto space = [](char c) { return std::strchr(" \t\r\n\f\v", c) != nullptr && c != '\0'; };
+  while (!text.empty() && space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && space(text.back())) text.remove_suffix(1);
+  size_t at = 0;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+  if (skip_digits(text, at) == 0) return false;
+  if (at < text.size() && text[at] == '.' && (++at, skip_digits(text, at) == 0)) return false;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    if (skip_digits(text, at) == 0) return false;
+  }
+  if (at != text.size()) return false;
+  // from_chars takes no "+" and reads in the C locale.
+  if (text.front() == '+') text.remove_prefix(1);
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), offset);
+  return failure == std::errc() && end == text.data() + text.size() && std::isfinite(offset);
 }

@@ -4,8 +4,9 @@
 // "Dim_1", "Dim_2", ... (Dim_1 varies fastest), "DataType" (FloatValue when
 // absent), "ByteOrder" (the host's when absent) and "Compression" (None when
 // absent).  kvx_read_block_pixels reads the data of a block found with
-// kvxio_browse.h, inflates them, puts them into the host's byte order and
-// converts them into a host type the caller picks, in one call.
+// kvxio_browse.h, inflates them, puts them into the host's byte order, adds
+// the header's "DataValueOffset" and converts them into a host type the
+// caller picks, in one call.
 //
 // Calling conventions as in kvxio.h and kvxio_browse.h: the optional
 // out-parameters `pErrorValue` (ErrorValues) and `pstatus` (Success or
@@ -15,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -47,10 +49,30 @@ struct KvxPixels {
   KvxImageLayout Layout;        // as stored in the file
   int DataType = InValidDType;  // the DType of `Values`
   KvxPixelValues Values;        // Layout.count() values, Dim_1 fastest
+  double ValueOffset = 0.0;     // what was added to the stored values
 };
 
-// Asks for pixels in the block's own data type.
+// Asks for pixels in the block's own data type (of its true values, see
+// KvxPixelRequest).
 inline constexpr int KvxStoredDataType = InValidDType;
+
+// Largest data array read by default: 256 MiB.  The sizes come from the
+// file, so they are bounded before anything is allocated.
+inline constexpr size_t KvxDefaultMaxImageBytes = size_t{256} << 20;
+
+// How kvx_read_block_pixels reads.
+struct KvxPixelRequest {
+  // A DType with a host type (Unsigned8 to DoubleIEEE64), or
+  // KvxStoredDataType: the block's own type, or with a non-zero
+  // DataValueOffset Signed64 (integer type and whole offset) or
+  // DoubleIEEE64 (otherwise).
+  int DataType = KvxStoredDataType;
+  // True: the values as stored, "DataValueOffset" not added.
+  bool Stored = false;
+  // Largest array in bytes, as stored and as returned; larger images are
+  // refused before anything is allocated or read.
+  size_t MaxArrayBytes = KvxDefaultMaxImageBytes;
+};
 
 // Reads the layout of `block` from its header.  The sizes are decimal
 // integer expressions, as the writer stores them.  Errors: those of
@@ -59,24 +81,35 @@ inline constexpr int KvxStoredDataType = InValidDType;
 [[nodiscard]] int kvx_read_block_layout(int stream, const KvxBlockInfo &block,
                                         KvxImageLayout &layout, int *pErrorValue, int *pstatus);
 
-// Reads the data array of `block` as values of `DataType`: a DType with a
-// host type (Unsigned8 to DoubleIEEE64), or KvxStoredDataType for the
-// block's own type.  The values are converted exactly: into an integer type
-// only values that it holds (integers in its range; no fraction, no NaN or
-// infinity), into FloatIEEE32 only values within its range (NaN and
-// infinities pass, other values are rounded to the nearest float); into
-// DoubleIEEE64 every value (64-bit integers beyond 2^53 are rounded).
-// Compressed data (gzip or zlib) are inflated and must give exactly the
-// array's bytes; bytes behind the data (the padding of the binary section)
-// are ignored.
-// Errors: those of kvx_read_block_layout and kvx_read_block_binary;
+// Reads the data array of `block` as values of `request.DataType`.  True
+// values by default: the stored value plus the header's "DataValueOffset"
+// (a plain decimal number: optional sign, digits, optional fraction of one
+// or more digits, optional exponent, white space around; absent means 0).
+// With a whole offset and an integer type, the sum is exact; otherwise it
+// is taken in double precision.  The values are converted exactly: into an
+// integer type only values that it holds (integers in its range; no
+// fraction, no NaN or infinity), into FloatIEEE32 only values within its
+// range (NaN and infinities pass, other values are rounded to the nearest
+// float); into DoubleIEEE64 every value (64-bit integers beyond 2^53 are
+// rounded).  The data are read and inflated piece by piece (gzip or zlib;
+// the stream must give exactly the array's bytes, bytes behind it in the
+// binary section are ignored), so memory is the array plus about 2 MiB.
+// Errors: those of kvx_read_block_layout and kvx_read_block_pieces;
 // DataConversionFailed for a data type without a host type (VAX and Convex
-// floats) or unknown, an unknown byte order or compression, a `DataType`
-// that is not one of the above, or a value that `DataType` cannot hold;
-// BadSizeDefinition when the array's bytes pass the range of size_t;
-// BadDataBlock when the data are shorter than the array, or compressed data
-// are damaged or inflate to more or fewer bytes.  Memory is bounded by what
-// the file holds: sizes that promise more data than the block can hold fail
-// before the array is allocated.  On failure `pixels` is unspecified.
+// floats) or unknown, an unknown byte order or compression, a requested
+// type that is not one of the above, or a value that it cannot hold;
+// NumberConversionFailed for a "DataValueOffset" that is not a plain
+// decimal number; BadSizeDefinition when the array's bytes pass the range
+// of size_t; ImageTooLarge beyond `request.MaxArrayBytes`; BadDataBlock
+// when the data are shorter than the array, or compressed data are damaged
+// or inflate to more or fewer bytes.  On failure `pixels` is unspecified.
+[[nodiscard]] int kvx_read_block_pixels(int stream, const KvxBlockInfo &block,
+                                        const KvxPixelRequest &request, KvxPixels &pixels,
+                                        int *pErrorValue, int *pstatus);
+// The same for true values of `DataType` and the default limit.
 [[nodiscard]] int kvx_read_block_pixels(int stream, const KvxBlockInfo &block, int DataType,
                                         KvxPixels &pixels, int *pErrorValue, int *pstatus);
+
+// Reads a "DataValueOffset" text as described above.  False for anything
+// else ("inf", "nan", hexadecimal, expressions, a value beyond double).
+[[nodiscard]] bool kvx_parse_value_offset(std::string_view text, double &offset);

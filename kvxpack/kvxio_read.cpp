@@ -283,12 +283,33 @@ bool header_end(Data_File &file, uint64_t start, const ByteWindow &window, Data_
   return true;
 }
 
+// Keeps where an earlier block of the same key lies before a later block
+// takes its record.
+void keep_duplicate(Data_File &file, const Data_Block &earlier) {
+  Data_Block &kept = file.Duplicates.emplace_back();
+  kept.BlockKey = earlier.BlockKey;
+  kept.Chain = earlier.Chain;
+  kept.TextPos = earlier.TextPos;
+  kept.TextLen = earlier.TextLen;
+  kept.BinaryPos = earlier.BinaryPos;
+  kept.BinaryLen = earlier.BinaryLen;
+  kept.BinaryFileName = earlier.BinaryFileName;
+  kept.BinaryFilePos = earlier.BinaryFilePos;
+  kept.BinaryFileLen = earlier.BinaryFileLen;
+  kept.SequenceNumber = earlier.SequenceNumber;
+  kept.Flags.DiskBlockUsed = true;
+  kept.Flags.DiskBlockFixed = true;
+  kept.Flags.HeaderExternal = true;
+  kept.Flags.DataExternal = true;
+}
+
 // Records a located block as the last block in the file.
 Data_Block *record_block(Data_File &file, const BlockId &id, uint64_t start, uint64_t binary_pos,
                          uint64_t binary_len, const ExternalBinary &external) {
   Data_Chain *chain = insert_chain(file, id.ChainKey);
   Data_Block *block = chain != nullptr ? insert_block(*chain, id.BlockKey) : nullptr;
   if (block == nullptr) return nullptr;
+  if (block->Flags.DiskBlockUsed) keep_duplicate(file, *block);
   block->SymbolList.clear();
   block->TextPos = start;
   block->TextLen = binary_pos - start;

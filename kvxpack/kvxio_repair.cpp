@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "kvxio_scan.h"
+#include "numio.h"
 #include "regular_file.h"
 
 namespace {
@@ -110,6 +113,38 @@ bool header_inside(std::FILE *f, uint64_t from, uint64_t to, uint64_t boundary) 
   return false;
 }
 
+// The bytes of data that a block's header asks for: for uncompressed data
+// the array of its dimensions and data type ("Dim_n" read as integer
+// expressions; FloatIEEE32 without "DataType"), at most its binary size;
+// for compressed data, or without dimensions or a known type, the binary
+// size.  False when a dimension cannot be read as a size.
+bool data_needed(Data_Block &header, uint64_t binary_len, uint64_t &needed) {
+  needed = binary_len;
+  const auto value = [&](const std::string &key) -> std::optional<std::string> {
+    const Symbol_Element *symbol = search_symbol(header, key);
+    if (symbol == nullptr) return std::nullopt;
+    return decode_value(symbol->Value);
+  };
+  if (const auto compression = value("Compression");
+      compression && kvx_string2compression(compression->c_str()) != UnCompressed)
+    return true;
+  const auto type = value("DataType");
+  uint64_t array = kvx_data_sizeof(type ? kvx_string2datatype(type->c_str()) : FloatIEEE32);
+  if (array == 0) return true;
+  int n = 1;
+  for (auto dim = value("Dim_1"); dim; dim = value("Dim_" + std::to_string(++n))) {
+    int errval = 0;
+    const char *tail = nullptr;
+    const long size = num_str2long(dim->c_str(), &tail, &errval);
+    if (errval != 0 || tail == nullptr || tail[std::strspn(tail, " \t\r\n\f\v")] != '\0' ||
+        size < 0)
+      return false;
+    if (__builtin_mul_overflow(array, static_cast<uint64_t>(size), &array)) return true;
+  }
+  if (n > 1) needed = std::min(needed, array);
+  return true;
+}
+
 // Classifies the bytes from `start` (the end of the last whole block) to
 // the end of the file, where the walk stopped.
 int check_tail(std::FILE *f, uint64_t start, uint64_t boundary, KvxChainCheck &check) {
@@ -148,11 +183,18 @@ int check_tail(std::FILE *f, uint64_t start, uint64_t boundary, KvxChainCheck &c
                     ftello(f) == header_end;
   const Symbol_Element *id = read ? search_symbol(header, "KVX_DataBlockID") : nullptr;
   const Symbol_Element *size = read ? search_symbol(header, "KVX_BinarySize") : nullptr;
-  uint64_t binary_len = 0, binary_end = 0;
+  uint64_t binary_len = 0, binary_end = 0, needed = 0;
   const auto binary_pos = static_cast<uint64_t>(header_end);
   if (id == nullptr || size == nullptr || !parse_unsigned(decode_value(size->Value), binary_len) ||
-      (!__builtin_add_overflow(binary_pos, binary_len, &binary_end) && binary_end <= length)) {
+      (!__builtin_add_overflow(binary_pos, binary_len, &binary_end) && binary_end <= length) ||
+      !data_needed(header, binary_len, needed)) {
     damaged(check, start, "the block here cannot be read");
+    return RoutineSucceeded;
+  }
+  // A writer puts out the data after the header: a block whose data are all
+  // there was not cut short by a stopped writer, whatever its size says.
+  if (length - binary_pos >= needed) {
+    damaged(check, start, "the binary size of this block runs past the end of the file");
     return RoutineSucceeded;
   }
   if (header_inside(f, binary_pos, length, boundary)) {
@@ -175,10 +217,33 @@ const Data_Block *off_grid_block(Data_File &file) {
   return first;
 }
 
-// Classifies where the walk of `file` stopped: behind its last block.
-int check_after_walk(Data_File &file, KvxChainCheck &check) {
+// The image numbers that blocks found on the walk hold more than once.
+std::vector<KvxDuplicateImage> duplicates_of(const Data_File &file) {
+  std::vector<KvxDuplicateImage> found;
+  for (const Data_Block &earlier : file.Duplicates) {
+    const std::string &chain = earlier.Chain != nullptr ? earlier.Chain->ChainKey : std::string();
+    const auto same = [&](const KvxDuplicateImage &d) {
+      return d.ChainKey == chain && compare_keys(d.BlockKey, earlier.BlockKey, NumberSort) == 0;
+    };
+    if (auto it = std::find_if(found.begin(), found.end(), same); it != found.end()) {
+      ++it->Count;
+      it->FirstPos = std::min(it->FirstPos, earlier.TextPos);
+    } else {
+      found.push_back({chain, earlier.BlockKey, 2, earlier.TextPos});
+    }
+  }
+  std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+    return a.FirstPos < b.FirstPos;
+  });
+  return found;
+}
+
+// Classifies where the walk of `file` stopped: behind its last block.  A
+// header that ends off the block grid matters only to a writer.
+int check_after_walk(Data_File &file, bool for_writer, KvxChainCheck &check) {
+  check.Duplicates = duplicates_of(file);
   check.WholeEnd = end_of_blocks(file);
-  if (file.OffGridHeaderEnd) {
+  if (for_writer && file.OffGridHeaderEnd) {
     const Data_Block *block = off_grid_block(file);
     damaged(check, block != nullptr ? block->TextPos : 0,
             "a header ends off the block grid: blocks appended behind it could not be found "
@@ -211,7 +276,7 @@ int check_chain(int fd, const char *fname, KvxChainCheck &check) {
       ++check.Blocks;
     }
   }
-  return check_after_walk(file, check);
+  return check_after_walk(file, true, check);
 }
 
 // The same for a file that the library has opened for reading.
@@ -228,7 +293,7 @@ int check_open_file(int stream, KvxChainCheck &check) {
                       static_cast<uint64_t>(std::count_if(
                           chain.BlockList.begin(), chain.BlockList.end(),
                           [](const Data_Block &block) { return block.Flags.DiskBlockUsed; }));
-  return check_after_walk(*file, check);
+  return check_after_walk(*file, false, check);
 }
 
 // The writer's lock: an open-file-description lock over the whole file,
@@ -259,7 +324,8 @@ int repair(const char *fname, KvxRepair &repair) {
     return RoutineSucceeded;
   }
   const int checked = check_chain(file.get(), fname, repair.Check);
-  if (checked != RoutineSucceeded || repair.Check.State != KvxChainState::TornLastBlock)
+  if (checked != RoutineSucceeded || repair.Check.State != KvxChainState::TornLastBlock ||
+      !repair.Check.Duplicates.empty())
     return checked;
   if (!writable) return FileIsNotWritable;
   if (ftruncate(file.get(), static_cast<off_t>(repair.Check.WholeEnd)) != 0 ||

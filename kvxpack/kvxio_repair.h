@@ -23,11 +23,21 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class KvxChainState {
   Whole,          // the file ends with a whole block (or holds none)
   TornLastBlock,  // only the last block is incomplete, cut off by the end of the file
   Damaged,        // damage that a cut would not mend
+};
+
+// An image number that more than one block of a chain holds.  Readers
+// list every such block; a search by number finds the last.
+struct KvxDuplicateImage {
+  std::string ChainKey;
+  std::string BlockKey;     // as the first of the blocks writes it
+  uint64_t Count = 0;       // blocks holding it
+  uint64_t FirstPos = 0;    // header position of the first of them
 };
 
 struct KvxChainCheck {
@@ -41,6 +51,9 @@ struct KvxChainCheck {
   std::string TornBlockKey;
   // What is wrong at DamagePos (Damaged only).
   std::string Damage;
+  // Image numbers held by more than one whole block, in the order of their
+  // first block.  Damage of its own, whatever the state of the end.
+  std::vector<KvxDuplicateImage> Duplicates;
 };
 
 // Walks the blocks of `fname` without changing it.  Readers do not lock: a
@@ -52,7 +65,8 @@ struct KvxChainCheck {
 
 // The same check for a file opened with kvx_open_data_file for reading
 // (mode "read"), from where the open's walk stopped; the blocks are not
-// walked again.  Errors: InvalidStream, NoFileOpen,
+// walked again.  As a reader sees it: a header that ends off the block grid
+// (which a writer must not append behind) is no damage here.  Errors: InvalidStream, NoFileOpen,
 // ReadDataError, CouldNotMallocMemory.
 [[nodiscard]] int kvx_check_stream_chain(int stream, KvxChainCheck &check, int *pErrorValue,
                                          int *pstatus);
@@ -65,7 +79,7 @@ struct KvxRepair {
 
 // Checks `fname` under the writer's lock (an open-file-description lock
 // over the whole file, taken without waiting) and, when the only damage is
-// a torn last block, cuts the file back to the end of the last whole block
+// a torn last block (no other damage, no image number held twice), cuts the file back to the end of the last whole block
 // and flushes it to the disk.  A whole or otherwise damaged file is left
 // untouched, and so is a file whose lock another process holds (a running
 // conversion).  A whole file may be read only; a cut needs write permission.

@@ -19,7 +19,7 @@ if TYPE_CHECKING:
 
 _WHITE = " \t\r\n\f\v"
 _INTEGER = re.compile(r"[ \t\r\n\f\v]*([+-]?[0-9]+)[ \t\r\n\f\v]*\Z")
-_DECIMAL = re.compile(r"[ \t\r\n\f\v]*[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?"
+_DECIMAL = re.compile(r"[ \t\r\n\f\v]*[+-]?([0-9]+(?:\.[0-9]+)?)(?:[eE][+-]?[0-9]+)?"
                       r"[ \t\r\n\f\v]*\Z")
 _INT64_MIN, _INT64_MAX = -(1 << 63), (1 << 63) - 1
 # Compressed data are read in pieces of this size.
@@ -143,14 +143,14 @@ class Block:
         text = self.value("DataValueOffset")
         if text is None:
             return 0
-        if _DECIMAL.match(text) is None:
+        match = _DECIMAL.match(text)
+        if match is None:
             raise self._error(f"DataValueOffset = {text!r} is not a decimal number")
-        text = text.strip(_WHITE)
-        if _INTEGER.match(text):
-            return int(text)
         value = float(text)
-        if not math.isfinite(value):
+        if not math.isfinite(value) or (value == 0 and match.group(1).strip("0.")):
             raise self._error(f"DataValueOffset = {text!r} passes the range of a double")
+        # Read as a double, as the C++ library reads it; a whole number
+        # below 2^63 is an integer offset.
         return int(value) if value.is_integer() and abs(value) < 2.0**63 else value
 
     @property

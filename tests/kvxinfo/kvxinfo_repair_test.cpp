@@ -18,8 +18,10 @@ TEST_F(KvxinfoTest, RepairCutsOnlyATornLastBlock) {
   convert(3, 8, 4, 2);
   const std::string whole = read_file(path("gasdet001.kvx"));
   const std::string two = whole.substr(0, 2 * Block);
-  std::string damaged = whole;
+  std::string damaged = whole, oversized = whole;
   damaged[Block] = 'X';
+  // The last block's size runs past the end, but its 64 data bytes are all there.
+  oversized.replace(oversized.rfind("KVX_BinarySize = 512"), 20, "KVX_BinarySize = 612");
   struct Case {
     const char *what;
     std::string bytes;
@@ -32,12 +34,16 @@ TEST_F(KvxinfoTest, RepairCutsOnlyATornLastBlock) {
        "f.kvx: removed the incomplete last block, image 3 at position 17408 (3000 bytes); 2 "
        "whole blocks remain\n",
        "", two},
-      {"torn data", two + whole.substr(2 * Block, 8292), 0,
-       "f.kvx: removed the incomplete last block, image 3 at position 17408 (8292 bytes); 2 "
+      {"torn data", two + whole.substr(2 * Block, 8222), 0,
+       "f.kvx: removed the incomplete last block, image 3 at position 17408 (8222 bytes); 2 "
        "whole blocks remain\n",
        "", two},
-      {"damage before the last block", damaged, 1, "",
+      {"damage before the last block", damaged, KvxinfoDamaged, "",
        "kvxinfo: f.kvx: damaged at position 8704: no block starts here; left unchanged\n", damaged},
+      {"last size past the end, data all there", oversized, KvxinfoDamaged, "",
+       "kvxinfo: f.kvx: damaged at position 17408: the binary size of this block runs past the "
+       "end of the file; left unchanged\n",
+       oversized},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -50,31 +56,61 @@ TEST_F(KvxinfoTest, RepairCutsOnlyATornLastBlock) {
   }
 }
 
-TEST_F(KvxinfoTest, ATornLastBlockIsListedAsIncomplete) {
+// Holds the lock that a writer holds while it appends, as long as it lives
+// (nothing when `take` is false).
+class WriterLock {
+ public:
+  explicit WriterLock(const fs::path &file, bool take = true)
+      : fd_(take ? open(file.c_str(), O_RDWR | O_CLOEXEC) : -1) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    held_ = fd_ >= 0 && fcntl(fd_, F_OFD_SETLK, &lock) == 0;
+  }
+  ~WriterLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  WriterLock(const WriterLock &) = delete;
+  WriterLock &operator=(const WriterLock &) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+TEST_F(KvxinfoTest, ATornLastBlockIsToldApartByTheWritersLock) {
   convert(3, 8, 4, 2);
-  write_file(path("f.kvx"), read_file(path("gasdet001.kvx")).substr(0, 2 * Block + 8292));
-  const Outcome run = kvxinfo({"f.kvx"});
-  EXPECT_EQ(run.exit, 0) << "a file being written is read as far as it is whole";
-  EXPECT_NE(run.out.find("total: 2 blocks, 17408 bytes\nincomplete last block: image 3 at "
-                         "position 17408 (8292 bytes); being written, or its writer was stopped\n"),
-            std::string::npos)
-      << run.out;
+  write_file(path("f.kvx"), read_file(path("gasdet001.kvx")).substr(0, 2 * Block + 8222));
+  const std::string torn = "kvxinfo: f.kvx: incomplete last block: image 3 at position 17408 "
+                           "(8222 bytes); ";
+  for (const bool locked : {false, true}) {
+    SCOPED_TRACE(locked ? "a run holds the file" : "no run holds the file");
+    const WriterLock lock(path("f.kvx"), locked);
+    ASSERT_EQ(lock.held(), locked);
+    for (const std::vector<std::string> &mode :
+         {std::vector<std::string>{"f.kvx"}, {"--keys", "HMFrame", "f.kvx"}, {"-k", "f.kvx", "1"},
+          {"--png", "-", "f.kvx", "2"}}) {
+      SCOPED_TRACE(mode.front());
+      const Outcome run = kvxinfo(mode);
+      EXPECT_EQ(run.exit, locked ? KvxinfoInUse : KvxinfoNeedsRepair);
+      EXPECT_TRUE(run.err.ends_with(torn + (locked ? "a run is writing it\n"
+                                                   : "no run holds the file: kvxinfo --repair "
+                                                     "cuts it off\n")))
+          << run.err;
+      EXPECT_FALSE(run.out.empty()) << "the whole blocks are still shown";
+    }
+  }
 }
 
 TEST_F(KvxinfoTest, RepairLeavesAFileThatAWriterHolds) {
   convert(3, 8, 4, 2);
   const std::string torn = read_file(path("gasdet001.kvx")).substr(0, 2 * Block + 100);
   write_file(path("f.kvx"), torn);
-  // The lock that a writer holds while it appends.
-  const int fd = open(path("f.kvx").c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
+  const WriterLock lock(path("f.kvx"));
+  ASSERT_TRUE(lock.held());
   const Outcome run = kvxinfo({"--repair", "f.kvx"});
-  close(fd);
-  EXPECT_EQ(run.exit, 1);
+  EXPECT_EQ(run.exit, KvxinfoInUse);
   EXPECT_EQ(run.err,
             "kvxinfo: f.kvx: in use by another process (a conversion writing to it?); left "
             "unchanged\n");

@@ -44,11 +44,11 @@ TEST_F(KvxinfoRowsTest, KeysOfEveryImageOfSeveralFilesInEachFormat) {
        "b.kvx,7,Image.Psd,2,x\ty \xc3\xa9 \xe9\r\n"},
       {{"--format=json"},
        "[\n"
-       "  {\"File\": \"a.kvx\", \"Image\": 1, \"Chain\": \"Image.Psd\", \"keys\": "
+       "  {\"File\": \"a.kvx\", \"Image\": \"1\", \"Chain\": \"Image.Psd\", \"keys\": "
        "{\"ExposureTime\": \"0.5\", \"Title\": \"a, \\\"b\\\"\"}},\n"
-       "  {\"File\": \"a.kvx\", \"Image\": 2, \"Chain\": \"Image.Psd\", \"keys\": "
+       "  {\"File\": \"a.kvx\", \"Image\": \"2\", \"Chain\": \"Image.Psd\", \"keys\": "
        "{\"ExposureTime\": \"1\", \"Title\": null}},\n"
-       "  {\"File\": \"b.kvx\", \"Image\": 7, \"Chain\": \"Image.Psd\", \"keys\": "
+       "  {\"File\": \"b.kvx\", \"Image\": \"7\", \"Chain\": \"Image.Psd\", \"keys\": "
        "{\"ExposureTime\": \"2\", \"Title\": \"x\\u0009y \xc3\xa9 \\u00e9\"}}\n"
        "]\n"},
   };
@@ -113,9 +113,9 @@ TEST_F(KvxinfoTest, AnImageThatCannotBeReadDoesNotStopTheOthers) {
   EXPECT_EQ(stats.err, message);
   EXPECT_EQ(stats.out,
             "[\n"
-            "  {\"File\": \"v.kvx\", \"Image\": 1, \"Chain\": \"Image.Psd\", \"stats\": "
+            "  {\"File\": \"v.kvx\", \"Image\": \"1\", \"Chain\": \"Image.Psd\", \"stats\": "
             "{\"Pixels\": 4, \"Min\": 0, \"Max\": 3, \"Mean\": 1.5, \"Sum\": 6}},\n"
-            "  {\"File\": \"v.kvx\", \"Image\": 2, \"Chain\": \"Image.Psd\", \"stats\": "
+            "  {\"File\": \"v.kvx\", \"Image\": \"2\", \"Chain\": \"Image.Psd\", \"stats\": "
             "{\"Pixels\": null, \"Min\": null, \"Max\": null, \"Mean\": null, \"Sum\": null}}\n"
             "]\n");
   const Outcome pictures = kvxinfo({"--png", "o%d.png", "v.kvx", "1:2"});

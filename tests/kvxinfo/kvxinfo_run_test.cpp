@@ -76,13 +76,15 @@ TEST_F(KvxinfoTest, HeaderValuesAreDecodedJoinedAndKeptOnTheirLine) {
                            {"Note", "a;b{c}\\d"},
                            {"Lines", "one\ntwo\r\n"},
                            {"Bell", "ring\x07"},
+                           {"Text", "one\\ntwo\\x07"},
                            {"Spaced", " padded "}}));
   const Outcome run = kvxinfo({"-k", "a.kvx", "5"});
   ASSERT_EQ(run.exit, 0) << run.err;
   for (const std::string &line :
-       {"Title = " + title + "\n", std::string("Note = a;b{c}\\d\n"),
+       {"Title = " + title + "\n", std::string("Note = a;b{c}\\\\d\n"),
         std::string("Lines = one\\ntwo\\n\n"), std::string("Bell = ring\\x07\n"),
-        std::string("Spaced =  padded \n")}) {
+        // The text of an escape is not taken for the escape itself.
+        std::string("Text = one\\\\ntwo\\\\x07\n"), std::string("Spaced =  padded \n")}) {
     EXPECT_NE(run.out.find("\n" + line), std::string::npos) << line << "in\n" << run.out;
   }
   EXPECT_EQ(run.out.find("Title~"), std::string::npos) << "continuation keys are joined";

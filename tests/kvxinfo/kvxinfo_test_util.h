@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DldWriter.h"
+#include "kvxinfo_problem.h"
 #include "kvxio.h"
 #include "support/TestSupport.h"
 

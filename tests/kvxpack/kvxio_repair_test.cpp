@@ -14,11 +14,13 @@ namespace {
 
 using namespace kvxtest;
 
-// A block of image `image`: a 512-byte header and `binary` data bytes.
+// A block of image `image`: a 512-byte header and `binary` data bytes, all
+// of them the floats of its array.
 std::string block(int image, size_t binary) {
   const std::string text = "{\r\nKVX_DataBlockID = " + std::to_string(image) +
                            ".Image.Psd ;\r\nKVX_BinarySize = " + std::to_string(binary) +
-                           " ;\r\nKVX_HeaderSize = 512 ;\r\nDim_1 = 1 ;\r\n";
+                           " ;\r\nKVX_HeaderSize = 512 ;\r\nDim_1 = " + std::to_string(binary / 4) +
+                           " ;\r\n";
   return text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n" + std::string(binary, '\1');
 }
 
@@ -30,8 +32,9 @@ class KvxChainRepair : public LibraryTest {
 TEST_F(KvxChainRepair, TheCheckTellsATornLastBlockFromOtherDamage) {
   const std::string b1 = block(1, 1024), b2 = block(2, 1024), b3 = block(3, 1024);
   const std::string two = b1 + b2;
-  std::string oversized = b2;
+  std::string oversized = b2, last_oversized = b3;
   oversized.replace(oversized.find("= 1024"), 6, "= 9999");
+  last_oversized.replace(last_oversized.find("= 1024"), 6, "= 2048");
   struct Case {
     const char *what;
     std::string bytes;
@@ -54,6 +57,10 @@ TEST_F(KvxChainRepair, TheCheckTellsATornLastBlockFromOtherDamage) {
        1536, ""},
       {"binary size running over the next block", b1 + oversized + b3, KvxChainState::Damaged, 1,
        1536, ""},
+      {"last binary size past the end, its array all there", two + last_oversized,
+       KvxChainState::Damaged, 2, 3072, ""},
+      {"last binary size past the end, its array cut", two + last_oversized.substr(0, 1000),
+       KvxChainState::TornLastBlock, 2, 3072, "3"},
       {"header text beyond its stated size", two + b3.substr(0, 508) + std::string(100, ' '),
        KvxChainState::Damaged, 2, 3072, ""},
       {"zero bytes behind a header start", two + b3.substr(0, 100) + std::string(100, '\0'),
@@ -78,6 +85,23 @@ TEST_F(KvxChainRepair, TheCheckTellsATornLastBlockFromOtherDamage) {
     EXPECT_EQ(check.TornBlockKey, c.torn_key);
     EXPECT_EQ(read_file(name), c.bytes) << "a check changes nothing";
   }
+}
+
+TEST_F(KvxChainRepair, ImageNumbersHeldTwiceAreDamageThatIsNeverCut) {
+  const std::string bytes =
+      block(1, 1024) + block(2, 1024) + block(1, 1024) + block(1, 1024) + block(3, 1024).substr(0, 600);
+  const std::string name = dir_.file("f.kvx");
+  std::ofstream(name, std::ios::binary) << bytes;
+  KvxRepair repair;
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(kvx_repair_block_chain(name.c_str(), repair, nullptr, nullptr), 1);
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(repair.Check.Duplicates.size(), 1u);
+  EXPECT_EQ(repair.Check.Duplicates[0].BlockKey, "1");
+  EXPECT_EQ(repair.Check.Duplicates[0].Count, 3u);
+  EXPECT_EQ(repair.Check.Duplicates[0].FirstPos, 0u);
+  EXPECT_FALSE(repair.Cut) << "the torn block behind them stays";
+  EXPECT_EQ(read_file(name), bytes);
 }
 
 TEST_F(KvxChainRepair, FilesThatCannotBeCheckedAreRefused) {

@@ -11,17 +11,15 @@
 //                           "crc": N} | E}, ...]}
 //
 // Keys and values are given as the hex of their bytes; E is the library's
-// error value.  Pixels are the true values as int64 (uint64 for values
-// above its range) or float64 little-endian, summed up by their CRC-32.
+// error value.  Pixels are the true values (the library's default
+// reading), as 64-bit integers or as doubles, little-endian, summed up by
+// their CRC-32.
 //
 // Usage: kvx_dump < NAMES   (one file name a line; library messages go to
 // standard error)
 #include <zlib.h>
 
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -58,25 +56,15 @@ std::string entries(const std::vector<KvxHeaderEntry> &list) {
   return out + "]";
 }
 
-// The type the true values are asked for in: a float type or an offset
-// with a fraction gives doubles, anything else integers of 64 bits.
-int true_value_type(const KvxBlockHeader &header, const KvxImageLayout &layout) {
-  if (layout.DataType == FloatIEEE32 || layout.DataType == DoubleIEEE64) return DoubleIEEE64;
-  if (const std::string *text = kvx_header_value(header, "DataValueOffset")) {
-    const double offset = std::strtod(text->c_str(), nullptr);
-    if (std::isfinite(offset) && offset != std::trunc(offset)) return DoubleIEEE64;
-  }
-  return layout.DataType == Unsigned64 ? Unsigned64 : Signed64;
-}
-
 template <typename T>
 uLong crc_of(const std::vector<T> &values, bool &integer) {
   integer = std::is_integral_v<T>;
   uLong crc = crc32(0L, Z_NULL, 0);
   for (const T v : values) {
     unsigned char bytes[8];
-    if constexpr (std::is_same_v<T, double>) {
-      std::memcpy(bytes, &v, 8);
+    if constexpr (std::is_floating_point_v<T>) {
+      const double d = v;
+      std::memcpy(bytes, &d, 8);
     } else {
       // Signed and unsigned 64-bit integers of one value share their bytes.
       const uint64_t u = static_cast<uint64_t>(v);
@@ -87,13 +75,10 @@ uLong crc_of(const std::vector<T> &values, bool &integer) {
   return crc;
 }
 
-std::string pixels_of(int stream, const KvxBlockInfo &block, const KvxBlockHeader &header) {
-  KvxImageLayout layout;
-  int error = RoutineSucceeded;
-  if (!kvx_read_block_layout(stream, block, layout, &error, nullptr)) return std::to_string(error);
+std::string pixels_of(int stream, const KvxBlockInfo &block) {
   KvxPixels pixels;
-  if (!kvx_read_block_pixels(stream, block, true_value_type(header, layout), pixels, &error,
-                             nullptr))
+  int error = RoutineSucceeded;
+  if (!kvx_read_block_pixels(stream, block, KvxStoredDataType, pixels, &error, nullptr))
     return std::to_string(error);
   bool integer = true;
   const uLong crc = std::visit([&](const auto &values) { return crc_of(values, integer); },
@@ -145,7 +130,7 @@ std::string dump(const std::string &name) {
           defaults = entries(h->Defaults);
           blocks += entries(h->Entries);
           blocks += ",\"pixels\":";
-          blocks += pixels_of(stream, b, *h);
+          blocks += pixels_of(stream, b);
         }
         blocks += '}';
         return true;

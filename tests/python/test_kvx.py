@@ -255,6 +255,9 @@ def test_dimension_expressions(tmp_path, text, value):
     ("Unsigned64", b"\xff" * 16, "1", None, kvx.UnsupportedError),
     ("UnsignedByte", b"\x00\x7f", "nan", None, kvx.FormatError),
     ("UnsignedByte", b"\x00\x7f", "1e999", None, kvx.FormatError),
+    ("UnsignedByte", b"\x00\x7f", "1e-999", None, kvx.FormatError),
+    ("UnsignedByte", b"\x00\x7f", ".5", None, kvx.FormatError),
+    ("UnsignedByte", b"\x00\x7f", "1.", None, kvx.FormatError),
 ])
 def test_true_values_add_the_offset(tmp_path, data_type, stored, offset, dtype, true):
     path = tmp_path / "offset.kvx"

@@ -365,8 +365,14 @@ def _open_regular(path):
 
 
 def _number_of(key):
-    """The number a block key stands for ("007" and "7" are one), or None."""
-    return int(key) if key.isascii() and key.isdigit() else None
+    """The number a block key stands for, compared as the C++ library
+    compares block keys ("007", "+7" and " 7" are 7), or None."""
+    if hdr.continuation_depth(key) > 0:
+        key = key.split("~", 1)[0]
+    text = "".join(c for c in key if "!" <= c <= "~")
+    if text.startswith("+"):
+        text = text[1:]
+    return int(text) if text.isascii() and text.isdigit() else None
 
 
 def open(path: Union[str, bytes, os.PathLike], *, allow_outside: bool = False,

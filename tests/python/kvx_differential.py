@@ -42,7 +42,7 @@ INTERESTING = [
     "DoubleValue", "FloatVAX32", "UnsignedInteger", "Signed64", "1.Image.Psd", "1.Image.Error",
     "007.Image.Psd", ".Image.Psd", "5.", "EH:000012:000000:000000", "EH:x", "data.bin",
     "data.bin/", "sub/../data.bin", "../data.bin", "/etc/hostname", "nosuch.bin", "d\\ta.bin",
-    "x" * 70,
+    "+02", " 7 ", "x" * 70,
 ]
 KEYS = ["Dim_1", "Dim_2", "Dim_3", "DataType", "ByteOrder", "Compression", "DataValueOffset",
         "KVX_BinarySize", "KVX_HeaderSize", "KVX_DataBlockID", "Image", "HeaderID", "Size",

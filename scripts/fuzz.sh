@@ -26,7 +26,7 @@ cd "$(dirname "$0")/.."
 if [ "${1:-}" = differential ]; then
   bash scripts/ensure-deps.sh test
   build=build/differential
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release '-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG' >/dev/null
   cmake --build "$build" -j"${JOBS:-2}" --target kvx_dump kvx_samples dld2vexa dldgen >/dev/null
   count="${DIFF_COUNT:-100000}" jobs="${JOBS:-2}" seed="${FUZZ_SEED:-1}"
   pids=()

@@ -27,6 +27,7 @@ DEFAULT_MAX_IMAGE_BYTES = 256 << 20
 # Block and chain keys longer than this are cut, as the C++ library cuts
 # them.
 MAX_KEY_LENGTH = 64
+_PRIMARY_TEXT = "IMAGE.PSD"
 # The leading entries of a header as the C++ library writes them: values
 # without quotes or escapes, and no further "KVX_" key behind them.  Such a
 # header is listed without the general tokenizer, which gives the same.
@@ -72,6 +73,9 @@ class File(Sequence):
         self._allow_outside = allow_outside
         self._blocks: List[Block] = []
         self._numbered = set()  # numbers of the blocks of chain Image.Psd
+        # Chains by the text they are compared by: a chain is named as it
+        # was first written ("Image.PSd" is chain Image.Psd).
+        self._chains = {}
         with _open_regular(self.path) as f:
             self._length = os.fstat(f.fileno()).st_size
             try:
@@ -98,6 +102,7 @@ class File(Sequence):
 
     def image(self, number: int, chain: str = "Image.Psd") -> Block:
         """The last block of image `number` in `chain` (KeyError if none)."""
+        chain = self._chains.get(names.comparison_text(chain), chain)
         found = [b for b in self._blocks if b.image == number and b.chain == chain]
         if not found:
             raise KeyError(f"{self.path} has no image {number} in chain {chain}")
@@ -155,7 +160,8 @@ class File(Sequence):
         boundary = self._checked_boundary(end, boundary)
         next_pos = self._binary_end(start, end, binary_size)
         self._blocks.append(Block(self, key, chain, start, end, binary_size, binary_file))
-        if chain == "Image.Psd" and (number := _number_of(key)) is not None:
+        if (names.comparison_text(chain) == _PRIMARY_TEXT
+                and (number := _number_of(key)) is not None):
             self._numbered.add(number)
         return next_pos, boundary
 
@@ -198,7 +204,8 @@ class File(Sequence):
 
     def _block_id(self, values, start):
         key, chain = self._stated_id(values, start)
-        return key[:MAX_KEY_LENGTH], chain[:MAX_KEY_LENGTH]
+        chain = chain[:MAX_KEY_LENGTH]
+        return key[:MAX_KEY_LENGTH], self._chains.setdefault(names.comparison_text(chain), chain)
 
     def _stated_id(self, values, start):
         text = self._format_value(values, "KVX_DataBlockID")

@@ -29,11 +29,13 @@ DEFAULT_MAX_IMAGE_BYTES = 256 << 20
 MAX_KEY_LENGTH = 64
 _PRIMARY_TEXT = "IMAGE.PSD"
 # The leading entries of a header as the C++ library writes them: values
-# without quotes or escapes, and no further "KVX_" key behind them.  Such a
-# header is listed without the general tokenizer, which gives the same.
+# without quotes or escapes, then the end of the header or a whole key that
+# is no "KVX_" key.  Such a header is listed without the general tokenizer,
+# which gives the same.
 _WRITTEN_START = re.compile(
     rb"\{\r\nKVX_DataBlockID = ([^\s;\\\"]{1,512}) ;\r\nKVX_BinarySize = ([0-9]+) ;\r\n"
-    rb"(?:KVX_HeaderSize = ([0-9]+) ;\r\n)?(?![ \t\r\n\f\v;]*(?:[Kk][Vv][Xx]_|#))")
+    rb"(?:KVX_HeaderSize = ([0-9]+) ;\r\n)?"
+    rb"(?=[ \t\r\n\f\v;]*(?:\}|(?![Kk][Vv][Xx]_|#)[^=;}\r\n\0]*=))")
 
 
 def _unsigned(text):
@@ -173,10 +175,11 @@ class File(Sequence):
         match = _WRITTEN_START.match(f.read(_FIRST_READ))
         if match is None:
             return None
-        found = {("KVX_DATABLOCKID", 0): match.group(1).decode("ascii", "surrogateescape"),
-                 ("KVX_BINARYSIZE", 0): match.group(2).decode("ascii")}
+        found = {hdr.identity("KVX_DataBlockID"): match.group(1).decode("ascii",
+                                                                      "surrogateescape"),
+                 hdr.identity("KVX_BinarySize"): match.group(2).decode("ascii")}
         if match.group(3) is not None:
-            found[("KVX_HEADERSIZE", 0)] = match.group(3).decode("ascii")
+            found[hdr.identity("KVX_HeaderSize")] = match.group(3).decode("ascii")
         return found
 
     def _pairs(self, f, start, format_keys_only):
@@ -332,8 +335,9 @@ class File(Sequence):
         except OSError as failure:
             raise FormatError(f"{self.path}: binary file {name!r}: {failure.strerror}") from None
         with f:
-            held = max(os.fstat(f.fileno()).st_size - pos, 0)
-            f.seek(pos)
+            size = os.fstat(f.fileno()).st_size
+            f.seek(min(pos, size))  # a position past the end holds nothing
+            held = max(size - pos, 0)
             yield f, min(held, stated) if stated else held
 
     def _binary_path(self, name):

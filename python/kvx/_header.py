@@ -212,7 +212,10 @@ def key_text(key):
     cut = key[:MAX_KEY_LENGTH]
     if continuation_depth(key) > 0:
         cut = cut.split("~", 1)[0]
-    return comparison_text(cut)
+    # A format key is never found by a key that is none, whatever their
+    # comparison texts ("KV\x98X_BinarySize" is no KVX_BinarySize): the
+    # mark keeps them apart.
+    return ("\x01" if is_format_key(cut) else "") + comparison_text(cut)
 
 
 def join_entries(pairs):

@@ -333,19 +333,20 @@ def test_the_image_cap_and_incremental_inflation_bound_memory(tmp_path):
     assert int(lines[3]) < 64 + 64, f"peak memory {lines[3]} MiB"
 
 
-@pytest.mark.parametrize("name, error, message", [
-    ("fifo", kvx.FormatError, "not a regular file"),
-    ("fifo-link", kvx.FormatError, "not a regular file"),
-    ("data.bin/", kvx.FormatError, "Not a directory"),
-    ("data.bin\0x", kvx.UnsafePathError, "zero byte"),
-    ("/dev/zero", kvx.FormatError, "not a regular file"),
+@pytest.mark.parametrize("name, position, error, message", [
+    ("fifo", 4, kvx.FormatError, "not a regular file"),
+    ("fifo-link", 4, kvx.FormatError, "not a regular file"),
+    ("data.bin/", 4, kvx.FormatError, "Not a directory"),
+    ("data.bin\0x", 4, kvx.UnsafePathError, "zero byte"),
+    ("/dev/zero", 4, kvx.FormatError, "not a regular file"),
+    ("data.bin", (1 << 64) - 1, kvx.FormatError, "hold 0 of the image's 3 bytes"),
 ])
-def test_binary_files_that_are_refused_at_once(tmp_path, name, error, message):
+def test_binary_files_that_are_refused_at_once(tmp_path, name, position, error, message):
     os.mkfifo(tmp_path / "fifo")
     (tmp_path / "fifo-link").symlink_to(tmp_path / "fifo")
     (tmp_path / "data.bin").write_bytes(b"skip\x01\x02\x03")
     path = tmp_path / "ext.kvx"
-    path.write_bytes(external_block(name))
+    path.write_bytes(external_block(name, position))
     signal.alarm(10)  # a read that waits on the FIFO fails the test
     try:
         with pytest.raises(error, match=message):
@@ -374,3 +375,19 @@ def test_the_wheel_holds_the_licence_and_the_type_marker(tmp_path):
                    check=True, capture_output=True)
     names = zipfile.ZipFile(next((tmp_path / "out").glob("kvx-*.whl"))).namelist()
     assert "kvx/py.typed" in names and "kvx-1.0.dist-info/LICENSE" in names, names
+
+
+@pytest.mark.parametrize("second_key, message", [
+    # Not KVX_BinarySize: a key that is no format key never stands for one,
+    # whatever its comparison text; the size then comes from Dim_1 (3 bytes).
+    (b"KV\x98X_BinarySize = 0", "beyond the end of the file"),
+    (b"KVX_BinarySize = 0 ;\r\nTi\0tle = x", "has no '='"),
+])
+def test_keys_of_the_walk_read_as_the_library_reads_them(tmp_path, second_key, message):
+    # The second block: the first header of a file is read whole.
+    path = tmp_path / "keys.kvx"
+    text = (b"{\r\nKVX_DataBlockID = 2.Image.Psd ;\r\n" + second_key
+            + b" ;\r\nDim_1 = 3 ;\r\nDataType = UnsignedByte ;\r\n")
+    path.write_bytes(u1_block(1, [0] * 512) + text + b" " * (508 - len(text)) + b"\r\n}\n")
+    with pytest.raises(kvx.FormatError, match=message):
+        kvx.open(path)

@@ -177,7 +177,7 @@ bool read_operands(const std::vector<std::string> &operands, KvxinfoArgs &args, 
 const char *kvxinfo_usage() {
   return "Usage: kvxinfo FILE...\n"
          "       kvxinfo --keys K1,K2,... [--stats] [--format FORMAT] FILE...\n"
-         "       kvxinfo --stats [--format FORMAT] FILE...\n"
+         "       kvxinfo --stats [--format FORMAT] [--max-image-bytes N] FILE...\n"
          "       kvxinfo -k FILE IMAGE\n"
          "       kvxinfo --png OUT.png [--log] [--outside-binaries] FILE IMAGE|FIRST:LAST\n"
          "       kvxinfo --repair FILE\n"
@@ -192,7 +192,8 @@ const char *kvxinfo_usage() {
          "  --keys K1,...   one row per image: file, image, chain and the values of the\n"
          "                  header keys K1, ... (\"-\" where a header lacks one)\n"
          "  --stats         one row per image: the number of pixels, their minimum,\n"
-         "                  maximum, mean and sum, dummy pixels left out\n"
+         "                  maximum, mean and sum of the true values (stored value +\n"
+         "                  DataValueOffset), dummy pixels left out\n"
          "  --format FORMAT text (aligned columns, the default), csv or json\n"
          "  -k              print the header of image IMAGE: one \"key = value\" line\n"
          "                  per key in file order, continued values joined\n"
@@ -204,6 +205,9 @@ const char *kvxinfo_usage() {
          "                  image number.  A symbolic link or any other file that is\n"
          "                  not a regular file is never replaced\n"
          "  --log           with --png: scale logarithmically\n"
+         "  --max-image-bytes N\n"
+         "                  the largest data array of one image that --stats and\n"
+         "                  --png read (default 268435456, 256 MiB)\n"
          "  --outside-binaries\n"
          "                  read data kept in separate binary files wherever their\n"
          "                  names lead; without it only files in the KVX file's\n"
@@ -217,8 +221,12 @@ const char *kvxinfo_usage() {
          "IMAGE is an image number of the primary data chain, as listed.  Options take\n"
          "their value as the next word or after \"=\" (--png=OUT.png).\n"
          "\n"
+         "Every mode that reads a file reports damage of the file in one line.\n"
+         "\n"
          "Exit status: 0 success; 1 a file cannot be read or written, is not a KVX\n"
-         "file, or has no such image, or the image cannot be shown; 2 wrong arguments.\n";
+         "file, or has no such image, or the image cannot be shown; 2 wrong arguments;\n"
+         "3 the file is damaged (--repair leaves it); 4 its last block is torn and no\n"
+         "run holds it: kvxinfo --repair FILE; 5 a run holds the file.\n";
 }
 
 bool kvxinfo_parse_args(const std::vector<std::string> &words, KvxinfoArgs &args,

@@ -148,18 +148,21 @@ class Converter {
 
   // False when a value does not fit, or more bytes come than values.
   bool take(const unsigned char *bytes, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-      carry_[held_++] = bytes[i];
-      if (held_ < sizeof(From)) continue;
-      held_ = 0;
-      if (next_ == out_.size()) return false;
-      if (swap_) std::reverse(carry_, carry_ + sizeof(From));
-      From value;
-      std::memcpy(&value, carry_, sizeof value);
-      if (!true_value(value, offset_, out_[next_++])) {
-        failed_ = true;
-        return false;
+    // A value split between two pieces first, then whole values in place.
+    if constexpr (sizeof(From) > 1) {
+      while (held_ > 0 && length > 0) {
+        carry_[held_++] = *bytes++;
+        --length;
+        if (held_ < sizeof(From)) continue;
+        held_ = 0;
+        if (!put(carry_)) return false;
       }
+    }
+    for (; length >= sizeof(From); bytes += sizeof(From), length -= sizeof(From))
+      if (!put(bytes)) return false;
+    if constexpr (sizeof(From) > 1) {
+      std::memcpy(carry_, bytes, length);
+      held_ = length;
     }
     return true;
   }
@@ -167,6 +170,17 @@ class Converter {
   bool failed() const { return failed_; }
 
  private:
+  bool put(const unsigned char *stored) {
+    if (next_ == out_.size()) return false;
+    unsigned char raw[sizeof(From)];
+    std::memcpy(raw, stored, sizeof raw);
+    if (swap_) std::reverse(raw, raw + sizeof raw);
+    From value;
+    std::memcpy(&value, raw, sizeof value);
+    failed_ = !true_value(value, offset_, out_[next_++]);
+    return !failed_;
+  }
+
   std::vector<To> &out_;
   bool swap_;
   Offset offset_;

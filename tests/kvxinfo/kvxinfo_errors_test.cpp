@@ -10,16 +10,6 @@ namespace {
 
 using namespace kvxinfotest;
 
-// Replaces `from` by `to` (of the same length) in a file.
-void patch(const fs::path &file, const std::string &from, const std::string &to) {
-  ASSERT_EQ(from.size(), to.size());
-  std::string bytes = read_file(file);
-  const size_t at = bytes.find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  bytes.replace(at, from.size(), to);
-  write_file(file, bytes);
-}
-
 TEST_F(KvxinfoTest, WrongCommandLinesShowTheUsage) {
   const std::vector<std::vector<std::string>> lines = {
       {},
@@ -38,6 +28,8 @@ TEST_F(KvxinfoTest, WrongCommandLinesShowTheUsage) {
       {"--format=csv", "-k", "a.kvx", "1"},
       {"--stats", "--png", "o.png", "a.kvx", "1"},
       {"--png", "o.png", "a.kvx", "1:3"},
+      {"--max-image-bytes=0", "a.kvx"},
+      {"--max-image-bytes", "12k", "a.kvx"},
       {"--png", "o%d.png", "a.kvx", "3:1"},
       {"--log=yes", "--png", "o.png", "a.kvx", "1"},
       {"--repair"},

@@ -8,7 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <random>
+#include <thread>
 
 #include "kvxinfo_png.h"
 #include "kvxinfo_test_util.h"
@@ -158,6 +161,27 @@ TEST_F(KvxinfoTest, AStopSignalRemovesTheTemporaryPicture) {
       EXPECT_FALSE(fs::exists(temporary));
     }
     fs::remove(temporary);
+  }
+}
+
+// A stop signal at any moment of a picture's write, its creation included,
+// leaves no temporary file behind.
+TEST_F(KvxinfoTest, NoMomentOfAPictureLeavesItsTemporaryBehind) {
+  const std::vector<unsigned char> grey(16, 128);
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 200; ++trial) {
+    const pid_t child = fork();
+    if (child == 0) {
+      for (KvxinfoProblem problem;;)
+        (void)kvxinfo_write_png(path("p.png").string(), 4, 4, grey, problem);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    kill(child, SIGTERM);
+    int raw = 0;
+    ASSERT_EQ(waitpid(child, &raw, 0), child);
+    for (const auto &entry : fs::directory_iterator(dir_))
+      ASSERT_FALSE(entry.path().filename().string().starts_with("p.png."))
+          << "trial " << trial << " left " << entry.path();
   }
 }
 

@@ -84,11 +84,22 @@ class KvxinfoTest : public ::testing::Test {
   fs::path dir_ = scratch_.path();
 };
 
+// Replaces the first `from` by `to` (of the same length) in a file.
+inline void patch(const fs::path &file, const std::string &from, const std::string &to) {
+  ASSERT_EQ(from.size(), to.size());
+  std::string bytes = read_file(file);
+  const size_t at = bytes.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  bytes.replace(at, from.size(), to);
+  write_file(file, bytes);
+}
+
 // Writes one image with the library: `dims` = {n, sizes...}, data as given.
+// `value_offset` is added to them for their true values.
 inline bool write_image(const std::string &file, long number, const std::vector<long> &dims,
                         const void *data, int type, int byte_order,
                         const std::vector<std::pair<std::string, std::string>> &keys = {},
-                        int compression = 0) {
+                        int compression = 0, long value_offset = 0) {
   kvx_set_datacompression(compression);
   int error = 0;
   const int stream = kvx_open_data_file(file.c_str(), "any", &error, nullptr);
@@ -96,8 +107,8 @@ inline bool write_image(const std::string &file, long number, const std::vector<
   for (const auto &[key, value] : keys)
     ok = ok &&
          kvx_write_header_line(stream, number, 1, key.c_str(), value.c_str(), &error, nullptr) == 1;
-  ok = ok && kvx_write_data_raw(stream, number, 1, dims.data(), data, type, 0, byte_order, 1,
-                                &error, nullptr) == 1;
+  ok = ok && kvx_write_data_raw(stream, number, 1, dims.data(), data, type, value_offset,
+                                byte_order, 1, &error, nullptr) == 1;
   if (stream >= 0) ok = kvx_close_data_file(stream, &error, nullptr) == 1 && ok;
   kvx_reset_settings();
   return ok;

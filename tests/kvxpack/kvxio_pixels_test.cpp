@@ -3,10 +3,15 @@
 #include "kvxio_pixels.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "kvxio_test_util.h"
 
@@ -220,6 +225,117 @@ TEST_F(PixelsTest, BlocksThatCannotBeReadAsAskedFail) {
       << text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n";
   KvxPixels pixels;
   EXPECT_EQ(read(dir_.file("huge.kvx"), 1, Signed64, pixels), BadSizeDefinition);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PixelsTest, TrueValuesAddTheOffsetStoredValuesOnRequest) {
+  const std::vector<uint8_t> stored = {0, 1, 127, 255};
+  struct Case {
+    std::string offset;  // replaces the written "1000"
+    int type;
+    bool stored;
+    int error;
+    int result_type;
+    std::vector<double> values;
+  };
+  const std::vector<Case> cases = {
+      {"1000", KvxStoredDataType, true, RoutineSucceeded, Unsigned8, {0, 1, 127, 255}},
+      {"1000", KvxStoredDataType, false, RoutineSucceeded, Signed64, {1000, 1001, 1127, 1255}},
+      {"1000", Unsigned16, false, RoutineSucceeded, Unsigned16, {1000, 1001, 1127, 1255}},
+      {"1000", Unsigned8, false, DataConversionFailed, 0, {}},
+      {"-0.5", KvxStoredDataType, false, RoutineSucceeded, DoubleIEEE64, {-0.5, 0.5, 126.5, 254.5}},
+      {"-0.5", Signed32, false, DataConversionFailed, 0, {}},
+      {"1e+3", KvxStoredDataType, false, RoutineSucceeded, Signed64, {1000, 1001, 1127, 1255}},
+      {"0.00", KvxStoredDataType, false, RoutineSucceeded, Unsigned8, {0, 1, 127, 255}},
+      {"inf ", KvxStoredDataType, false, NumberConversionFailed, 0, {}},
+      {"0x10", KvxStoredDataType, false, NumberConversionFailed, 0, {}},
+      {"1+1 ", KvxStoredDataType, false, NumberConversionFailed, 0, {}},
+  };
+  for (size_t n = 0; n < cases.size(); ++n) {
+    const Case &c = cases[n];
+    SCOPED_TRACE(c.offset + (c.stored ? ", stored" : ""));
+    const std::string name = dir_.file(std::to_string(n) + ".kvx");
+    const int stream = kvx_open_data_file(name.c_str(), "any", nullptr, nullptr);
+    const long dims[] = {2, 2, 2};
+    ASSERT_EQ(kvx_write_data_raw(stream, 1, 1, dims, stored.data(), Unsigned8, 1000, LowByteFirst,
+                                 1, nullptr, nullptr),
+              1);
+    ASSERT_EQ(kvx_close_data_file(stream, nullptr, nullptr), 1);
+    patch(name, "DataValueOffset = 1000", "DataValueOffset = " + c.offset);
+    const int file = kvx_open_data_file(name.c_str(), "read", nullptr, nullptr);
+    KvxBlockInfo block;
+    ASSERT_EQ(kvx_find_block(file, 1, 1, block, nullptr, nullptr), 1);
+    KvxPixelRequest request;
+    request.DataType = c.type;
+    request.Stored = c.stored;
+    KvxPixels pixels;
+    int error = RoutineSucceeded;
+    (void)kvx_read_block_pixels(file, block, request, pixels, &error, nullptr);
+    (void)kvx_close_data_file(file, nullptr, nullptr);
+    EXPECT_EQ(error, c.error);
+    if (c.error != RoutineSucceeded) continue;
+    EXPECT_EQ(pixels.DataType, c.result_type);
+    EXPECT_EQ(as_doubles(pixels.Values), c.values);
+  }
+}
+
+TEST(ValueOffset, OnlyPlainDecimalNumbersAreRead) {
+  const std::vector<std::pair<std::string, std::optional<double>>> cases = {
+      {" +1.5e2 \t", 150.0}, {"-7", -7.0}, {"2E-1", 0.2},    {"1.", std::nullopt},
+      {".5", std::nullopt},  {"nan", std::nullopt},          {"1e999", std::nullopt},
+      {"", std::nullopt},    {"1 2", std::nullopt},          {"1e", std::nullopt},
+  };
+  for (const auto &[text, expected] : cases) {
+    SCOPED_TRACE("\"" + text + "\"");
+    double value = 0;
+    EXPECT_EQ(kvx_parse_value_offset(text, value), expected.has_value());
+    if (expected) {
+      EXPECT_EQ(value, *expected);
+    }
+  }
+}
+
+// gzip of `raw`, as the writer deflates.
+std::string gzip(const std::string &raw) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&z, raw.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(raw.data()));
+  z.avail_in = static_cast<uInt>(raw.size());
+  z.next_out = reinterpret_cast<Bytef *>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+TEST_F(PixelsTest, AHugeBinarySizeIsNeverReadWhole) {
+  // 12 pixels behind a binary size of 3 GiB that the file holds as a hole.
+  const std::string text =
+      "{\r\nKVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 3221225472 ;\r\nDim_1 = 4 ;"
+      "\r\nDim_2 = 3 ;\r\nDataType = UnsignedByte ;\r\nCompression = GzipCompression ;";
+  const std::string name = dir_.file("bomb.kvx");
+  std::ofstream(name, std::ios::binary)
+      << text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n" +
+             gzip(std::string("\1\2\3\4\5\6\7\10\11\12\13\14"));
+  ASSERT_EQ(truncate(name.c_str(), 512 + (off_t{3} << 30)), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit limit{size_t{1} << 30, size_t{1} << 30};  // far below the binary size
+    setrlimit(RLIMIT_AS, &limit);
+    KvxPixels pixels;
+    const int error = read(name, 1, KvxStoredDataType, pixels);
+    const auto *values = std::get_if<std::vector<uint8_t>>(&pixels.Values);
+    _exit(error != RoutineSucceeded ? 1 : values == nullptr || values->size() != 12 ? 2 : 0);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "1: the read failed in 1 GiB of address space; 2: wrong pixels";
 }
 
 }  // namespace

@@ -257,6 +257,14 @@ def compare(cpp, py):
     return "documented" if documented else "agree"
 
 
+def python_outcome(cpp, path):
+    try:
+        return compare(normal_cpp(cpp), python_reading(path))
+    except Exception as failure:  # anything but a KvxError is a fault of the package
+        print(f"{path}: {type(failure).__name__}: {failure}", file=sys.stderr)
+        return "python exception"
+
+
 def run_batch(dump, paths):
     names = "".join(f"{p}\n" for p in paths).encode()
     done = subprocess.run([dump], input=names, capture_output=True, timeout=600)
@@ -303,8 +311,7 @@ def main():
                 path.write_bytes(mutate(rng.choice(pieces), rng))
                 paths.append(path)
             for path, cpp in zip(paths, run_batch(args.dump, paths)):
-                outcome = ("crash" if "crash" in cpp
-                           else compare(normal_cpp(cpp), python_reading(path)))
+                outcome = "crash" if "crash" in cpp else python_outcome(cpp, path)
                 counts[outcome] += 1
                 if outcome not in ("agree", "documented"):
                     os.makedirs(args.keep, exist_ok=True)

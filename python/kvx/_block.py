@@ -162,46 +162,52 @@ class Block:
         numpy equivalent and for images larger than the file's
         max_image_bytes, UnsafePathError for a separate binary file outside
         the KVX file's directory or with an unsafe name."""
-        offset = self.value_offset
-        dtype = self.dtype
-        values = self._read_stored(dtype.itemsize)
-        if offset == 0:
-            return values
-        if dtype.kind == "i":
-            if values.size and not (_INT64_MIN <= int(values.min()) + offset
-                                    and int(values.max()) + offset <= _INT64_MAX):
-                raise UnsupportedError(f"{self._where()}: true values with the offset "
-                                       f"{offset} pass the range of int64")
-            true = values.astype(np.int64)
-        else:
-            true = values.astype(np.float64)
-        true += offset
-        return true
+        return self._read_values(self.value_offset)
 
     @property
     def stored(self) -> np.ndarray:
         """The stored values, without `value_offset`, in the stored type
         (host byte order); as `data` otherwise."""
-        return self._read_stored(0)
+        return self._read_values(0)
 
-    def _read_stored(self, result_itemsize):
+    def _read_values(self, offset):
+        """The values plus `offset` in a new array, filled piece by piece:
+        besides the array, no more than a few pieces of the data are held."""
         stored, compression = self._layout()
         shape = self.shape
+        result = self.dtype if offset else stored.newbyteorder("=")
         count = math.prod(shape)
         length = count * stored.itemsize
         cap = self._file.max_image_bytes
-        if max(length, count * result_itemsize) > cap:
+        if max(length, count * result.itemsize) > cap:
             raise UnsupportedError(f"{self._where()}: the image of {length} bytes is larger "
                                    f"than the limit of {cap} bytes (max_image_bytes)")
-        raw = self._stored_bytes(length, compression)
         try:
-            values = np.frombuffer(raw, dtype=stored, count=count).reshape(shape)
+            values = np.empty(shape, dtype=result)
         except ValueError as failure:  # more dimensions than numpy takes
             raise UnsupportedError(f"{self._where()}: no numpy array of shape {shape}: "
                                    f"{failure}") from None
-        if not stored.isnative:
-            values.byteswap(inplace=True)
-        return values.view(stored.newbyteorder("="))
+        flat = values.reshape(-1)
+        done, carry = 0, b""
+        for piece in self._pieces(length, compression):
+            piece = carry + piece if carry else piece
+            whole = len(piece) // stored.itemsize
+            carry = piece[whole * stored.itemsize:]
+            self._put(np.frombuffer(piece, dtype=stored, count=whole), offset,
+                      flat[done:done + whole])
+            done += whole
+        return values
+
+    def _put(self, values, offset, target):
+        target[...] = values
+        if not offset:
+            return
+        if target.dtype.kind == "i" and values.size:
+            low, high = int(values.min()) + offset, int(values.max()) + offset
+            if low < _INT64_MIN or high > _INT64_MAX:
+                raise UnsupportedError(f"{self._where()}: true values with the offset "
+                                       f"{offset} pass the range of int64")
+        target += offset
 
     def _where(self):
         return f"{self._file.path}: image {self.key}.{self.chain}"
@@ -231,47 +237,49 @@ class Block:
                 raise self._error(f"unknown compression {text!r}")
         return names.numpy_dtype(code, order), compression
 
-    def _stored_bytes(self, length, compression):
-        """The image's `length` stored bytes, from the binary section or the
-        separate binary file; compressed data are inflated as they are
-        read, never more than the image."""
+    def _pieces(self, length, compression):
+        """The image's `length` stored bytes in pieces, from the binary
+        section or the separate binary file; compressed data are inflated
+        as they are read, never past the image."""
+        if length == 0:
+            return  # an empty array is written without data, or a stream
         with self._file._open_data(self._binary_file, self.binary_pos,
                                    self.binary_size) as (f, available):
             if compression != names.UNCOMPRESSED:
-                return self._inflate(f, available, length, compression)
+                yield from self._inflate(f, available, length, compression)
+                return
             if length > available:
                 raise self._error(f"the data hold {available} of the image's {length} bytes")
-            data = bytearray(length)
-            if f.readinto(data) != length:
-                raise self._error(f"the data hold fewer than the image's {length} bytes")
-            return data
+            while length:
+                piece = f.read(min(_READ_CHUNK, length))
+                if not piece:
+                    raise self._error("the data end before the image")
+                length -= len(piece)
+                yield piece
 
     def _inflate(self, f, available, length, compression):
-        if length == 0:
-            return bytearray()  # an empty array is written without a stream
-        data = bytearray(length)
         done = 0
         stream = zlib.decompressobj(31 if compression == names.GZIP else 15)
-        try:
-            while not stream.eof:
-                if stream.unconsumed_tail:
-                    packed = stream.unconsumed_tail
-                else:
-                    packed = f.read(min(_READ_CHUNK, available)) if available else b""
-                    available -= len(packed)
-                    if not packed:
-                        break
+        while not stream.eof:
+            if stream.unconsumed_tail:
+                packed = stream.unconsumed_tail
+            else:
+                packed = f.read(min(_READ_CHUNK, available)) if available else b""
+                available -= len(packed)
+                if not packed:
+                    break
+            try:
                 # One byte more than the image has room for shows a stream
                 # that holds more.
-                piece = stream.decompress(packed, length - done + 1)
-                if done + len(piece) > length:
-                    raise self._error(f"the compressed data hold more than the image's "
-                                      f"{length} bytes")
-                data[done:done + len(piece)] = piece
-                done += len(piece)
-        except zlib.error as failure:
-            raise self._error(f"the compressed data are damaged ({failure})") from None
+                piece = stream.decompress(packed, min(length - done + 1, _READ_CHUNK))
+            except zlib.error as failure:
+                raise self._error(f"the compressed data are damaged ({failure})") from None
+            if done + len(piece) > length:
+                raise self._error(f"the compressed data hold more than the image's "
+                                  f"{length} bytes")
+            done += len(piece)
+            if piece:
+                yield piece
         if not stream.eof or done < length:
             raise self._error(f"the compressed data are damaged or shorter than the image's "
                               f"{length} bytes")
-        return data

@@ -329,21 +329,29 @@ class File(Sequence):
                 yield f, binary_size
             return
         name, pos, stated = entry
-        path = self._binary_path(name)
+        path, real = self._binary_path(name)
         try:
             f = _open_regular(path)
+            opened = os.fstat(f.fileno())
+            # The file checked must be the one opened: a link swapped in
+            # between could lead elsewhere.
+            checked = opened if real is None else os.stat(real)
         except OSError as failure:
             raise FormatError(f"{self.path}: binary file {name!r}: {failure.strerror}") from None
         with f:
-            size = os.fstat(f.fileno()).st_size
+            if (opened.st_dev, opened.st_ino) != (checked.st_dev, checked.st_ino):
+                raise UnsafePathError(f"{self.path}: binary file {name!r} changed while it "
+                                      f"was opened")
+            size = opened.st_size
             f.seek(min(pos, size))  # a position past the end holds nothing
             held = max(size - pos, 0)
             yield f, min(held, stated) if stated else held
 
     def _binary_path(self, name):
         """The path of a separate binary file, its name used as written:
-        relative to the KVX file's directory unless absolute.  Unless
-        allowed, a name that leads outside that directory is refused."""
+        relative to the KVX file's directory unless absolute; and the real
+        path it was checked by (None when allowed outside).  Unless allowed,
+        a name that leads outside that directory is refused."""
         if "\0" in name:
             raise UnsafePathError(f"{self.path}: binary file name {name!r} holds a zero byte")
         slash = self.path.rfind("/")
@@ -357,7 +365,8 @@ class File(Sequence):
                 raise UnsafePathError(
                     f"{self.path}: binary file {name!r} lies outside {directory}; "
                     f"pass allow_outside=True to read it")
-        return path
+            return path, real
+        return path, None
 
 
 def _open_regular(path):

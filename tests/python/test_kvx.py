@@ -391,3 +391,24 @@ def test_keys_of_the_walk_read_as_the_library_reads_them(tmp_path, second_key, m
     path.write_bytes(u1_block(1, [0] * 512) + text + b" " * (508 - len(text)) + b"\r\n}\n")
     with pytest.raises(kvx.FormatError, match=message):
         kvx.open(path)
+
+
+def test_a_link_swapped_after_the_check_is_refused(tmp_path, monkeypatch):
+    (tmp_path / "run").mkdir()
+    (tmp_path / "run" / "data.bin").write_bytes(b"skip\x01\x02\x03")
+    (tmp_path / "outside.bin").write_bytes(b"skip\x07\x08\x09")
+    link = tmp_path / "run" / "link.bin"
+    link.symlink_to("data.bin")
+    checked = kvx.File._binary_path
+
+    def check_then_swap(self, name):
+        found = checked(self, name)
+        link.unlink()
+        link.symlink_to(tmp_path / "outside.bin")
+        return found
+
+    monkeypatch.setattr(kvx.File, "_binary_path", check_then_swap)
+    path = tmp_path / "run" / "ext.kvx"
+    path.write_bytes(external_block("link.bin"))
+    with pytest.raises(kvx.UnsafePathError, match="changed while it was opened"):
+        kvx.open(path)[0].data

@@ -81,8 +81,8 @@ std::string pixels_of(int stream, const KvxBlockInfo &block) {
   if (!kvx_read_block_pixels(stream, block, KvxStoredDataType, pixels, &error, nullptr))
     return std::to_string(error);
   bool integer = true;
-  const uLong crc = std::visit([&](const auto &values) { return crc_of(values, integer); },
-                               pixels.Values);
+  const uLong crc =
+      std::visit([&](const auto &values) { return crc_of(values, integer); }, pixels.Values);
   std::string out = integer ? "{\"kind\":\"int\",\"dims\":[" : "{\"kind\":\"float\",\"dims\":[";
   for (size_t i = 0; i < pixels.Layout.Dim.size(); ++i) {
     if (i > 0) out += ',';

@@ -74,10 +74,11 @@ class File(Sequence):
         self.defect = None
         self._allow_outside = allow_outside
         self._blocks: List[Block] = []
-        self._numbered = set()  # numbers of the blocks of chain Image.Psd
-        # Chains by the text they are compared by: a chain is named as it
-        # was first written ("Image.PSd" is chain Image.Psd).
+        # Chains and block keys by what they are compared by, named as
+        # first written: "Image.PSd" is chain Image.Psd, and a block "7"
+        # behind a block "007" is another block of image "007".
         self._chains = {}
+        self._keys = {}
         with _open_regular(self.path) as f:
             self._length = os.fstat(f.fileno()).st_size
             try:
@@ -144,6 +145,7 @@ class File(Sequence):
             if boundary is None or not 0 < boundary <= MAX_BLOCK_BOUNDARY:
                 raise self._defect(0, f"bad block boundary {text!r}")
         binary_size = self._binary_size(values, 0, general=True)
+        self._binary_file_entry(values, 0)  # checked, as the library does; not read
         end = self._header_end(f, 0, boundary, values)
         boundary = self._checked_boundary(end, boundary)
         return boundary, self._binary_end(0, end, binary_size)
@@ -162,9 +164,6 @@ class File(Sequence):
         boundary = self._checked_boundary(end, boundary)
         next_pos = self._binary_end(start, end, binary_size)
         self._blocks.append(Block(self, key, chain, start, end, binary_size, binary_file))
-        if (names.comparison_text(chain) == _PRIMARY_TEXT
-                and (number := _number_of(key)) is not None):
-            self._numbered.add(number)
         return next_pos, boundary
 
     @staticmethod
@@ -208,7 +207,9 @@ class File(Sequence):
     def _block_id(self, values, start):
         key, chain = self._stated_id(values, start)
         chain = chain[:MAX_KEY_LENGTH]
-        return key[:MAX_KEY_LENGTH], self._chains.setdefault(names.comparison_text(chain), chain)
+        chain = self._chains.setdefault(names.comparison_text(chain), chain)
+        key = key[:MAX_KEY_LENGTH]
+        return self._keys.setdefault((chain, _key_identity(key)), key), chain
 
     def _stated_id(self, values, start):
         text = self._format_value(values, "KVX_DataBlockID")
@@ -231,7 +232,8 @@ class File(Sequence):
         # A block without any id takes its place among the data blocks,
         # moved on past numbers that blocks before it already hold.
         number = len(self._blocks) + 1
-        while number in self._numbered:
+        primary = self._chains.get(_PRIMARY_TEXT)
+        while (primary, (1, str(number))) in self._keys:
             number += 1
         return str(number), "Image.Psd"
 
@@ -384,15 +386,17 @@ def _open_regular(path):
         raise
 
 
-def _number_of(key):
-    """The number a block key stands for, compared as the C++ library
-    compares block keys ("007", "+7" and " 7" are 7), or None."""
+def _key_identity(key):
+    """What a block key is compared by, as the C++ library compares them:
+    its printable characters in upper case, as a sign and a number text
+    without leading zeros ("007", "+7" and " 7" are 7; "abc" is "ABC")."""
     if hdr.continuation_depth(key) > 0:
         key = key.split("~", 1)[0]
-    text = "".join(c for c in key if "!" <= c <= "~")
-    if text.startswith("+"):
+    text = names.comparison_text(key)
+    sign = -1 if text[:1] == "-" else 1
+    if text[:1] in ("+", "-"):
         text = text[1:]
-    return int(text) if text.isascii() and text.isdigit() else None
+    return sign, text.lstrip("0") or "0"
 
 
 def open(path: Union[str, bytes, os.PathLike], *, allow_outside: bool = False,

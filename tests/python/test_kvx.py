@@ -285,9 +285,10 @@ def test_true_values_add_the_offset(tmp_path, data_type, stored, offset, dtype, 
     ([(("Image", "x" * 80),)], ["x" * 64]),
     ([(("KVX_DataBlockID", "2.IMAGE.psd"),), (("KVX_DataBlockID", "3.Other"),), ()],
      ["2.IMAGE.psd", "3.Other", "3.IMAGE.psd"]),
+    ([(("KVX_DataBlockID", "007.Image.Psd"),), (("KVX_DataBlockID", "+7.Image.Psd"),)],
+     ["007.Image.Psd", "007.Image.Psd"]),
 ])
-def test_blocks_without_data_block_id_are_numbered_as_the_library_numbers_them(tmp_path, ids,
-                                                                                keys):
+def test_block_keys_and_numbers_as_the_library_gives_them(tmp_path, ids, keys):
     path = tmp_path / "old.kvx"
     path.write_bytes(b"".join(block_bytes([*entries, ("Dim_1", 0)]) for entries in ids))
     assert [f"{b.key}.{b.chain}" if "." in keys[0] else b.key for b in kvx.open(path)] == keys
@@ -412,3 +413,27 @@ def test_a_link_swapped_after_the_check_is_refused(tmp_path, monkeypatch):
     path.write_bytes(external_block("link.bin"))
     with pytest.raises(kvx.UnsafePathError, match="changed while it was opened"):
         kvx.open(path)[0].data
+
+
+GENERAL = [("KVX_DataFormatVersion", "2.00"), ("KVX_BinarySize", 0)]
+
+
+@pytest.mark.parametrize("general, entries, check", [
+    # A key given twice keeps its first spelling, its last value and place.
+    ([], [("Aa", 1), ("Bb", 2), ("AA", 3)], lambda b: list(b.header)[-2:] == ["Bb", "Aa"]
+     and b.header["Aa"] == "3"),
+    # Names are looked up as C strings: a zero byte ends them.
+    ([], [("ByteOrder", "H\0ighByteFirst")], kvx.FormatError),
+    ([], [("DataType", "Unsigned\0Byte")], kvx.FormatError),
+    # The general block's binary file entry is checked like any block's.
+    (GENERAL + [("KVX_BinaryFileName", "data.bin")], [], kvx.FormatError),
+])
+def test_headers_read_as_the_library_reads_them(tmp_path, general, entries, check):
+    path = tmp_path / "h.kvx"
+    path.write_bytes((block_bytes(general) if general else b"") + block_bytes(
+        [("KVX_DataBlockID", "1.Image.Psd"), ("KVX_BinarySize", 0), ("Dim_1", 0), *entries]))
+    if isinstance(check, type):
+        with pytest.raises(check):
+            kvx.open(path)[0].data
+    else:
+        assert check(kvx.open(path)[0])

@@ -48,13 +48,17 @@ enum LongOnly : int {
   MaxImageBytes
 };
 
-const option Options[] = {
-    {"help", no_argument, nullptr, 'h'},        {"keys", required_argument, nullptr, Keys},
-    {"stats", no_argument, nullptr, Stats},     {"format", required_argument, nullptr, Format},
-    {"png", required_argument, nullptr, Png},   {"log", no_argument, nullptr, Log},
-    {"version", no_argument, nullptr, Version}, {"outside-binaries", no_argument, nullptr, OutsideBinaries},
-    {"repair", no_argument, nullptr, Repair},   {"max-image-bytes", required_argument, nullptr, MaxImageBytes},
-    {nullptr, 0, nullptr, 0}};
+const option Options[] = {{"help", no_argument, nullptr, 'h'},
+                          {"keys", required_argument, nullptr, Keys},
+                          {"stats", no_argument, nullptr, Stats},
+                          {"format", required_argument, nullptr, Format},
+                          {"png", required_argument, nullptr, Png},
+                          {"log", no_argument, nullptr, Log},
+                          {"version", no_argument, nullptr, Version},
+                          {"outside-binaries", no_argument, nullptr, OutsideBinaries},
+                          {"repair", no_argument, nullptr, Repair},
+                          {"max-image-bytes", required_argument, nullptr, MaxImageBytes},
+                          {nullptr, 0, nullptr, 0}};
 
 // True for a word that names a long option whose value follows as the next
 // word ("--png", "--for").

@@ -25,7 +25,8 @@ bool held_by_a_run(const std::string &name) {
 
 std::string kvxinfo_duplicate_text(const KvxDuplicateImage &duplicate) {
   std::string text = "image " + kvxinfo_printable(duplicate.BlockKey);
-  if (duplicate.ChainKey != "Image.Psd") text += " in chain " + kvxinfo_printable(duplicate.ChainKey);
+  if (duplicate.ChainKey != "Image.Psd")
+    text += " in chain " + kvxinfo_printable(duplicate.ChainKey);
   return text + " appears " + std::to_string(duplicate.Count) + " times";
 }
 
@@ -34,12 +35,11 @@ std::string kvxinfo_damage_text(const KvxChainCheck &check) {
 }
 
 KvxinfoProblem kvxinfo_torn_problem(const std::string &name, const KvxChainCheck &check) {
-  const std::string torn = "incomplete last block: " +
-                           kvxinfo_torn_block(check.TornBlockKey, check.DamagePos,
-                                              check.FileSize - check.DamagePos);
+  const std::string torn =
+      "incomplete last block: " +
+      kvxinfo_torn_block(check.TornBlockKey, check.DamagePos, check.FileSize - check.DamagePos);
   if (held_by_a_run(name)) return {name, torn + "; a run is writing it", KvxinfoInUse};
-  return {name, torn + "; no run holds the file: kvxinfo --repair cuts it off",
-          KvxinfoNeedsRepair};
+  return {name, torn + "; no run holds the file: kvxinfo --repair cuts it off", KvxinfoNeedsRepair};
 }
 
 void kvxinfo_check_damage(const KvxinfoFile &file, std::vector<KvxinfoProblem> &problems) {

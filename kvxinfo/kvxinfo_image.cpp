@@ -2,6 +2,7 @@
 // kvxinfo's limits and messages.
 #include "kvxinfo_image.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -71,6 +72,8 @@ std::string data_problem(int error, const KvxImageLayout &layout, const KvxBlock
   if (error == BinaryFileOutside)
     return file + " lies outside the directory of the KVX file (--outside-binaries reads it)";
   if (error == NotARegularFile) return file + " is not a regular file";
+  if (block.BinaryFileName.find('\0') != std::string::npos)
+    return file + " holds a zero byte: refused as an unsafe name";
   const std::string bytes =
       std::to_string(layout.Dim[0] * (layout.Dim.size() > 1 ? layout.Dim[1] : 1) *
                      kvx_data_sizeof(layout.DataType));
@@ -82,8 +85,10 @@ std::string data_problem(int error, const KvxImageLayout &layout, const KvxBlock
   return "binary data cannot be read (" + kvxinfo_error_name(error) + ")";
 }
 
-bool read_block(const KvxinfoFile &file, const KvxBlockInfo &block, KvxinfoImage &image,
-                KvxinfoProblem &problem) {
+// `reserve`: bytes per pixel that the caller needs besides the values,
+// counted against the file's limit.
+bool read_block(const KvxinfoFile &file, const KvxBlockInfo &block, size_t reserve,
+                KvxinfoImage &image, KvxinfoProblem &problem) {
   problem.file = file.name();
   std::string which = "image " + kvxinfo_printable(block.BlockKey);
   if (block.ChainKey != "Image.Psd") which += " (" + kvxinfo_printable(block.ChainKey) + ")";
@@ -108,11 +113,17 @@ bool read_block(const KvxinfoFile &file, const KvxBlockInfo &block, KvxinfoImage
     problem.what = which + what;
     return false;
   }
+  // The sides are at most 10^6 each: no overflow.
+  const size_t reserved = layout.Dim[0] * (layout.Dim.size() > 1 ? layout.Dim[1] : 1) * reserve;
   KvxPixels pixels;
   KvxPixelRequest request;
-  request.MaxArrayBytes = file.max_image_bytes();
+  request.MaxArrayBytes = file.max_image_bytes() - std::min(reserved, file.max_image_bytes());
   if (!kvx_read_block_pixels(file.stream(), block, request, pixels, &error, nullptr)) {
     problem.what = which + data_problem(error, layout, block, file, header);
+    if (error == ImageTooLarge && reserve > 0)
+      problem.what = which + "the data array and its picture take more than " +
+                     std::to_string(file.max_image_bytes()) +
+                     " bytes (--max-image-bytes raises the limit)";
     if (error == BadDataBlock) problem.status = KvxinfoDamaged;
     return false;
   }
@@ -134,10 +145,12 @@ bool KvxinfoImage::is_dummy(double v) const {
   return !std::isfinite(v) || (has_dummy && std::fabs(v - dummy) <= ddummy);
 }
 
-bool kvxinfo_read_block(const KvxinfoFile &file, const KvxBlockInfo &block, KvxinfoImage &pixels,
-                        KvxinfoProblem &problem) {
+namespace {
+
+bool read_guarded(const KvxinfoFile &file, const KvxBlockInfo &block, size_t reserve,
+                  KvxinfoImage &pixels, KvxinfoProblem &problem) {
   try {
-    return read_block(file, block, pixels, problem);
+    return read_block(file, block, reserve, pixels, problem);
   } catch (const std::bad_alloc &) {
     problem.file = file.name();
     problem.what = "image " + kvxinfo_printable(block.BlockKey) + ": not enough memory";
@@ -145,8 +158,16 @@ bool kvxinfo_read_block(const KvxinfoFile &file, const KvxBlockInfo &block, Kvxi
   }
 }
 
+}  // namespace
+
+bool kvxinfo_read_block(const KvxinfoFile &file, const KvxBlockInfo &block, KvxinfoImage &pixels,
+                        KvxinfoProblem &problem) {
+  return read_guarded(file, block, 0, pixels, problem);
+}
+
 bool kvxinfo_read_image(const KvxinfoFile &file, long image, KvxinfoImage &pixels,
                         KvxinfoProblem &problem) {
   KvxBlockInfo block;
-  return file.find_image(image, block, problem) && kvxinfo_read_block(file, block, pixels, problem);
+  // One grey level per pixel.
+  return file.find_image(image, block, problem) && read_guarded(file, block, 1, pixels, problem);
 }

@@ -43,6 +43,8 @@ struct KvxinfoImage {
 [[nodiscard]] bool kvxinfo_read_block(const KvxinfoFile &file, const KvxBlockInfo &block,
                                       KvxinfoImage &pixels, KvxinfoProblem &problem);
 
-// Reads image `image` (chain 1) of `file`, as above.
+// Reads image `image` (chain 1) of `file` for a picture, as above; the
+// picture's byte per pixel counts against max_image_bytes() as well, so that
+// the values and the grey levels together stay within it.
 [[nodiscard]] bool kvxinfo_read_image(const KvxinfoFile &file, long image, KvxinfoImage &pixels,
                                       KvxinfoProblem &problem);

@@ -48,7 +48,8 @@ int kvxinfo_repair(const std::string &name, std::FILE *out, std::FILE *err) {
     fail(kvxinfo_duplicate_text(duplicate), KvxinfoDamaged);
   if (check.State == KvxChainState::Damaged)
     return fail(kvxinfo_damage_text(check) + "; left unchanged", KvxinfoDamaged);
-  if (!check.Duplicates.empty()) return fail("left unchanged: --repair cuts off only a torn last block", KvxinfoDamaged);
+  if (!check.Duplicates.empty())
+    return fail("left unchanged: --repair cuts off only a torn last block", KvxinfoDamaged);
   if (check.State == KvxChainState::Whole) {
     std::fprintf(out, "%s: %s; nothing to repair\n", shown.c_str(), blocks(check.Blocks).c_str());
     return KvxinfoOk;

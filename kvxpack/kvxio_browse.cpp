@@ -115,7 +115,8 @@ bool read_header_text(std::FILE *f, const Data_Block &block, ByteWindow &text) {
   if (std::equal(EndMarker.rbegin(), EndMarker.rend(), bytes.rbegin())) {
     const size_t body = bytes.size() - EndMarker.size();
     size_t kept = body;
-    while (kept > 0 && (bytes[kept - 1] == ' ' || bytes[kept - 1] == '\r' || bytes[kept - 1] == '\n'))
+    while (kept > 0 &&
+           (bytes[kept - 1] == ' ' || bytes[kept - 1] == '\r' || bytes[kept - 1] == '\n'))
       --kept;
     bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(kept),
                 bytes.begin() + static_cast<std::ptrdiff_t>(body));
@@ -272,6 +273,8 @@ int open_beneath(const std::string &dir, const std::string &relative, int flags)
 int open_binary_file(const Data_File &file, const Data_Block &block, std::FILE *&f) {
   constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   const std::string &name = block.BinaryFileName;
+  // The system would take the name as ending at a zero byte: another file.
+  if (name.find('\0') != std::string::npos) return CouldNotOpenFile;
   int fd = -1;
   if (settings().BinaryFilesOutside != 0) {
     fd = open(name.c_str(), flags);
@@ -333,7 +336,8 @@ int read_block_pieces(int stream, const KvxBlockInfo &info, uint64_t length,
   if (length > data_available(*data.block, data.external.get())) return BadDataBlock;
   if (fseeko(data.f, static_cast<off_t>(data.block->BinaryFilePos), SEEK_SET) != 0)
     return ReadDataError;
-  std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(length, KvxDataPieceBytes)));
+  std::vector<unsigned char> piece(
+      static_cast<size_t>(std::min<uint64_t>(length, KvxDataPieceBytes)));
   for (uint64_t left = length; left > 0;) {
     const auto size = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
     if (std::fread(piece.data(), 1, size, data.f) != size) return ReadDataError;

@@ -52,13 +52,14 @@ struct KvxBlockHeader {
 };
 
 // Calls `visit` for every data block of the file in file order (the general
-// block is not visited; an earlier block whose image number a later block of
-// its chain holds again is visited too, where it lies) with its header, or with a null header and the
-// error value (ReadDataError, CouldNotMallocMemory) when the header cannot
-// be read.  The walk stops early when `visit` returns false.  Each header is
-// read once and dropped after the call, so a walk costs time in proportion
-// to the file and memory for one header.  `visit` must not change the file.
-// Errors: InvalidStream, NoFileOpen, CouldNotMallocMemory.
+// block is not visited; an earlier block whose image number a later block
+// of its chain holds again is visited too, where it lies) with its header,
+// or with a null header and the error value (ReadDataError,
+// CouldNotMallocMemory) when the header cannot be read.  The walk stops
+// early when `visit` returns false.  Each header is read once and dropped
+// after the call, so a walk costs time in proportion to the file and memory
+// for one header.  `visit` must not change the file.  Errors: InvalidStream,
+// NoFileOpen, CouldNotMallocMemory.
 using KvxBlockVisitor =
     std::function<bool(const KvxBlockInfo &block, const KvxBlockHeader *header, int header_error)>;
 [[nodiscard]] int kvx_visit_blocks(int stream, const KvxBlockVisitor &visit, int *pErrorValue,
@@ -84,10 +85,11 @@ const std::string *kvx_header_value(const KvxBlockHeader &header, const char *ke
 
 // Bytes of data that the block holds from its data position on: its binary
 // section, or what its separate binary file holds there (never more than
-// that file's stated length, all of the rest when none is stated).  Errors:
-// CouldNotOpenFile, BinaryFileOutside, NotARegularFile (separate binary
-// file, see kvx_set_binary_files_outside), ReadDataError, InvalidStream,
-// NoFileOpen.
+// that file's stated length, all of the rest when none is stated).  A
+// separate file's name is used exactly as written; one that holds a zero
+// byte is never opened.  Errors: CouldNotOpenFile, BinaryFileOutside,
+// NotARegularFile (separate binary file, see kvx_set_binary_files_outside),
+// ReadDataError, InvalidStream, NoFileOpen.
 [[nodiscard]] int kvx_read_block_data_size(int stream, const KvxBlockInfo &block, uint64_t &bytes,
                                            int *pErrorValue, int *pstatus);
 

@@ -256,7 +256,7 @@ int stream_bytes(int stream, const KvxBlockInfo &block, const KvxImageLayout &la
   int error = RoutineSucceeded;
   if (layout.Compression == UnCompressed)
     return kvx_read_block_pieces(stream, block, bytes, sink, &error, nullptr) ? RoutineSucceeded
-                                                                                : error;
+                                                                              : error;
   uint64_t stored = 0;
   if (!kvx_read_block_data_size(stream, block, stored, &error, nullptr)) return error;
   if (bytes / MaxInflateRatio > stored) return BadDataBlock;

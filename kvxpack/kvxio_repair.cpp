@@ -232,9 +232,8 @@ std::vector<KvxDuplicateImage> duplicates_of(const Data_File &file) {
       found.push_back({chain, earlier.BlockKey, 2, earlier.TextPos});
     }
   }
-  std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
-    return a.FirstPos < b.FirstPos;
-  });
+  std::sort(found.begin(), found.end(),
+            [](const auto &a, const auto &b) { return a.FirstPos < b.FirstPos; });
   return found;
 }
 

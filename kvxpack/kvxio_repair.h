@@ -35,9 +35,9 @@ enum class KvxChainState {
 // list every such block; a search by number finds the last.
 struct KvxDuplicateImage {
   std::string ChainKey;
-  std::string BlockKey;     // as the first of the blocks writes it
-  uint64_t Count = 0;       // blocks holding it
-  uint64_t FirstPos = 0;    // header position of the first of them
+  std::string BlockKey;   // as the first of the blocks writes it
+  uint64_t Count = 0;     // blocks holding it
+  uint64_t FirstPos = 0;  // header position of the first of them
 };
 
 struct KvxChainCheck {
@@ -79,8 +79,8 @@ struct KvxRepair {
 
 // Checks `fname` under the writer's lock (an open-file-description lock
 // over the whole file, taken without waiting) and, when the only damage is
-// a torn last block (no other damage, no image number held twice), cuts the file back to the end of the last whole block
-// and flushes it to the disk.  A whole or otherwise damaged file is left
+// a torn last block (no other damage, no image number held twice), cuts the file back to the end of
+// the last whole block and flushes it to the disk.  A whole or otherwise damaged file is left
 // untouched, and so is a file whose lock another process holds (a running
 // conversion).  A whole file may be read only; a cut needs write permission.
 // Errors: CouldNotOpenFile (also for a file that is not a regular file),

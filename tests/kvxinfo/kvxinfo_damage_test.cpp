@@ -105,25 +105,35 @@ TEST_F(KvxinfoTest, StatsAndPicturesShowTrueValues) {
                           LowByteFirst, {{"Dummy", "1000"}}, UnCompressed, 1000));
   const Outcome stats = kvxinfo({"--stats", "--format", "csv", "o.kvx"});
   EXPECT_EQ(stats.exit, 0) << stats.err;
-  EXPECT_EQ(stats.out,
-            "File,Image,Chain,Pixels,Min,Max,Mean,Sum\r\no.kvx,1,Image.Psd,3,1001,1003,1002,3006\r\n")
+  EXPECT_EQ(
+      stats.out,
+      "File,Image,Chain,Pixels,Min,Max,Mean,Sum\r\no.kvx,1,Image.Psd,3,1001,1003,1002,3006\r\n")
       << "the dummy 1000 is the true value of the stored 0";
 
   const std::vector<uint8_t> bytes(20, 1);
-  ASSERT_TRUE(write_image(path("big.kvx").string(), 1, {2, 10, 2}, bytes.data(), Unsigned8,
-                          LowByteFirst));
+  ASSERT_TRUE(
+      write_image(path("big.kvx").string(), 1, {2, 10, 2}, bytes.data(), Unsigned8, LowByteFirst));
   const Outcome refused = kvxinfo({"--max-image-bytes=19", "--stats", "big.kvx"});
   EXPECT_EQ(refused.exit, KvxinfoFailed);
-  EXPECT_TRUE(refused.err.ends_with("kvxinfo: big.kvx: image 1: the data array is larger than 19 "
-                                    "bytes (--max-image-bytes raises the limit)\n"))
+  EXPECT_TRUE(
+      refused.err.ends_with("kvxinfo: big.kvx: image 1: the data array is larger than 19 "
+                            "bytes (--max-image-bytes raises the limit)\n"))
       << refused.err;
-  EXPECT_EQ(kvxinfo({"--max-image-bytes", "20", "--png", "p.png", "big.kvx", "1"}).exit, 0);
+  EXPECT_EQ(kvxinfo({"--max-image-bytes", "20", "--stats", "big.kvx"}).exit, 0);
+  const Outcome picture = kvxinfo({"--max-image-bytes", "39", "--png", "p.png", "big.kvx", "1"});
+  EXPECT_TRUE(
+      picture.err.ends_with("image 1: the data array and its picture take more than 39 "
+                            "bytes (--max-image-bytes raises the limit)\n"))
+      << picture.err;
+  EXPECT_EQ(kvxinfo({"--max-image-bytes", "40", "--png", "p.png", "big.kvx", "1"}).exit, 0)
+      << "20 bytes of values and 20 of grey levels";
 }
 
 TEST_F(KvxinfoTest, ListingValuesKeepTheirFormInJsonAndCsv) {
   // A block with an image number that reads as a number, and no type keys.
-  const std::string text = "{\r\nKVX_DataBlockID = 1e5.Image.Psd ;\r\nKVX_BinarySize = 0 ;"
-                           "\r\nDim_1 = 0 ;";
+  const std::string text =
+      "{\r\nKVX_DataBlockID = 1e5.Image.Psd ;\r\nKVX_BinarySize = 0 ;"
+      "\r\nDim_1 = 0 ;";
   write_file(path("k.kvx"), text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n");
   const Outcome json = kvxinfo({"--format", "json", "k.kvx"});
   EXPECT_EQ(json.exit, 0) << json.err;

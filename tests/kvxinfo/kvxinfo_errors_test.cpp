@@ -185,8 +185,9 @@ TEST_F(KvxinfoTest, ListingOfADamagedFileSaysWhatIsMissing) {
   const Outcome tail = kvxinfo({"tail.kvx"});
   EXPECT_EQ(tail.exit, KvxinfoDamaged);
   EXPECT_NE(tail.out.find("total: 2 blocks, 17408 bytes\n"), std::string::npos) << tail.out;
-  EXPECT_TRUE(tail.err.ends_with("kvxinfo: tail.kvx: damaged at position 17408: no block starts "
-                                 "here (the 28 bytes from there on are not read)\n"))
+  EXPECT_TRUE(
+      tail.err.ends_with("kvxinfo: tail.kvx: damaged at position 17408: no block starts "
+                         "here (the 28 bytes from there on are not read)\n"))
       << tail.err;
 
   write_file(path("empty.kvx"), "");
@@ -226,7 +227,6 @@ TEST_F(KvxinfoTest, APictureCutShortByAFullDiskKeepsTheOldOne) {
 }
 
 }  // namespace
-
 
 namespace {
 

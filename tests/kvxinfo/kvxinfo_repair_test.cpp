@@ -82,15 +82,17 @@ class WriterLock {
 TEST_F(KvxinfoTest, ATornLastBlockIsToldApartByTheWritersLock) {
   convert(3, 8, 4, 2);
   write_file(path("f.kvx"), read_file(path("gasdet001.kvx")).substr(0, 2 * Block + 8222));
-  const std::string torn = "kvxinfo: f.kvx: incomplete last block: image 3 at position 17408 "
-                           "(8222 bytes); ";
+  const std::string torn =
+      "kvxinfo: f.kvx: incomplete last block: image 3 at position 17408 "
+      "(8222 bytes); ";
   for (const bool locked : {false, true}) {
     SCOPED_TRACE(locked ? "a run holds the file" : "no run holds the file");
     const WriterLock lock(path("f.kvx"), locked);
     ASSERT_EQ(lock.held(), locked);
-    for (const std::vector<std::string> &mode :
-         {std::vector<std::string>{"f.kvx"}, {"--keys", "HMFrame", "f.kvx"}, {"-k", "f.kvx", "1"},
-          {"--png", "-", "f.kvx", "2"}}) {
+    for (const std::vector<std::string> &mode : {std::vector<std::string>{"f.kvx"},
+                                                 {"--keys", "HMFrame", "f.kvx"},
+                                                 {"-k", "f.kvx", "1"},
+                                                 {"--png", "-", "f.kvx", "2"}}) {
       SCOPED_TRACE(mode.front());
       const Outcome run = kvxinfo(mode);
       EXPECT_EQ(run.exit, locked ? KvxinfoInUse : KvxinfoNeedsRepair);

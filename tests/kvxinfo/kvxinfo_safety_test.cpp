@@ -34,6 +34,7 @@ TEST_F(KvxinfoTest, SeparateBinaryFilesStayNextToTheirKvxFile) {
   fs::create_directory(path("run"));
   write_file(path("run/data.bin"), std::string("\0\1\2\3\4\5\6\7", 8));
   write_file(path("secret.txt"), "secret!!");
+  write_file(path("run/da"), "12345678");
   fs::create_symlink("data.bin", path("run/inside"));
   fs::create_symlink("../secret.txt", path("run/outside"));
   ASSERT_EQ(mkfifo(path("run/pipe").c_str(), 0600), 0);
@@ -54,6 +55,9 @@ TEST_F(KvxinfoTest, SeparateBinaryFilesStayNextToTheirKvxFile) {
       {"pipe", false, "\"run/pipe\" is not a regular file\n"},
       {"../secret.txt", true, ""},
       {"pipe", true, "\"run/pipe\" is not a regular file\n"},
+      // The system would open "run/da".
+      {std::string("da\0ta.bin", 9), true,
+       "\"run/da\\x00ta.bin\" holds a zero byte: refused as an unsafe name\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name + (c.allow ? " allowed" : ""));

@@ -284,9 +284,9 @@ TEST_F(PixelsTest, TrueValuesAddTheOffsetStoredValuesOnRequest) {
 
 TEST(ValueOffset, OnlyPlainDecimalNumbersAreRead) {
   const std::vector<std::pair<std::string, std::optional<double>>> cases = {
-      {" +1.5e2 \t", 150.0}, {"-7", -7.0}, {"2E-1", 0.2},    {"1.", std::nullopt},
-      {".5", std::nullopt},  {"nan", std::nullopt},          {"1e999", std::nullopt},
-      {"", std::nullopt},    {"1 2", std::nullopt},          {"1e", std::nullopt},
+      {" +1.5e2 \t", 150.0}, {"-7", -7.0},          {"2E-1", 0.2},           {"1.", std::nullopt},
+      {".5", std::nullopt},  {"nan", std::nullopt}, {"1e999", std::nullopt}, {"", std::nullopt},
+      {"1 2", std::nullopt}, {"1e", std::nullopt},
   };
   for (const auto &[text, expected] : cases) {
     SCOPED_TRACE("\"" + text + "\"");
@@ -319,9 +319,9 @@ TEST_F(PixelsTest, AHugeBinarySizeIsNeverReadWhole) {
       "{\r\nKVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 3221225472 ;\r\nDim_1 = 4 ;"
       "\r\nDim_2 = 3 ;\r\nDataType = UnsignedByte ;\r\nCompression = GzipCompression ;";
   const std::string name = dir_.file("bomb.kvx");
-  std::ofstream(name, std::ios::binary)
-      << text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n" +
-             gzip(std::string("\1\2\3\4\5\6\7\10\11\12\13\14"));
+  std::ofstream(name, std::ios::binary) << text + std::string(512 - text.size() - 4, ' ') +
+                                               "\r\n}\n" +
+                                               gzip(std::string("\1\2\3\4\5\6\7\10\11\12\13\14"));
   ASSERT_EQ(truncate(name.c_str(), 512 + (off_t{3} << 30)), 0);
   const pid_t child = fork();
   if (child == 0) {

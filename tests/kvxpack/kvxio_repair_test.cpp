@@ -88,8 +88,8 @@ TEST_F(KvxChainRepair, TheCheckTellsATornLastBlockFromOtherDamage) {
 }
 
 TEST_F(KvxChainRepair, ImageNumbersHeldTwiceAreDamageThatIsNeverCut) {
-  const std::string bytes =
-      block(1, 1024) + block(2, 1024) + block(1, 1024) + block(1, 1024) + block(3, 1024).substr(0, 600);
+  const std::string bytes = block(1, 1024) + block(2, 1024) + block(1, 1024) + block(1, 1024) +
+                            block(3, 1024).substr(0, 600);
   const std::string name = dir_.file("f.kvx");
   std::ofstream(name, std::ios::binary) << bytes;
   KvxRepair repair;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -287,7 +288,8 @@ int open_binary_file(const Data_File &file, const Data_Block &block, std::FILE *
     fd = open_beneath(dir, name.starts_with(dir) ? name.substr(dir.size()) : name, flags);
     if (fd < 0 && errno == EXDEV) return BinaryFileOutside;
   }
-  if (fd < 0) return CouldNotOpenFile;
+  // "data.bin/" names a directory, which a regular file is not.
+  if (fd < 0) return errno == ENOTDIR ? NotARegularFile : CouldNotOpenFile;
   struct stat info {};
   const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   f = regular ? fdopen(fd, "rb") : nullptr;

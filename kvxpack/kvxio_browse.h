@@ -66,8 +66,9 @@ using KvxBlockVisitor =
                                    int *pstatus);
 
 // The block of image `DataNumber` in chain `DataChain` ("007" and "7" are the
-// same image).  Errors: CouldNotFindHeader when the file has no such block,
-// InvalidStream, NoFileOpen, MissingKeyDefinition.
+// same image; of several blocks with that number, the last in the file).
+// Errors: CouldNotFindHeader when the file has no such block, InvalidStream,
+// NoFileOpen, MissingKeyDefinition.
 [[nodiscard]] int kvx_find_block(int stream, long DataNumber, int DataChain, KvxBlockInfo &block,
                                  int *pErrorValue, int *pstatus);
 

@@ -292,6 +292,7 @@ int check_open_file(int stream, KvxChainCheck &check) {
                       static_cast<uint64_t>(std::count_if(
                           chain.BlockList.begin(), chain.BlockList.end(),
                           [](const Data_Block &block) { return block.Flags.DiskBlockUsed; }));
+  check.Blocks += file->Duplicates.size();
   return check_after_walk(*file, false, check);
 }
 

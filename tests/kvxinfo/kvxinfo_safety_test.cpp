@@ -55,6 +55,7 @@ TEST_F(KvxinfoTest, SeparateBinaryFilesStayNextToTheirKvxFile) {
       {"pipe", false, "\"run/pipe\" is not a regular file\n"},
       {"../secret.txt", true, ""},
       {"pipe", true, "\"run/pipe\" is not a regular file\n"},
+      {"data.bin/", true, "\"run/data.bin/\" is not a regular file\n"},
       // The system would open "run/da".
       {std::string("da\0ta.bin", 9), true,
        "\"run/da\\x00ta.bin\" holds a zero byte: refused as an unsafe name\n"},

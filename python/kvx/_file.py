@@ -24,8 +24,8 @@ _UNSIGNED = re.compile(r"[ \t\r\n\f\v]*([0-9]+)[ \t\r\n\f\v]*\Z")
 _UINT64_MAX = (1 << 64) - 1
 # Images whose array is larger are refused unless the caller raises this.
 DEFAULT_MAX_IMAGE_BYTES = 256 << 20
-# Block and chain keys longer than this are cut, as the C++ library cuts
-# them.
+# Block and chain keys longer than this many bytes are cut, as the C++
+# library cuts them.
 MAX_KEY_LENGTH = 64
 _PRIMARY_TEXT = "IMAGE.PSD"
 # The leading entries of a header as the C++ library writes them: values
@@ -205,10 +205,8 @@ class File(Sequence):
         return None if stored is None else hdr.decode_value(stored)
 
     def _block_id(self, values, start):
-        key, chain = self._stated_id(values, start)
-        chain = chain[:MAX_KEY_LENGTH]
+        key, chain = map(_cut_key, self._stated_id(values, start))
         chain = self._chains.setdefault(names.comparison_text(chain), chain)
-        key = key[:MAX_KEY_LENGTH]
         return self._keys.setdefault((chain, _key_identity(key)), key), chain
 
     def _stated_id(self, values, start):
@@ -384,6 +382,13 @@ def _open_regular(path):
     except BaseException:
         os.close(fd)
         raise
+
+
+def _cut_key(key):
+    """`key` cut to MAX_KEY_LENGTH bytes of the file, as the library cuts it."""
+    raw = key.encode("utf-8", "surrogateescape")
+    return key if len(raw) <= MAX_KEY_LENGTH else raw[:MAX_KEY_LENGTH].decode(
+        "utf-8", "surrogateescape")
 
 
 def _key_identity(key):

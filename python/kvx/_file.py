@@ -251,11 +251,16 @@ class File(Sequence):
             if size is None:
                 raise self._defect(start, f"bad binary size (Dim_{n} = {text!r})")
             product = size if n == 1 else product * size
+            if product > _UINT64_MAX:  # the library counts in 64 bits
+                raise self._defect(start, "bad binary size (the dimensions pass 2^64)")
             n += 1
         code = names.FLOAT_IEEE32
         if (text := self._format_value(values, "DataType")) is not None:
             code = names.data_type_code(text)
-        return product * (names.DATA_TYPES[code][3] if code else 0)
+        size = product * (names.DATA_TYPES[code][3] if code else 0)
+        if size > _UINT64_MAX:
+            raise self._defect(start, "bad binary size (the dimensions pass 2^64)")
+        return size
 
     def _binary_file_entry(self, values, start):
         name = self._format_value(values, "KVX_BinaryFileName")

@@ -384,6 +384,8 @@ def test_the_wheel_holds_the_licence_and_the_type_marker(tmp_path):
     # whatever its comparison text; the size then comes from Dim_1 (3 bytes).
     (b"KV\x98X_BinarySize = 0", "beyond the end of the file"),
     (b"KVX_BinarySize = 0 ;\r\nTi\0tle = x", "has no '='"),
+    # No stated size: the dimensions give it, counted in 64 bits.
+    (b"Dim_2 = 18446744073709551615", "pass 2\\^64"),
 ])
 def test_keys_of_the_walk_read_as_the_library_reads_them(tmp_path, second_key, message):
     # The second block: the first header of a file is read whole.

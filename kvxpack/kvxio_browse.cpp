@@ -119,6 +119,10 @@ bool read_header_text(std::FILE *f, const Data_Block &block, ByteWindow &text) {
     while (kept > 0 &&
            (bytes[kept - 1] == ' ' || bytes[kept - 1] == '\r' || bytes[kept - 1] == '\n'))
       --kept;
+    // A "}" in the padding is no end of the header unless a line end
+    // follows it: the two bytes behind it stay, or the marker would
+    // complete it.
+    if (kept > 0 && bytes[kept - 1] == '}') kept = std::min(kept + 2, body);
     bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(kept),
                 bytes.begin() + static_cast<std::ptrdiff_t>(body));
   }

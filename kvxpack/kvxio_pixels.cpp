@@ -251,6 +251,8 @@ class Inflater {
 // lie, or inflated from the binary section.
 int stream_bytes(int stream, const KvxBlockInfo &block, const KvxImageLayout &layout, size_t bytes,
                  const KvxDataSink &sink) {
+  // The writer puts out an empty array without a compressed stream.
+  if (bytes == 0) return RoutineSucceeded;
   int error = RoutineSucceeded;
   if (layout.Compression == UnCompressed)
     return kvx_read_block_pieces(stream, block, bytes, sink, &error, nullptr) ? RoutineSucceeded

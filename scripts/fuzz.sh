@@ -21,11 +21,39 @@
 # each run, printed with any mismatch):
 #
 #   CODEC_ROUNDS=20000 bash scripts/fuzz.sh
+#
+# "differential" instead runs the differential check of the C++ and Python
+# readers (tests/python/kvx_differential.py) over DIFF_COUNT mutated files
+# (default 100000), split over JOBS processes with the seeds FUZZ_SEED,
+# FUZZ_SEED + 1, ...; files on which the readers disagree are kept in
+# build/differential/failures.
+#
+#   DIFF_COUNT=20000 bash scripts/fuzz.sh differential
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+if [ "${1:-}" = differential ]; then
+  bash scripts/ensure-deps.sh test
+  build=build/differential
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release '-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG' \
+    -DDLD2VEXA_TESTS=ON >/dev/null
+  cmake --build "$build" -j"${JOBS:-2}" --target kvx_dump kvx_samples dld2vexa dldgen >/dev/null
+  count="${DIFF_COUNT:-100000}" jobs="${JOBS:-2}" seed="${FUZZ_SEED:-1}"
+  pids=()
+  for ((i = 0; i < jobs; i++)); do
+    /usr/bin/python3 tests/python/kvx_differential.py \
+      --dump "$build/tests/python/kvx_dump" --samples "$build/tests/python/kvx_samples" \
+      --converter "$build/src/dld2vexa" --dldgen "$build/tools/dldgen" \
+      --count $(((count + i) / jobs)) --seed $((seed + i)) --keep "$build/failures" &
+    pids+=($!)
+  done
+  status=0
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  exit "$status"
+fi
+
 if [ -n "${CODEC_ROUNDS:-}" ]; then
-  [ -f build/dev/CMakeCache.txt ] || cmake -S . -B build/dev -DCMAKE_BUILD_TYPE=Release >/dev/null
+  [ -f build/dev/CMakeCache.txt ] || cmake -S . -B build/dev -DCMAKE_BUILD_TYPE=Release -DDLD2VEXA_TESTS=ON >/dev/null
   cmake --build build/dev -j"${JOBS:-2}" --target kvxpack_tests
   KVX_CODEC_ROUNDS="$CODEC_ROUNDS" KVX_CODEC_SEED="${CODEC_SEED:-0}" \
     build/dev/tests/kvxpack_tests --gtest_filter='KvxDraft.RandomHeadersGiveTheSameBytesBothWays'

@@ -5,8 +5,11 @@
         print(block.image, block.header["Title"], block.data.shape)
 
 kvx.open(path) lists the data blocks in file order; each Block has its
-header (a dict in file order), its image number and dimensions, and .data,
-the image as a numpy array indexed data[row, column] (Dim_2, Dim_1).
+header (a dict in file order), its image number and dimensions, .data,
+the true values (stored values plus DataValueOffset) as a numpy array
+indexed data[row, column] (Dim_2, Dim_1), and .stored, the values as
+stored.  Images larger than max_image_bytes (256 MiB unless raised in
+kvx.open) are refused.
 """
 
 from ._block import Block

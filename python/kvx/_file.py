@@ -1,10 +1,14 @@
 """KVX files: the walk from block to block, and the reads that blocks ask
 for."""
 
-import builtins
+from __future__ import annotations
+
+import contextlib
 import os
 import re
+import stat
 from collections.abc import Sequence
+from typing import Dict, List, Optional, Union, overload
 
 from . import _header as hdr
 from . import _names as names
@@ -18,12 +22,20 @@ MAX_BLOCK_BOUNDARY = 1 << 20
 _FIRST_READ = 1024
 _UNSIGNED = re.compile(r"[ \t\r\n\f\v]*([0-9]+)[ \t\r\n\f\v]*\Z")
 _UINT64_MAX = (1 << 64) - 1
+# Images whose array is larger are refused unless the caller raises this.
+DEFAULT_MAX_IMAGE_BYTES = 256 << 20
+# Block and chain keys longer than this many bytes are cut, as the C++
+# library cuts them.
+MAX_KEY_LENGTH = 64
+_PRIMARY_TEXT = "IMAGE.PSD"
 # The leading entries of a header as the C++ library writes them: values
-# without quotes or escapes, and no further "KVX_" key behind them.  Such a
-# header is listed without the general tokenizer, which gives the same.
+# without quotes or escapes, then the end of the header or a whole key that
+# is no "KVX_" key.  Such a header is listed without the general tokenizer,
+# which gives the same.
 _WRITTEN_START = re.compile(
     rb"\{\r\nKVX_DataBlockID = ([^\s;\\\"]{1,512}) ;\r\nKVX_BinarySize = ([0-9]+) ;\r\n"
-    rb"(?:KVX_HeaderSize = ([0-9]+) ;\r\n)?(?![ \t\r\n\f\v;]*(?:[Kk][Vv][Xx]_|#))")
+    rb"(?:KVX_HeaderSize = ([0-9]+) ;\r\n)?"
+    rb"(?=[ \t\r\n\f\v;]*(?:\}|(?![Kk][Vv][Xx]_|#)[^=;}\r\n\0]*=))")
 
 
 def _unsigned(text):
@@ -42,17 +54,32 @@ class File(Sequence):
 
     Attributes: path; general -- the header of the general block as a dict,
     or None when the file has none; defect -- with partial=True, why the
-    walk stopped early (None when it did not).
+    walk stopped early (None when it did not); max_image_bytes -- the
+    largest image array that blocks read.
     """
 
-    def __init__(self, path, allow_outside=False, partial=False):
+    path: str
+    general: Optional[Dict[str, str]]
+    defect: Optional[str]
+    max_image_bytes: int
+
+    def __init__(self, path: Union[str, bytes, os.PathLike], allow_outside: bool = False,
+                 partial: bool = False, max_image_bytes: int = DEFAULT_MAX_IMAGE_BYTES) -> None:
         self.path = os.fspath(path)
+        if isinstance(self.path, bytes):
+            self.path = os.fsdecode(self.path)
+        self.max_image_bytes = max_image_bytes
         self.general = None
         self._general_lookup = {}
         self.defect = None
         self._allow_outside = allow_outside
-        self._blocks = []
-        with builtins.open(self.path, "rb") as f:
+        self._blocks: List[Block] = []
+        # Chains and block keys by what they are compared by, named as
+        # first written: "Image.PSd" is chain Image.Psd, and a block "7"
+        # behind a block "007" is another block of image "007".
+        self._chains = {}
+        self._keys = {}
+        with _open_regular(self.path) as f:
             self._length = os.fstat(f.fileno()).st_size
             try:
                 self._walk(f)
@@ -61,17 +88,24 @@ class File(Sequence):
                     raise FormatError(str(defect)) from None
                 self.defect = str(defect)
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self._blocks)
+
+    @overload
+    def __getitem__(self, index: int) -> Block: ...
+
+    @overload
+    def __getitem__(self, index: slice) -> List[Block]: ...
 
     def __getitem__(self, index):
         return self._blocks[index]
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"<kvx.File {self.path!r}: {len(self._blocks)} blocks>"
 
-    def image(self, number, chain="Image.Psd"):
+    def image(self, number: int, chain: str = "Image.Psd") -> Block:
         """The last block of image `number` in `chain` (KeyError if none)."""
+        chain = self._chains.get(names.comparison_text(chain), chain)
         found = [b for b in self._blocks if b.image == number and b.chain == chain]
         if not found:
             raise KeyError(f"{self.path} has no image {number} in chain {chain}")
@@ -111,6 +145,7 @@ class File(Sequence):
             if boundary is None or not 0 < boundary <= MAX_BLOCK_BOUNDARY:
                 raise self._defect(0, f"bad block boundary {text!r}")
         binary_size = self._binary_size(values, 0, general=True)
+        self._binary_file_entry(values, 0)  # checked, as the library does; not read
         end = self._header_end(f, 0, boundary, values)
         boundary = self._checked_boundary(end, boundary)
         return boundary, self._binary_end(0, end, binary_size)
@@ -139,10 +174,11 @@ class File(Sequence):
         match = _WRITTEN_START.match(f.read(_FIRST_READ))
         if match is None:
             return None
-        found = {("KVX_DATABLOCKID", 0): match.group(1).decode("ascii", "surrogateescape"),
-                 ("KVX_BINARYSIZE", 0): match.group(2).decode("ascii")}
+        found = {hdr.identity("KVX_DataBlockID"): match.group(1).decode("ascii",
+                                                                      "surrogateescape"),
+                 hdr.identity("KVX_BinarySize"): match.group(2).decode("ascii")}
         if match.group(3) is not None:
-            found[("KVX_HEADERSIZE", 0)] = match.group(3).decode("ascii")
+            found[hdr.identity("KVX_HeaderSize")] = match.group(3).decode("ascii")
         return found
 
     def _pairs(self, f, start, format_keys_only):
@@ -169,6 +205,11 @@ class File(Sequence):
         return None if stored is None else hdr.decode_value(stored)
 
     def _block_id(self, values, start):
+        key, chain = map(_cut_key, self._stated_id(values, start))
+        chain = self._chains.setdefault(names.comparison_text(chain), chain)
+        return self._keys.setdefault((chain, _key_identity(key)), key), chain
+
+    def _stated_id(self, values, start):
         text = self._format_value(values, "KVX_DataBlockID")
         if text is not None:
             key, dot, chain = text.partition(".")
@@ -182,11 +223,17 @@ class File(Sequence):
             return text, "Image.Psd"
         text = self._format_value(values, "HeaderID")
         if text is not None:
-            number = re.match(r"[^:]*:([0-9]+)", text)
-            if number is None:
+            number = re.match(r"[^:]*:([0-9]*)", text)
+            if number is None or _unsigned(number.group(1)) is None:
                 raise self._defect(start, f"bad header id {text!r}")
             return str(int(number.group(1))), "Image.Psd"
-        return str(len(self._blocks) + (self.general is not None)), "Image.Psd"
+        # A block without any id takes its place among the data blocks,
+        # moved on past numbers that blocks before it already hold.
+        number = len(self._blocks) + 1
+        primary = self._chains.get(_PRIMARY_TEXT)
+        while (primary, (1, str(number))) in self._keys:
+            number += 1
+        return str(number), "Image.Psd"
 
     def _binary_size(self, values, start, general=False):
         for key in ("KVX_BinarySize",) if general else ("KVX_BinarySize", "Size"):
@@ -204,11 +251,16 @@ class File(Sequence):
             if size is None:
                 raise self._defect(start, f"bad binary size (Dim_{n} = {text!r})")
             product = size if n == 1 else product * size
+            if product > _UINT64_MAX:  # the library counts in 64 bits
+                raise self._defect(start, "bad binary size (the dimensions pass 2^64)")
             n += 1
         code = names.FLOAT_IEEE32
         if (text := self._format_value(values, "DataType")) is not None:
             code = names.data_type_code(text)
-        return product * (names.DATA_TYPES[code][3] if code else 0)
+        size = product * (names.DATA_TYPES[code][3] if code else 0)
+        if size > _UINT64_MAX:
+            raise self._defect(start, "bad binary size (the dimensions pass 2^64)")
+        return size
 
     def _binary_file_entry(self, values, start):
         name = self._format_value(values, "KVX_BinaryFileName")
@@ -253,12 +305,12 @@ class File(Sequence):
 
     # -- reading on demand ------------------------------------------------
 
-    def _read(self, pos, length, path=None):
-        with builtins.open(path or self.path, "rb") as f:
+    def _read(self, pos, length):
+        with _open_regular(self.path) as f:
             f.seek(pos)
             data = f.read(length)
         if len(data) != length:
-            raise FormatError(f"{path or self.path}: {length} bytes at byte {pos} "
+            raise FormatError(f"{self.path}: {length} bytes at byte {pos} "
                               f"cannot be read (the file is shorter)")
         return data
 
@@ -271,30 +323,94 @@ class File(Sequence):
         except hdr.HeaderSyntaxError as problem:
             raise FormatError(f"{self.path}: header at byte {pos}: {problem}") from None
 
-    def _binary_file(self, entry):
-        """Path, data position and available length of a separate binary
-        file.  Its name is relative to the KVX file's directory; unless
-        allowed, a name that leads outside that directory is refused."""
+    @contextlib.contextmanager
+    def _open_data(self, entry, binary_pos, binary_size):
+        """The open file of a block's data, positioned at their start, and
+        how many bytes the block holds there: its binary section, or its
+        separate binary file `entry` (name, position, stated length)."""
+        if entry is None:
+            with _open_regular(self.path) as f:
+                f.seek(binary_pos)
+                yield f, binary_size
+            return
         name, pos, stated = entry
-        directory = os.path.dirname(os.path.abspath(self.path))
-        path = os.path.join(directory, name)
+        path, real = self._binary_path(name)
+        try:
+            f = _open_regular(path)
+            opened = os.fstat(f.fileno())
+            # The file checked must be the one opened: a link swapped in
+            # between could lead elsewhere.
+            checked = opened if real is None else os.stat(real)
+        except OSError as failure:
+            raise FormatError(f"{self.path}: binary file {name!r}: {failure.strerror}") from None
+        with f:
+            if (opened.st_dev, opened.st_ino) != (checked.st_dev, checked.st_ino):
+                raise UnsafePathError(f"{self.path}: binary file {name!r} changed while it "
+                                      f"was opened")
+            size = opened.st_size
+            f.seek(min(pos, size))  # a position past the end holds nothing
+            held = max(size - pos, 0)
+            yield f, min(held, stated) if stated else held
+
+    def _binary_path(self, name):
+        """The path of a separate binary file, its name used as written:
+        relative to the KVX file's directory unless absolute; and the real
+        path it was checked by (None when allowed outside).  Unless allowed,
+        a name that leads outside that directory is refused."""
+        if "\0" in name:
+            raise UnsafePathError(f"{self.path}: binary file name {name!r} holds a zero byte")
+        slash = self.path.rfind("/")
+        directory = self.path[:slash + 1] if slash >= 0 else os.getcwd() + "/"
+        path = name if name.startswith("/") else directory + name
         if not self._allow_outside:
             real_dir = os.path.realpath(directory)
             real = os.path.realpath(path)
-            if (os.path.isabs(name) or ".." in name.split("/")
+            if (name.startswith("/") or ".." in name.split("/")
                     or os.path.commonpath([real, real_dir]) != real_dir):
                 raise UnsafePathError(
                     f"{self.path}: binary file {name!r} lies outside {directory}; "
                     f"pass allow_outside=True to read it")
-            path = real
-        try:
-            held = max(os.path.getsize(path) - pos, 0)
-        except OSError as failure:
-            raise FormatError(f"{self.path}: binary file {name!r}: {failure.strerror}") from None
-        return path, pos, min(held, stated) if stated else held
+            return path, real
+        return path, None
 
 
-def open(path, *, allow_outside=False, partial=False):
+def _open_regular(path):
+    """`path` opened for reading in binary; anything but a regular file
+    (a FIFO, a device, a directory) is refused at once, before a read could
+    wait on it."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise FormatError(f"{path}: not a regular file")
+        os.set_blocking(fd, True)
+        return os.fdopen(fd, "rb")
+    except BaseException:
+        os.close(fd)
+        raise
+
+
+def _cut_key(key):
+    """`key` cut to MAX_KEY_LENGTH bytes of the file, as the library cuts it."""
+    raw = key.encode("utf-8", "surrogateescape")
+    return key if len(raw) <= MAX_KEY_LENGTH else raw[:MAX_KEY_LENGTH].decode(
+        "utf-8", "surrogateescape")
+
+
+def _key_identity(key):
+    """What a block key is compared by, as the C++ library compares them:
+    its printable characters in upper case, as a sign and a number text
+    without leading zeros ("007", "+7" and " 7" are 7; "abc" is "ABC")."""
+    if hdr.continuation_depth(key) > 0:
+        key = key.split("~", 1)[0]
+    text = names.comparison_text(key)
+    sign = -1 if text[:1] == "-" else 1
+    if text[:1] in ("+", "-"):
+        text = text[1:]
+    return sign, text.lstrip("0") or "0"
+
+
+def open(path: Union[str, bytes, os.PathLike], *, allow_outside: bool = False,
+         partial: bool = False, max_image_bytes: int = DEFAULT_MAX_IMAGE_BYTES) -> File:
     """Opens the KVX file at `path` and lists its data blocks in file order.
 
     Only the leading "KVX_" keys of each header are read here; `.header`
@@ -302,5 +418,9 @@ def open(path, *, allow_outside=False, partial=False):
     FormatError, or with partial=True ends the list, with the reason in
     `defect`.  allow_outside=True lets blocks read separate binary files
     outside the KVX file's directory (absolute names, "..", symbolic links).
+    A block's data larger than max_image_bytes (256 MiB unless raised)
+    are refused with UnsupportedError.  Anything but a regular file is
+    refused at once with FormatError.
     """
-    return File(path, allow_outside=allow_outside, partial=partial)
+    return File(path, allow_outside=allow_outside, partial=partial,
+                max_image_bytes=max_image_bytes)

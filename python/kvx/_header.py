@@ -212,19 +212,23 @@ def key_text(key):
     cut = key[:MAX_KEY_LENGTH]
     if continuation_depth(key) > 0:
         cut = cut.split("~", 1)[0]
-    return comparison_text(cut)
+    # A format key is never found by a key that is none, whatever their
+    # comparison texts ("KV\x98X_BinarySize" is no KVX_BinarySize): the
+    # mark keeps them apart.
+    return ("\x01" if is_format_key(cut) else "") + comparison_text(cut)
 
 
 def join_entries(pairs):
     """The header mapping of (key, stored value) pairs in file order: values
-    decoded, a key given twice keeping its last value at its last place, and
+    decoded, a key given twice keeping its first spelling and its last value
+    at its last place, and
     the pieces of "key~1", "key~2", ... appended to their base key; and the
     same values by the identity of their keys, for finding keys."""
     by_text = {}
     for key, stored in pairs:
         found_by = identity(key)
-        by_text.pop(found_by, None)
-        by_text[found_by] = (key, decode_value(stored))
+        earlier = by_text.pop(found_by, None)
+        by_text[found_by] = (earlier[0] if earlier else key, decode_value(stored))
     header, lookup = {}, {}
     for (text, depth), (key, value) in by_text.items():
         if depth > 0 and (text, 0) in by_text and _joined(by_text, text, depth):

@@ -58,14 +58,20 @@ _COMPRESSION_CODES = _lookup_table(
 _BYTE_ORDER_CODES = {comparison_text(name): sign for name, sign in BYTE_ORDERS.items()}
 
 
+def _c_text(name):
+    # The C++ library looks names up as C strings: a zero byte ends them.
+    return name.split("\0", 1)[0]
+
+
 def data_type_code(name):
     """The code of a data type name or alias, or None."""
-    return _DATA_TYPE_CODES.get(comparison_text(name))
+    return _DATA_TYPE_CODES.get(comparison_text(_c_text(name)))
 
 
 def compression_code(name):
     """The code of a compression name or alias, or of the number 1, 2 or 3;
     None for anything else."""
+    name = _c_text(name)
     code = _COMPRESSION_CODES.get(comparison_text(name))
     if code is None and name.strip().isdigit() and name.strip().isascii():
         number = int(name)
@@ -75,7 +81,7 @@ def compression_code(name):
 
 def byte_order_sign(name):
     """numpy's byte order character of a byte order name, or None."""
-    return _BYTE_ORDER_CODES.get(comparison_text(name))
+    return _BYTE_ORDER_CODES.get(comparison_text(_c_text(name)))
 
 
 def numpy_dtype(code, order):

@@ -253,4 +253,29 @@ TEST(KvxBrowseHeader, EntriesOfAHandWrittenHeader) {
   EXPECT_EQ(error, RoutineSucceeded);
 }
 
+// A "}" in the padding ends the header only when a line end follows it,
+// as it does for the tokenizer that reads headers from the stream.  The
+// block is the second of its file: the walk reads only its leading
+// "KVX_" keys.
+TEST(KvxBrowseHeader, ABraceInThePaddingIsNoHeaderEnd) {
+  kvxtest::TempDir dir;
+  const std::string name = dir.file("brace.kvx");
+  const auto block = [](int number, const std::string &padding) {
+    const std::string text = "{\r\nKVX_DataBlockID = " + std::to_string(number) +
+                             ".Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\nTitle = t ;\r\n" + padding;
+    return text + std::string(512 - text.size() - 4, ' ') + "\r\n}\n";
+  };
+  for (const auto &[padding, readable] : std::vector<std::pair<std::string, bool>>{
+           {"   ", true}, {" }  ", false}, {" } \r\n ", false}, {" }\r\n  ", true}}) {
+    SCOPED_TRACE("padding \"" + padding + "\"");
+    std::ofstream(name, std::ios::binary) << block(1, "") + block(2, padding);
+    const int stream = kvx_open_data_file(name.c_str(), "read", nullptr, nullptr);
+    KvxBlockInfo info;
+    KvxBlockHeader header;
+    ASSERT_EQ(kvx_find_block(stream, 2, 1, info, nullptr, nullptr), 1);
+    EXPECT_EQ(kvx_read_block_header(stream, info, header, nullptr, nullptr), readable ? 1 : 0);
+    (void)kvx_close_data_file(stream, nullptr, nullptr);
+  }
+}
+
 }  // namespace

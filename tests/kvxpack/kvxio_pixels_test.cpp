@@ -134,6 +134,19 @@ TEST_F(PixelsTest, EveryTypeOrderAndCompressionReadsBackAsWritten) {
       }
 }
 
+TEST_F(PixelsTest, EmptyCompressedArraysReadBackEmpty) {
+  // The writer stores an empty array without a compressed stream.
+  const std::string name = dir_.file("empty.kvx");
+  for (const int compression : {GzipCompression, ZCompression}) {
+    SCOPED_TRACE(kvx_compression2string(compression));
+    const uint16_t none = 0;
+    ASSERT_TRUE(write(name, compression, Unsigned16, LowByteFirst, compression, {2, 5, 0}, &none));
+    KvxPixels pixels;
+    ASSERT_EQ(read(name, compression, KvxStoredDataType, pixels), RoutineSucceeded);
+    EXPECT_TRUE(std::get<std::vector<uint16_t>>(pixels.Values).empty()) << "no values";
+  }
+}
+
 // Replaces `from` by `to` (of the same length) in a file.
 void patch(const std::string &name, const std::string &from, const std::string &to) {
   std::string bytes = kvxtest::read_file(name);

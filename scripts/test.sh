@@ -9,12 +9,17 @@ cd "$(dirname "$0")/.."
 bash scripts/ensure-deps.sh test
 jobs="${JOBS:-2}"
 
+# Each step says how long it took, so that a slower test command shows
+# where the time went.
 run_config() {
   local dir="$1"; shift
+  local start=$SECONDS
   cmake -S . -B "$dir" -DDLD2VEXA_TESTS=ON -DDLD2VEXA_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
-  echo "== ctest in $dir"
+  echo "== $dir: configured and built in $((SECONDS - start)) s; ctest"
+  start=$SECONDS
   (cd "$dir" && ctest --output-on-failure -j"$jobs")
+  echo "== $dir: ctest took $((SECONDS - start)) s"
 }
 
 # Without full debug information, which slows the build most: the plain

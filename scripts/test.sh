@@ -14,7 +14,7 @@ jobs="${JOBS:-2}"
 run_config() {
   local dir="$1"; shift
   local start=$SECONDS
-  cmake -S . -B "$dir" -DDLD2VEXA_TESTS=ON -DDLD2VEXA_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -DDLD2VEXA_TESTS=ON -DDLD2VEXA_TEST_SHARDS=4 -DDLD2VEXA_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== $dir: configured and built in $((SECONDS - start)) s; ctest"
   start=$SECONDS

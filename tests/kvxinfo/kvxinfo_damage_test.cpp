@@ -8,9 +8,6 @@ namespace {
 
 using namespace kvxinfotest;
 
-// Blocks of the converter's 8 x 4 images of 2 bytes.
-constexpr size_t Block = 8704;
-
 TEST_F(KvxinfoTest, DamageGivesItsMessageAndStatusInEveryMode) {
   convert(3, 8, 4, 2);
   const std::string whole = read_file(path("gasdet001.kvx"));

@@ -21,6 +21,10 @@ namespace kvxinfotest {
 namespace fs = std::filesystem;
 
 using Outcome = testsupport::RunResult;
+
+// Blocks of the converter's 8 x 4 images of 2 bytes (convert(n, 8, 4, 2)):
+// 8192 header bytes and 512 binary bytes.
+inline constexpr size_t Block = 8704;
 using testsupport::read_file;
 using testsupport::write_file;
 

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "kvxio_scan.h"
+#include "kvxio_test_util.h"
 
 namespace {
 
 using namespace kvxio;
+using kvxtest::padded_header;
 
 // A temporary stream holding `bytes`, positioned at `at`.
 struct Stream {
@@ -23,13 +25,6 @@ struct Stream {
   long tell() const { return std::ftell(f); }
   std::FILE *f;
 };
-
-// A header of `size` bytes: begin, entries, spaces, CR LF "}" LF.
-std::string header(const std::string &entries, size_t size) {
-  std::string text = "{\r\n" + entries;
-  text += std::string(size - text.size() - 4, ' ');
-  return text + "\r\n}\n";
-}
 
 TEST(KvxioScan, CheckStart) {
   using enum HeaderStart;
@@ -79,7 +74,7 @@ TEST(KvxioScan, CheckEnd) {
 
 TEST(KvxioScan, SearchEndOnTheGridAndByteWise) {
   using enum EndSearch;
-  const std::string on_grid = header("A = 1 ;\r\n", 1024) + std::string(512, 'd');
+  const std::string on_grid = padded_header("A = 1 ;\r\n", 1024) + std::string(512, 'd');
   struct Case {
     const char *what;
     std::string bytes;
@@ -87,7 +82,7 @@ TEST(KvxioScan, SearchEndOnTheGridAndByteWise) {
     EndSearch result;
     long after;
   };
-  const std::string off_grid = header("A = 1 ;\r\n", 1000) + std::string(24, '\0');
+  const std::string off_grid = padded_header("A = 1 ;\r\n", 1000) + std::string(24, '\0');
   const std::vector<Case> cases = {
       {"grid 512", on_grid, 0, 512, Found, 1024},
       {"grid from a later start", std::string(100, 'x') + on_grid, 100, 512, Found, 1124},
@@ -277,7 +272,7 @@ std::vector<std::string> listed(const Data_Block &block) {
 TEST(KvxioScan, WindowAgreesWithTheStreamOrDeclines) {
   const std::string lead(100, 'x');
   const std::vector<std::string> headers = {
-      header("KVX_A = 1 ;\r\nKVX_B = \"two\\:\" ;\r\nTitle = t ;", 512),
+      padded_header("KVX_A = 1 ;\r\nKVX_B = \"two\\:\" ;\r\nTitle = t ;", 512),
       "\r\n{\r\nKVX_A = a\r\n b ;\r\n#KVX_C = 3 ;\r\nstray;KVX_D=4;}\r\n",
       "{\r\nKVX_A = 1 ;}x\n",
       "{\r\nKVX_A = 1 ;\r\nKVX_B}\n",
@@ -314,7 +309,7 @@ TEST(KvxioScan, WindowAgreesWithTheStreamOrDeclines) {
 }
 
 TEST(KvxioScan, GridEndInAWindowOrUndecided) {
-  const std::string on_grid = header("A = 1 ;\r\n", 1024) + std::string(512, 'd');
+  const std::string on_grid = padded_header("A = 1 ;\r\n", 1024) + std::string(512, 'd');
   struct Case {
     const char *what;
     std::string bytes;

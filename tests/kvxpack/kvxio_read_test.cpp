@@ -18,6 +18,7 @@
 namespace {
 
 using kvxtest::header_entries;
+using kvxtest::padded_header;
 using kvxtest::read_file;
 
 void write_file(const std::string &name, const std::string &bytes) {
@@ -26,12 +27,6 @@ void write_file(const std::string &name, const std::string &bytes) {
 
 // A hand-made header: "{" CR LF, the entries, CR LF "}" LF.
 std::string header(const std::string &entries) { return "{\r\n" + entries + "\r\n}\n"; }
-
-// The same, padded with spaces to `size` bytes.
-std::string header(const std::string &entries, size_t size) {
-  const std::string text = "{\r\n" + entries;
-  return text + std::string(size - text.size() - 4, ' ') + "\r\n}\n";
-}
 
 class KvxRead : public kvxtest::LibraryTest {
  protected:
@@ -187,7 +182,7 @@ TEST_F(KvxRead, DimensionsAreIntegerExpressions) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const Case &c = cases[i];
     SCOPED_TRACE(i);
-    write_file(name, header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\n" +
+    write_file(name, padded_header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\n" +
                                 c.entries + "\r\n",
                             512));
     int error = 0;
@@ -284,8 +279,8 @@ TEST_F(KvxRead, OnlyTheFormatKeysOfEachHeaderAreRead) {
   // Behind the "KVX_" keys the second header is broken; the walk never
   // reads it (the first header is read whole).
   const std::string name = dir_.file("tail.kvx");
-  write_file(name, header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = 0 ;", 512) +
-                       header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 512 ;\r\n"
+  write_file(name, padded_header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = 0 ;", 512) +
+                       padded_header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 512 ;\r\n"
                               "Title = no terminator\r\n",
                               512) +
                        std::string(512, '\0'));
@@ -299,7 +294,7 @@ TEST_F(KvxRead, OnlyTheFormatKeysOfEachHeaderAreRead) {
 }
 
 TEST_F(KvxRead, DamagedFilesAreRefusedAndLeftAlone) {
-  const std::string good = header(
+  const std::string good = padded_header(
                                "KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 512 ;\r\n"
                                "Dim_1 = 1 ;",
                                512) +
@@ -328,13 +323,13 @@ TEST_F(KvxRead, DamagedFilesAreRefusedAndLeftAlone) {
        ErrorLocatingBlocks, true},
       {"truncated last block", good + good.substr(0, 700), ErrorLocatingBlocks, true},
       {"binary size beyond the end",
-       header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 99999999999 ;", 512),
+       padded_header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 99999999999 ;", 512),
        ErrorLocatingBlocks, true},
       {"negative binary size",
-       good + header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = -512 ;", 512),
+       good + padded_header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = -512 ;", 512),
        ErrorLocatingBlocks, true},
       {"binary end beyond 64 bits",
-       good + header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = "
+       good + padded_header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = "
                      "18446744073709551615 ;",
                      512),
        ErrorLocatingBlocks, true},
@@ -344,18 +339,18 @@ TEST_F(KvxRead, DamagedFilesAreRefusedAndLeftAlone) {
       // the grid would be read as part of this header.
       {"header end off the grid", good.substr(0, 508) + "\f\n}\n" + good.substr(512),
        ErrorLocatingBlocks, true},
-      {"unreadable block id", good + header("KVX_DataBlockID = 2 ;\r\nKVX_BinarySize = 0 ;", 512),
+      {"unreadable block id", good + padded_header("KVX_DataBlockID = 2 ;\r\nKVX_BinarySize = 0 ;", 512),
        ErrorLocatingBlocks, true},
       {"binary file without position",
-       good + header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\n"
+       good + padded_header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\n"
                      "KVX_BinaryFileName = x.bin ;",
                      512),
        ErrorLocatingBlocks, true},
-      {"block boundary 0", header(general + "0 ;", 512), ErrorReadingGeneralBlock, false},
-      {"negative block boundary", header(general + "-512 ;", 512), ErrorReadingGeneralBlock, false},
-      {"block boundary no number", header(general + "many ;", 512), ErrorReadingGeneralBlock,
+      {"block boundary 0", padded_header(general + "0 ;", 512), ErrorReadingGeneralBlock, false},
+      {"negative block boundary", padded_header(general + "-512 ;", 512), ErrorReadingGeneralBlock, false},
+      {"block boundary no number", padded_header(general + "many ;", 512), ErrorReadingGeneralBlock,
        false},
-      {"block boundary above 1 MiB", header(general + "2097152 ;", 512), ErrorReadingGeneralBlock,
+      {"block boundary above 1 MiB", padded_header(general + "2097152 ;", 512), ErrorReadingGeneralBlock,
        false},
   };
   const std::string name = dir_.file("bad.kvx");
@@ -399,7 +394,7 @@ TEST_F(KvxRead, DamagedFilesAreRefusedAndLeftAlone) {
 TEST_F(KvxRead, LongKeysAndValuesAreCutEmptyKeysIgnored) {
   const std::string name = dir_.file("long.kvx");
   const std::string bytes =
-      header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\nDim_1 = 3 ;\r\n" +
+      padded_header("KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = 0 ;\r\nDim_1 = 3 ;\r\n" +
                  std::string(100, 'k') + " = 1 ;\r\nTitle = " + std::string(600, 'v') +
                  " ;\r\n = orphan ;\r\n \t = orphan ;",
              1024);
@@ -421,10 +416,10 @@ TEST_F(KvxRead, BlocksBeyondFourGibibytes) {
   // A sparse file: block 1 holds 5 GiB of data, block 2 lies behind it.
   const std::string name = dir_.file("big.kvx");
   const uint64_t big = 5ULL << 30;
-  const std::string second = header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = 0 ;", 512);
+  const std::string second = padded_header("KVX_DataBlockID = 2.Image.Psd ;\r\nKVX_BinarySize = 0 ;", 512);
   {
     std::ofstream out(name, std::ios::binary);
-    out << header(
+    out << padded_header(
         "KVX_DataBlockID = 1.Image.Psd ;\r\nKVX_BinarySize = " + std::to_string(big) + " ;", 512);
     out.seekp(static_cast<std::streamoff>(512 + big));
     out << second;
@@ -443,12 +438,12 @@ TEST_F(KvxRead, BlocksBeyondFourGibibytes) {
 TEST_F(KvxRead, GeneralBlockOfAFileWrittenWithoutThem) {
   // Block boundary 1024 from the general block; general-block writing is
   // off, so the general block takes no sequence number and stays as it is.
-  const std::string general = header(
+  const std::string general = padded_header(
       "KVX_DataFormatVersion = 2.40 ;\r\nKVX_DataBlocks = 1           ;\r\n"
       "KVX_BlockBoundary = 1024 ;\r\nKVX_DataKey-1 = Frames ;",
       1024);
   const std::string block =
-      header("KVX_DataBlockID = 4.Frames ;\r\nKVX_BinarySize = 1024 ;", 1024) +
+      padded_header("KVX_DataBlockID = 4.Frames ;\r\nKVX_BinarySize = 1024 ;", 1024) +
       std::string(1024, 'd');
   const std::string name = dir_.file("gb.kvx");
   write_file(name, general + block);
@@ -718,9 +713,9 @@ TEST_F(KvxRead, HeadersOfChangingSizesAreAllFound) {
   const std::vector<Block> blocks = {
       {"", 512}, {"", 3u << 20}, {"", 512}, {long_keys, 16384}, {"Title = t ;", 8192}, {"", 1536},
   };
-  std::string bytes = header("KVX_DataFormatVersion = 2.40 ;\r\nKVX_BinarySize = 0 ;", 512);
+  std::string bytes = padded_header("KVX_DataFormatVersion = 2.40 ;\r\nKVX_BinarySize = 0 ;", 512);
   for (size_t i = 0; i < blocks.size(); ++i)
-    bytes += header("KVX_DataBlockID = " + std::to_string(i + 1) +
+    bytes += padded_header("KVX_DataBlockID = " + std::to_string(i + 1) +
                         ".Image.Psd ;\r\nKVX_BinarySize = 512 ;\r\n" + blocks[i].extra,
                     blocks[i].header_size) +
              std::string(512, 'd');

@@ -22,6 +22,13 @@
 
 namespace kvxtest {
 
+// A hand-made header of `size` bytes: "{" CR LF, the entries, spaces,
+// CR LF "}" LF.
+inline std::string padded_header(const std::string &entries, size_t size) {
+  const std::string text = "{\r\n" + entries;
+  return text + std::string(size - text.size() - 4, ' ') + "\r\n}\n";
+}
+
 // A test of the library's process-wide state: settings reset before and
 // after, and every stream of the file table closed after, so that no test
 // leaks an open file into the next.

@@ -6,29 +6,15 @@
 #include <string>
 
 #include "numio.h"
+#include "numio_test_util.h"
 
 namespace {
 
-struct Case {
-  const char *text;
-  double value;
-  int errval;
-  const char *tail;  // the text left after reading
-};
-
-void check(const Case &c) {
-  SCOPED_TRACE(std::string("text \"") + (c.text ? c.text : "(null)") + "\"");
-  const char *tail = nullptr;
-  int errval = -1;
-  const double value = num_str2double(c.text, &tail, &errval);
-  EXPECT_EQ(errval, c.errval) << num_errval2str(errval);
-  EXPECT_DOUBLE_EQ(value, c.value);
-  ASSERT_NE(tail, nullptr);
-  EXPECT_STREQ(tail, c.tail);
-}
+using numiotest::check_double;
+using numiotest::DoubleCase;
 
 TEST(NumStr2Double, OperatorsAndPrecedence) {
-  const Case cases[] = {
+  const DoubleCase cases[] = {
       {"1+2*3", 7, 0, ""},
       {"2_3", 6, 0, ""},
       {"10%3", 1, 0, ""},
@@ -68,11 +54,11 @@ TEST(NumStr2Double, OperatorsAndPrecedence) {
       {".", 0, 0, "."},
       {"0x10", 0, 0, "x10"},
   };
-  for (const Case &c : cases) check(c);
+  for (const DoubleCase &c : cases) check_double(c);
 }
 
 TEST(NumStr2Double, ErrorsAndTails) {
-  const Case cases[] = {
+  const DoubleCase cases[] = {
       {"", 0, NumNoFloatNumber, ""},
       {"   ", 0, NumNoFloatNumber, ""},
       {nullptr, 0, NumNoFloatNumber, ""},
@@ -101,7 +87,7 @@ TEST(NumStr2Double, ErrorsAndTails) {
       {"2*", 0, NumNoFloatNumber, ""},
       {"1_", 0, NumNoFloatNumber, ""},
   };
-  for (const Case &c : cases) check(c);
+  for (const DoubleCase &c : cases) check_double(c);
 }
 
 TEST(NumStr2Double, NegativeZeroAndNullOutParameters) {

@@ -7,33 +7,16 @@
 #include <string>
 
 #include "numio.h"
+#include "numio_test_util.h"
 
 namespace {
 
-struct Case {
-  const char *text;
-  double value;
-  int errval;
-  const char *tail;
-};
-
-void check(const Case &c, double tolerance = 0.0) {
-  SCOPED_TRACE(c.text);
-  const char *tail = nullptr;
-  int errval = -1;
-  const double value = num_str2double(c.text, &tail, &errval);
-  EXPECT_EQ(errval, c.errval) << num_errval2str(errval);
-  if (tolerance > 0.0) {
-    EXPECT_NEAR(value, c.value, tolerance);
-  } else {
-    EXPECT_DOUBLE_EQ(value, c.value);
-  }
-  EXPECT_STREQ(tail, c.tail);
-}
+using numiotest::check_double;
+using numiotest::DoubleCase;
 
 TEST(NumFunctions, ValuesAndDomainErrors) {
   const double pi = 3.141592653589793;
-  const Case cases[] = {
+  const DoubleCase cases[] = {
       {"sqrt(4)", 2, 0, ""},
       {"sqrt(-1)", 0, NumDomainError, ""},
       {"sqrt(0)", 0, 0, ""},
@@ -86,13 +69,13 @@ TEST(NumFunctions, ValuesAndDomainErrors) {
       {"sqrt(max(4,-1)*4)", 4, 0, ""},
       {"min(1?2:3,0)", 0, 0, ""},
   };
-  for (const Case &c : cases) check(c);
-  check({"gamma(0.5)", 1.77245381867, 0, ""}, 1e-7);
-  check({"gamma(25)", 6.2044840173e23, 0, ""}, 1e14);
+  for (const DoubleCase &c : cases) check_double(c);
+  check_double({"gamma(0.5)", 1.77245381867, 0, ""}, 1e-7);
+  check_double({"gamma(25)", 6.2044840173e23, 0, ""}, 1e14);
 }
 
 TEST(NumFunctions, PowerRules) {
-  const Case cases[] = {
+  const DoubleCase cases[] = {
       {"pow(2,10)", 1024, 0, ""},
       {"pow(2,-1)", 0.5, 0, ""},
       {"pow(-8,3)", -512, 0, ""},
@@ -104,13 +87,13 @@ TEST(NumFunctions, PowerRules) {
       {"pow(4,0.5)", 2, 0, ""},
       {"pow(-1,1/0)", 0, NumDivByZero, ""},
   };
-  for (const Case &c : cases) check(c);
+  for (const DoubleCase &c : cases) check_double(c);
 }
 
 TEST(NumFunctions, NaNArgumentsFollowTheirRules) {
   // 0/0 cannot be written (division by zero), but the arcsine of 2 cannot
   // either; NaN reaches a function through the overflow inf - inf.
-  const Case cases[] = {
+  const DoubleCase cases[] = {
       {"sqrt(1_inf*10-1_inf*10)", 0, NumDomainError, ""},
       {"log(1_inf*10-1_inf*10)", 0, NumDomainError, ""},
       {"asin(1_inf*10-1_inf*10)", 0, NumDomainError, ""},
@@ -118,7 +101,7 @@ TEST(NumFunctions, NaNArgumentsFollowTheirRules) {
       {"pow(1_inf*10-1_inf*10,2)", 0, NumSuccess, ""},
       {"pow(1_inf*10-1_inf*10,0.5)", 0, NumDomainError, ""},
   };
-  for (const Case &c : cases) {
+  for (const DoubleCase &c : cases) {
     SCOPED_TRACE(c.text);
     int errval = -1;
     const double value = num_str2double(c.text, nullptr, &errval);
@@ -132,7 +115,7 @@ TEST(NumFunctions, NaNArgumentsFollowTheirRules) {
 }
 
 TEST(NumFunctions, ArgumentListErrors) {
-  const Case cases[] = {
+  const DoubleCase cases[] = {
       {"pow(23)", 0, NumCommaExpected, ")"},
       {"pow(2;3)", 0, NumCommaExpected, ";3)"},
       {"sin(1", 0, NumBadParenthesis, ""},
@@ -144,7 +127,7 @@ TEST(NumFunctions, ArgumentListErrors) {
       {"sqrt (4)", 1, 0, "qrt (4)"},  // no call: the constant "s"
       {"log10x(1)", 0, NumNoFloatFunction, "log10x(1)"},
   };
-  for (const Case &c : cases) check(c);
+  for (const DoubleCase &c : cases) check_double(c);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace {
 
-struct Case {
+struct LongCase {
   const char *text;
   long value;
   int errval;
@@ -16,7 +16,7 @@ struct Case {
 };
 
 TEST(NumStr2Long, ValuesErrorsAndTails) {
-  const Case cases[] = {
+  const LongCase cases[] = {
       {"", 0, NumNoFloatNumber, ""},
       {"   7", 7, 0, ""},
       {"1+2*3", 7, 0, ""},
@@ -62,7 +62,7 @@ TEST(NumStr2Long, ValuesErrorsAndTails) {
       {"2*(3", 2, NumBadParenthesis, ""},
   };
   int i = 0;
-  for (const Case &c : cases) {
+  for (const LongCase &c : cases) {
     SCOPED_TRACE(std::to_string(++i) + " \"" + c.text + "\"");
     const char *tail = nullptr;
     int errval = -1;
@@ -76,7 +76,7 @@ TEST(NumStr2Long, ValuesErrorsAndTails) {
 }
 
 TEST(NumStr2Long, ThirtyTwoBitArithmeticWrapsAndClamps) {
-  const Case cases[] = {
+  const LongCase cases[] = {
       {"2147483647+1", INT_MIN, 0, ""},
       {"-2147483647-2", INT_MAX, 0, ""},
       {"65536*65536", 0, 0, ""},
@@ -102,7 +102,7 @@ TEST(NumStr2Long, ThirtyTwoBitArithmeticWrapsAndClamps) {
       {"(-2147483647-1)%3", -2, 0, ""},
   };
   int i = 0;
-  for (const Case &c : cases) {
+  for (const LongCase &c : cases) {
     SCOPED_TRACE(std::to_string(++i) + " \"" + c.text + "\"");
     const char *tail = nullptr;
     int errval = -1;

@@ -15,15 +15,13 @@
 #include "DldWriter.h"
 #include "GetDldFrame.h"
 #include "vexapack/GetDldFrameExample.h"
+#include "vexapack_test_util.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE *file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using vexapacktest::File;
 
-std::string TempPath(const std::string &name) {
+std::string WriterTempPath(const std::string &name) {
   return ::testing::TempDir() + "dldwriter_" + std::to_string(getpid()) + "_" + name;
 }
 
@@ -37,13 +35,13 @@ struct DataSet {
 };
 
 DataSet Write(const DldDataSetLayout &layout, const std::string &name) {
-  DataSet files{TempPath(name + ".dld"), TempPath(name + ".hm")};
+  DataSet files{WriterTempPath(name + ".dld"), WriterTempPath(name + ".hm")};
   std::string error;
   EXPECT_TRUE(WriteDldDataSet(layout, files.header, files.hm, &error)) << error;
   return files;
 }
 
-struct Scalers {
+struct WrittenScalers {
   const char *version = nullptr;
   std::array<float, kDldScalerChannels> values{}, zeros{}, factors{};
   std::array<const char *, kDldScalerChannels> names{};
@@ -135,7 +133,7 @@ TEST_F(DldWriterTest, ReadersGetWhatTheWriterWrote) {
     std::vector<unsigned char> expected(pictures.FrameBytes());
     for (int frame = c.firstFrame; frame <= c.lastFrame; ++frame) {
       SCOPED_TRACE(frame);
-      Scalers s;
+      WrittenScalers s;
       testing::internal::CaptureStdout();
       ASSERT_EQ(s.Read(header.get(), frame), 0);
       EXPECT_EQ(testing::internal::GetCapturedStdout().empty(), !adjusted);
@@ -225,9 +223,9 @@ TEST_F(DldWriterTest, BadLayoutsAreRefusedBeforeWriting) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_FALSE(DldLayoutProblem(c.layout).empty());
-    const std::string header = TempPath("bad.dld");
+    const std::string header = WriterTempPath("bad.dld");
     std::string error;
-    EXPECT_FALSE(WriteDldDataSet(c.layout, header, TempPath("bad.hm"), &error));
+    EXPECT_FALSE(WriteDldDataSet(c.layout, header, WriterTempPath("bad.hm"), &error));
     EXPECT_EQ(error, DldLayoutProblem(c.layout));
     EXPECT_NE(access(header.c_str(), F_OK), 0) << "nothing is written";
   }
@@ -235,9 +233,9 @@ TEST_F(DldWriterTest, BadLayoutsAreRefusedBeforeWriting) {
   EXPECT_FALSE(WriteDldDataSet(DldDataSetLayout{}, "/nonexistent-dir/x.dld", "x.hm", &error));
   EXPECT_EQ(error, "cannot create /nonexistent-dir/x.dld");
   if (access("/dev/full", W_OK) == 0) {
-    EXPECT_FALSE(WriteDldDataSet(DldDataSetLayout{}, "/dev/full", TempPath("full.hm"), &error));
+    EXPECT_FALSE(WriteDldDataSet(DldDataSetLayout{}, "/dev/full", WriterTempPath("full.hm"), &error));
     EXPECT_EQ(error, "cannot write /dev/full");
-    EXPECT_FALSE(WriteDldDataSet(DldDataSetLayout{}, TempPath("full.dld"), "/dev/full", &error));
+    EXPECT_FALSE(WriteDldDataSet(DldDataSetLayout{}, WriterTempPath("full.dld"), "/dev/full", &error));
     EXPECT_EQ(error, "cannot write /dev/full");
   }
 }
@@ -256,7 +254,7 @@ TEST_F(DldWriterTest, ReadingEveryFrameOfALongRun) {
   int frames = 0;
   ASSERT_EQ(GetMaxDldNumber(header.get(), &frames), 0);
   ASSERT_EQ(frames, layout.frames);
-  Scalers s;
+  WrittenScalers s;
   std::vector<unsigned char> data;
   int flags = 0;
   for (int frame = 1; frame <= layout.frames; ++frame) {
@@ -271,7 +269,7 @@ TEST_F(DldWriterTest, ReadingEveryFrameOfALongRun) {
 TEST_F(DldWriterTest, CommandLineTool) {
   const std::string tool = DldgenPath();
   if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << "dldgen is not built";
-  const std::string dir = TempPath("cli");
+  const std::string dir = WriterTempPath("cli");
   ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir " + dir).c_str()), 0);
   const std::string run = "cd " + dir + " && " + tool;
   EXPECT_EQ(std::system((run + " > out.txt").c_str()), 0);

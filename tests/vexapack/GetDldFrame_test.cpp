@@ -14,13 +14,11 @@
 #include <vector>
 
 #include "vexapack/GetDldFrameExample.h"
+#include "vexapack_test_util.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE *file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using vexapacktest::File;
 
 std::string TempPath(const std::string &name) {
   return ::testing::TempDir() + "dldframe_" + std::to_string(getpid()) + "_" + name;

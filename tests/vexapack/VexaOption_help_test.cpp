@@ -7,11 +7,11 @@
 #include "VexaOption.h"
 #include "VexaParameter.h"
 #include "kvxio.h"
+#include "vexapack_test_util.h"
 
 namespace {
 
-// Empties the error record and releases its texts.
-void ClearErrorRecord() { SetVexaError(nullptr, nullptr, nullptr); }
+using vexapacktest::ClearErrorRecord;
 
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;

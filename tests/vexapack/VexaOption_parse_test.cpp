@@ -7,11 +7,12 @@
 #include "VexaOption.h"
 #include "VexaParameter.h"
 #include "kvxio.h"
+#include "vexapack_test_util.h"
 
 namespace {
 
-// Empties the error record and releases its texts.
-void ClearErrorRecord() { SetVexaError(nullptr, nullptr, nullptr); }
+using vexapacktest::ClearErrorRecord;
+using vexapacktest::Text;
 
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
@@ -31,8 +32,6 @@ class Args {
   std::vector<std::string> words_;
   std::vector<char *> pointers_;
 };
-
-std::string Text(const IO_text &text) { return text.data(); }
 
 std::string Message() {
   const char *message = VexaErrorRecord().Message;

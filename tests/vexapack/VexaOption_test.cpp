@@ -6,10 +6,11 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include "vexapack_test_util.h"
 
 namespace {
 
-std::string Text(const IO_text &text) { return text.data(); }
+using vexapacktest::Text;
 
 class OptionInitTest : public ::testing::Test {
  protected:

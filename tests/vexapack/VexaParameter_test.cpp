@@ -4,16 +4,15 @@
 
 #include <cmath>
 #include <string>
+#include "vexapack_test_util.h"
 
 namespace {
 
-// Empties the error record and releases its texts.
-void ClearErrorRecord() { SetVexaError(nullptr, nullptr, nullptr); }
+using vexapacktest::ClearErrorRecord;
+using vexapacktest::Text;
 
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
-
-std::string Text(const IO_text &text) { return text.data(); }
 
 class ParameterTest : public ::testing::Test {
  protected:

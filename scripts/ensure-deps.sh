@@ -23,7 +23,7 @@ case "$command_name" in
     [ "$command_name" = package ] && needs+=("program:dpkg-shlibdeps dpkg-dev" "program:lintian lintian")
     ;;
   test)
-    needs=("${build[@]}" "header:gtest/gtest.h libgtest-dev"
+    needs=("${build[@]}" "program:ninja ninja-build" "header:gtest/gtest.h libgtest-dev"
            "program:valgrind valgrind"
            "program:dpkg-shlibdeps dpkg-dev" "program:man man-db" "program:groff groff-base"
            "program:pkg-config pkgconf"

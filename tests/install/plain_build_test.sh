@@ -16,7 +16,9 @@ fail() {
 
 "$cmake" -S "$source_dir" -B "$scratch" >"$scratch/configure.log"
 grep -qi gtest "$scratch/CMakeCache.txt" && fail "a plain build looks for GoogleTest"
-targets="$("$cmake" --build "$scratch" --target help | sed -n 's/^\.\.\. \([^ ]*\).*/\1/p')"
+# Make lists "... name", Ninja "name: phony".
+targets="$("$cmake" --build "$scratch" --target help |
+  sed -n 's/^\.\.\. \([^ ]*\).*/\1/p; s/^\([^ /:]*\): phony$/\1/p')"
 for wanted in vexabase kvxpack vexapack dld2vexa kvxinfo; do
   grep -qx "$wanted" <<<"$targets" || fail "a plain build lacks $wanted"
 done

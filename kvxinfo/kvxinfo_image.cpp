@@ -4,23 +4,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <new>
 
 #include "kvxinfo_text.h"
 #include "kvxio.h"
-#include "numio.h"
 
 namespace {
 
-// A number of the header ("Dummy"), read as a floating-point expression.
+// A number of the header ("Dummy", "DDummy"): a plain decimal number, read
+// as "DataValueOffset" is.  Not an expression: a header value such as
+// "5_mm" or "pi" must not mean one thing here and another to a reader in
+// another language.
 bool read_number(const KvxBlockHeader &header, const char *key, double &value) {
   const std::string *text = kvx_header_value(header, key);
-  if (text == nullptr) return false;
-  int errval = 0;
-  const char *tail = nullptr;
-  value = num_str2double(text->c_str(), &tail, &errval);
-  return errval == 0 && tail != nullptr && tail[std::strspn(tail, " \t\r\n\f\v")] == '\0';
+  return text != nullptr && kvx_parse_value_offset(*text, value);
 }
 
 std::string named(const KvxBlockHeader &header, const char *key) {
@@ -132,9 +129,8 @@ bool read_block(const KvxinfoFile &file, const KvxBlockInfo &block, size_t reser
   image.height = layout.Dim.size() > 1 ? layout.Dim[1] : 1;
   image.values = std::move(pixels.Values);
   // A dummy that is no number marks no pixel, rather than hiding the image.
-  image.has_dummy = read_number(header, "Dummy", image.dummy) && !std::isnan(image.dummy);
-  if (!image.has_dummy || !read_number(header, "DDummy", image.ddummy) || std::isnan(image.ddummy))
-    image.ddummy = 0.0;
+  image.has_dummy = read_number(header, "Dummy", image.dummy);
+  if (!image.has_dummy || !read_number(header, "DDummy", image.ddummy)) image.ddummy = 0.0;
   image.ddummy = std::fabs(image.ddummy);
   return true;
 }

@@ -38,8 +38,8 @@ struct KvxinfoImage {
 // (VAX and Convex floats, unassigned codes) or that is unknown, an unknown byte order or
 // compression, data that do not match the dimensions, a DataValueOffset that is not a decimal
 // number or true values beyond their type, arrays larger than the file's max_image_bytes() and
-// sides beyond the limit above.  A
-// "Dummy" that is not a number is no dummy; a "DDummy" that is not a number is no tolerance.
+// sides beyond the limit above.  "Dummy" and "DDummy" are plain decimal numbers (as
+// "DataValueOffset"); a "Dummy" that is none is no dummy, a "DDummy" that is none no tolerance.
 [[nodiscard]] bool kvxinfo_read_block(const KvxinfoFile &file, const KvxBlockInfo &block,
                                       KvxinfoImage &pixels, KvxinfoProblem &problem);
 

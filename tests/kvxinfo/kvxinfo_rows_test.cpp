@@ -100,6 +100,37 @@ TEST_F(KvxinfoTest, StatisticsLeaveOutDummiesAndNonNumbers) {
   EXPECT_EQ(kvxinfo({"--png", "nan.png", "s.kvx", "2"}).exit, 0) << "the image can be shown";
 }
 
+TEST_F(KvxinfoTest, DummiesAreValuesWithinDDummyOfAPlainDecimalDummy) {
+  struct Case {
+    const char *dummy;   // null: no "Dummy" entry
+    const char *ddummy;  // null: no "DDummy" entry
+    int pixels;          // pixels of {4, 5, 6, 7} that are no dummies
+  };
+  const std::vector<Case> cases = {
+      {"5", nullptr, 3},     {"5", "1", 1},        {"5", "-1", 1},
+      {nullptr, "1", 4},     {" +5.0e0 ", "0", 3}, {"5", "0.5*2", 3},
+      {"2*2+1", nullptr, 4}, {"0x5", nullptr, 4},  {"5_mm", "10", 4},
+  };
+  const std::vector<double> values = {4, 5, 6, 7};
+  const std::string file = path("d.kvx").string();
+  for (size_t n = 0; n < cases.size(); ++n) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    if (cases[n].dummy != nullptr) keys.emplace_back("Dummy", cases[n].dummy);
+    if (cases[n].ddummy != nullptr) keys.emplace_back("DDummy", cases[n].ddummy);
+    ASSERT_TRUE(write_image(file, static_cast<long>(n + 1), {2, 2, 2}, values.data(), DoubleIEEE64,
+                            kvx_byteorder(), keys));
+  }
+  const Outcome run = kvxinfo({"--stats", "--format", "csv", "d.kvx"});
+  ASSERT_EQ(run.exit, 0) << run.err;
+  for (size_t n = 0; n < cases.size(); ++n) {
+    SCOPED_TRACE(std::string("Dummy ") + (cases[n].dummy ? cases[n].dummy : "(none)") +
+                 ", DDummy " + (cases[n].ddummy ? cases[n].ddummy : "(none)"));
+    const std::string row = "\r\nd.kvx," + std::to_string(n + 1) + ",Image.Psd," +
+                            std::to_string(cases[n].pixels) + ",";
+    EXPECT_NE(run.out.find(row), std::string::npos) << run.out;
+  }
+}
+
 TEST_F(KvxinfoTest, AnImageThatCannotBeReadDoesNotStopTheOthers) {
   const std::vector<uint8_t> pixels = {0, 1, 2, 3};
   const std::string file = path("v.kvx").string();

@@ -58,6 +58,9 @@ DPI = 80
 DEFAULT_FRAMES = 4
 MAX_FRAMES = 8
 _PRIMARY_CHAIN = "IMAGE.PSD"
+# A curve is drawn with at most this many points: more than the pixels of
+# its axes, and few enough that drawing does not grow with the run.
+CURVE_POINTS = 2000
 _SCALER_CHANNELS = 32
 
 
@@ -330,6 +333,26 @@ def _draw(run, figure_class, matplotlib):
     return figure
 
 
+def thin(x: np.ndarray, y: np.ndarray,
+         points: int = CURVE_POINTS) -> Tuple[np.ndarray, np.ndarray]:
+    """The curve (x, y) with at most `points` points: the frames in
+    points/2 groups, of each group its lowest and highest value in frame
+    order, so that a spike of a single frame stays visible.  NaN (a gap)
+    is kept only where a whole group is NaN."""
+    count = len(y)
+    if count <= points:
+        return x, y
+    group = -(-count // (points // 2))
+    padded = np.concatenate([y, np.full(-count % group, np.nan)]).reshape(-1, group)
+    gaps = np.isnan(padded)
+    # A group that is all NaN picks its first frame, which is in the run.
+    low = np.argmin(np.where(gaps, np.inf, padded), axis=1)
+    high = np.argmax(np.where(gaps, -np.inf, padded), axis=1)
+    starts = np.arange(len(padded)) * group
+    picked = np.sort(np.stack([starts + low, starts + high], axis=1), axis=1).ravel()
+    return x[picked], y[picked]
+
+
 def _show(figure, ax, image, title, matplotlib, bar=True):
     """`image` on a log scale: values of 0 and below in the colour below
     the scale (black), masked pixels in the "bad" colour (white)."""
@@ -353,12 +376,15 @@ def _show(figure, ax, image, title, matplotlib, bar=True):
 def _curves(figure, run):
     total_ax, scaler_ax = figure.subplots(2, 1, sharex=True)
     style = {"linewidth": 1, "marker": "." if len(run.x) <= 50 else None}
-    total_ax.plot(run.x, run.totals, **style)
+    total_ax.plot(*thin(run.x, run.totals), **style)
     total_ax.set_ylabel("total counts")
     for label, counts in run.scalers.items():
-        scaler_ax.plot(run.x, counts, label=label, **style)
+        scaler_ax.plot(*thin(run.x, counts), label=label, **style)
     if run.scalers:
-        scaler_ax.legend(fontsize="x-small", ncol=2 if len(run.scalers) > 4 else 1)
+        # Beside the curves, as up to 32 channels would hide them.
+        scaler_ax.legend(fontsize="x-small", ncol=-(-len(run.scalers) // 11),
+                         loc="upper left", bbox_to_anchor=(1.01, 1.0), borderaxespad=0,
+                         handlelength=1.2, columnspacing=0.8)
     else:
         scaler_ax.text(0.5, 0.5, "no scaler counts", ha="center", va="center",
                        transform=scaler_ax.transAxes)

@@ -143,3 +143,12 @@ def test_without_matplotlib_the_command_says_what_to_install(tmp_path):
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert done.returncode == 1 and "python3-matplotlib" in done.stderr, done.stderr
     assert not (tmp_path / "o.png").exists()
+
+
+def test_long_curves_are_thinned_keeping_spikes_and_gaps():
+    y = np.ones(100_001)
+    y[12_345], y[99_999], y[5_000:5_500] = 50, -7, np.nan
+    x, thinned = ov.thin(np.arange(len(y), dtype=float), y, points=1000)
+    assert len(x) <= 1000 and np.all(np.diff(x) >= 0), "in frame order"
+    assert {12_345.0, 99_999.0} <= set(x.tolist()), "the spikes stay"
+    assert np.isnan(thinned).any() and np.nanmax(thinned) == 50 and np.nanmin(thinned) == -7

@@ -319,12 +319,12 @@ def _draw(run, figure_class, matplotlib):
     figure = figure_class(figsize=FIGURE_INCHES, dpi=DPI, layout="constrained")
     names = [os.path.basename(path) for path in run.files]
     label = names[0] if len(names) == 1 else f"{names[0]} and {len(names) - 1} more"
-    figure.suptitle(f"{label}: {len(run.totals)} images")
+    figure.suptitle(f"{label}: {_images(len(run.totals))}")
     top, bottom = (figure.subfigures(2, 1, height_ratios=(3, 2)) if run.frames
                    else (figure, None))
     left, right = top.subfigures(1, 2, width_ratios=(1, 1.3))
     what = "mean" if run.mean else "sum"
-    _show(left, left.subplots(), run.image, f"{what} of {len(run.totals)} images", matplotlib)
+    _show(left, left.subplots(), run.image, f"{what} of {_images(len(run.totals))}", matplotlib)
     _curves(right, run)
     if bottom is not None:
         axes = bottom.subplots(1, len(run.frames), squeeze=False)[0]
@@ -353,6 +353,10 @@ def thin(x: np.ndarray, y: np.ndarray,
     return x[picked], y[picked]
 
 
+def _images(count):
+    return f"{count} image" + ("" if count == 1 else "s")
+
+
 def _show(figure, ax, image, title, matplotlib, bar=True):
     """`image` on a log scale: values of 0 and below in the colour below
     the scale (black), masked pixels in the "bad" colour (white)."""
@@ -360,7 +364,9 @@ def _show(figure, ax, image, title, matplotlib, bar=True):
     values = image.compressed()
     positive = values[values > 0]
     low = positive.min() if positive.size else 1.0
-    high = max(positive.max() if positive.size else 1.0, low)
+    high = positive.max() if positive.size else 1.0
+    if low == high:  # one value: in the middle of the scale
+        low, high = low / 10, high * 10
     shown = np.ma.where(image > 0, image, low / 2)  # below the scale, not masked
     norm = matplotlib.colors.LogNorm(vmin=low, vmax=high)
     picture = ax.imshow(shown, cmap=colours, norm=norm, origin="upper",

@@ -422,7 +422,10 @@ def _write_new(out: str, overwrite: bool, write: Callable[[BinaryIO], None]) -> 
     complete; without `overwrite` an `out` made meanwhile is kept."""
     directory, name = os.path.split(os.path.abspath(out))
     temporary = os.path.join(directory, f".{name}.{secrets.token_hex(4)}.part")
-    descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+    try:
+        descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+    except OSError as failure:
+        raise KvxError(f"{out}: cannot be written ({failure.strerror})") from None
     try:
         with os.fdopen(descriptor, "wb") as stream:
             write(stream)
@@ -432,9 +435,11 @@ def _write_new(out: str, overwrite: bool, write: Callable[[BinaryIO], None]) -> 
             os.replace(temporary, out)
         else:
             _link_new(temporary, out)
-    except BaseException:
+    except BaseException as failure:
         with contextlib.suppress(OSError):
             os.unlink(temporary)
+        if isinstance(failure, OSError):  # named by the output, not the temporary file
+            raise KvxError(f"{out}: writing failed ({failure.strerror or failure})") from None
         raise
 
 

@@ -105,6 +105,8 @@ def summarize(paths: Sequence[PathLike], *, mean: bool = False,
     number, OSError when a file cannot be read."""
     if not 0 <= frames <= MAX_FRAMES:
         raise ValueError(f"frames must lie between 0 and {MAX_FRAMES}, not {frames}")
+    if not paths:
+        raise KvxError("no files named")
     files = [open_kvx(path) for path in paths]  # a damaged file stops us before any work
     blocks = [block for f in files for block in f
               if comparison_text(block.chain) == _PRIMARY_CHAIN]

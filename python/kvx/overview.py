@@ -227,7 +227,8 @@ class _Curves:
         for channel, counts in self._channels.items():
             if np.any(np.nan_to_num(counts) != 0):
                 key = f"HS32C{channel:02d}"
-                found[_channel_name(blocks, channel) or key] = counts
+                name = _channel_name(blocks, channel) or key
+                found[f"{name} ({key})" if name in found else name] = counts
         return found
 
 
@@ -267,19 +268,22 @@ def _dummy_of(block):
     if dummy is None:
         return None, 0.0
     ddummy = _number(block, "DDummy", strict=False)
-    return float(dummy), float(ddummy) if ddummy is not None else 0.0
+    return dummy, ddummy if ddummy is not None else 0.0
 
 
 def _number(block, key, strict=True):
-    """The value of `key` as a number, None when absent; not a number:
-    KvxError when `strict`, else None."""
+    """The value of `key` as a float, None when absent; not a number or
+    beyond the range of a float: KvxError when `strict`, else None."""
     text = block.value(key)
     if text is None:
         return None
     value = parse_number(text)
-    if value is None and strict:
-        raise KvxError(f"{_where(block)}: {key} = {text!r} is not a number")
-    return value
+    try:
+        return float(value)
+    except (TypeError, OverflowError):  # None, or an integer of hundreds of digits
+        if strict:
+            raise KvxError(f"{_where(block)}: {key} = {text!r} is not a number") from None
+        return None
 
 
 def _forget_header(block):

@@ -64,13 +64,14 @@ def test_the_x_axis(tmp_path, numbers, extra, x, label):
 
 
 def test_scaler_channels_that_count_with_their_names(tmp_path):
-    names = [("HS32N01", "I0"), ("HS32N02", "none"), ("HS32N03", "unused")]
+    names = [("HS32N01", "I0"), ("HS32N02", "none"), ("HS32N03", "unused"), ("HS32N04", "I0")]
     path = run_file(tmp_path, frame(1, [[1]], [("HS32C01", "5"), ("HS32C02", "0"), *names,
-                                               ("HS32C03", "0")]),
+                                               ("HS32C03", "0"), ("HS32C04", "1")]),
                     frame(2, [[1]], [("HS32C01", "7"), ("HS32C02", "3")]),
                     frame(3, [[1]], [("HS32C02", "4")]))
     scalers = ov.summarize([path]).scalers
-    assert list(scalers) == ["I0", "HS32C02"], "named, key for 'none', zero channel left out"
+    assert list(scalers) == ["I0", "HS32C02", "I0 (HS32C04)"], \
+        "named, key for 'none' and for a name taken, zero channel left out"
     np.testing.assert_array_equal(scalers["I0"], [5, 7, np.nan], "a missing key is NaN")
     assert scalers["HS32C02"].tolist() == [0, 3, 4]
 
@@ -102,6 +103,7 @@ def good(tmp_path):
     (lambda t: [good(t), t / "missing.kvx"], "missing.kvx"),
     (lambda t: [run_file(t, frame(1, [[1, 2]]), frame(2, [[1], [2]]))], "1x2 pixels where"),
     (lambda t: [run_file(t, frame(1, [[1]], [("HMDeltaTime", "soon")]))], "is not a number"),
+    (lambda t: [run_file(t, frame(1, [[1]], [("HS32C01", "9" * 400)]))], "is not a number"),
     (lambda t: [run_file(t, block_bytes([("KVX_DataBlockID", "1.Image.Error"),
                                          ("KVX_BinarySize", 0), ("Dim_1", 0)]))], "no images"),
     (lambda t: [good(t)], "exists"),

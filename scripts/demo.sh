@@ -2,7 +2,8 @@
 # Builds dld2vexa and the DLD data set writer, writes the bundled sample data
 # set (20 frames of 256 x 256 pixels of 4 bytes) into demo/, converts it,
 # lists the output with kvxinfo and writes a picture of its first frame to
-# docs/first-frame.png.
+# docs/first-frame.png, and an overview picture of the whole run to
+# docs/demo-overview.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +16,7 @@ bin=$PWD/build/demo/src/dld2vexa
 gen=$PWD/build/demo/tools/dldgen
 info=$PWD/build/demo/kvxinfo/kvxinfo
 docs=$PWD/docs
+python=$PWD/python
 
 rm -rf demo && mkdir demo && cd demo
 "$gen" --header gasdet001 --hm gasdet001hm --version 2.2 --channels 1:4 \
@@ -34,3 +36,9 @@ echo "\$ kvxinfo --png ../docs/first-frame.png gasdet001.kvx 1"
 mkdir -p "$docs"
 "$info" --png "$docs/first-frame.png" gasdet001.kvx 1
 echo "Picture of image 1: docs/first-frame.png"
+echo
+echo "\$ python3 -m kvx.overview gasdet001.kvx -o ../docs/demo-overview.png --overwrite"
+# Debian's interpreter, which has numpy and matplotlib.
+PYTHONPATH="$python" /usr/bin/python3 -m kvx.overview gasdet001.kvx \
+  -o "$docs/demo-overview.png" --overwrite
+echo "Overview of the run: docs/demo-overview.png"

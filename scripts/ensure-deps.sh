@@ -21,6 +21,8 @@ case "$command_name" in
   demo | package)
     needs=("${build[@]}")
     [ "$command_name" = package ] && needs+=("program:dpkg-shlibdeps dpkg-dev" "program:lintian lintian")
+    # The demo draws its overview picture with the Python package.
+    [ "$command_name" = demo ] && needs+=("python:numpy python3-numpy" "python:matplotlib python3-matplotlib")
     ;;
   test)
     needs=("${build[@]}" "program:ninja ninja-build" "header:gtest/gtest.h libgtest-dev"
@@ -28,6 +30,7 @@ case "$command_name" in
            "program:dpkg-shlibdeps dpkg-dev" "program:man man-db" "program:groff groff-base"
            "program:pkg-config pkgconf"
            "python:numpy python3-numpy" "python:pytest python3-pytest")
+    needs+=("python:matplotlib python3-matplotlib")  # the overview picture's tests
     ;;
   fuzz)
     needs=("${build[@]}" "program:clang++ clang" "fuzzer:libFuzzer libclang-rt-dev")

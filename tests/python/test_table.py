@@ -82,6 +82,11 @@ def test_table_of_several_files(tmp_path):
         kvx.table([first, damaged], ["T"])
     with pytest.raises(ValueError, match="identity column"):
         kvx.table(first, ["{image}"])
+    # A file cut short after it was opened (a run being repaired).
+    opened = kvx.open(second)
+    second.write_bytes(second.read_bytes()[:100])
+    with pytest.raises(kvx.FormatError, match="b.kvx: the header at byte 0 cannot be read"):
+        _table._read_values(opened, list(opened), ["T"])
 
 
 # Headers in and out of the writer's form: the fast reading of many headers

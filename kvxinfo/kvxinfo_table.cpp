@@ -107,15 +107,15 @@ std::string python_repr(double value) {
   const size_t e = text.find('e');
   const std::string_view exponent_text = text.substr(e + 1);
   int exponent = 0;
-  std::from_chars(exponent_text.data() + 1, exponent_text.data() + exponent_text.size(),
-                  exponent);
+  std::from_chars(exponent_text.data() + 1, exponent_text.data() + exponent_text.size(), exponent);
   if (exponent_text.front() == '-') exponent = -exponent;
   if (exponent < -4 || exponent >= 16) return std::string(text);
   std::string sign = text.starts_with('-') ? "-" : "";
   std::string digits;
   for (const char c : text.substr(sign.size(), e - sign.size()))
     if (c != '.') digits += c;
-  if (exponent < 0) return sign + "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  if (exponent < 0)
+    return sign + "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
   const auto whole = static_cast<size_t>(exponent) + 1;
   if (digits.size() <= whole) return sign + digits + std::string(whole - digits.size(), '0') + ".0";
   return sign + digits.substr(0, whole) + "." + digits.substr(whole);
@@ -242,6 +242,6 @@ bool kvxinfo_canonical_number(std::string_view text) {
   }
   double value = 0.0;
   const auto read = std::from_chars(text.data(), text.data() + text.size(), value);
-  return read.ec == std::errc() && read.ptr == text.data() + text.size() &&
-         std::isfinite(value) && python_repr(value) == text;
+  return read.ec == std::errc() && read.ptr == text.data() + text.size() && std::isfinite(value) &&
+         python_repr(value) == text;
 }

@@ -151,9 +151,10 @@ for ((round = 0; round < repeat; round++)); do
   measure_into listback back10k.kvx 0 "$info" back10k.kvx
 done
 
-# Tabulating one scaler and the title of every image, and listing the file
-# with the Python package (Debian's python3, which has numpy; the time
-# includes starting the interpreter and importing numpy).
+# Tabulating one scaler and the title of every image; listing the file, and
+# tabulating 33 keys as numbers, with the Python package (Debian's python3,
+# which has numpy; the time includes starting the interpreter and importing
+# numpy).
 rows=$("$info" --keys HS32C01,Title many10k.kvx | wc -l)
 if [ "$rows" -ne 10001 ]; then
   echo "kvxinfo --keys printed $rows lines, expected 10001" >&2
@@ -163,6 +164,11 @@ for ((round = 0; round < repeat; round++)); do
   measure_into keys many10k.kvx 0 "$info" --keys HS32C01,Title many10k.kvx
   measure_into pylist many10k.kvx 0 env PYTHONPATH="$root/python" /usr/bin/python3 -c \
     'import sys, kvx; n = len(kvx.open(sys.argv[1])); sys.exit(n != 10000)' many10k.kvx
+  # The 32 scaler counts and the frame time of every image as numbers.
+  measure_into pytable many10k.kvx 0 env PYTHONPATH="$root/python" /usr/bin/python3 -c \
+    'import sys, kvx
+keys = ["HS32C%02d" % n for n in range(1, 33)] + ["HMDeltaTime"]
+sys.exit(len(kvx.table(sys.argv[1], keys)["HMDeltaTime"]) != 10000)' many10k.kvx
 done
 
 # Appending one image to a 10,000-block file: the open finds every block.
@@ -227,6 +233,8 @@ printf '  %-44s %9ss wall %9ss CPU\n' "kvxinfo list, descending 10,000 blocks" "
 printf '  %-44s %9ss wall %9ss CPU\n' "kvxinfo --keys, 10,000 images" "$keys_s" "$keys_cpu"
 printf '  %-44s %9ss wall %9ss CPU\n' "Python kvx.open, list 10,000 blocks" "$pylist_s" \
   "$pylist_cpu"
+printf '  %-44s %9ss wall %9ss CPU\n' "Python kvx.table, 33 keys of 10,000 images" "$pytable_s" \
+  "$pytable_cpu"
 printf '  %-44s %9ss wall %9ss CPU\n' "append 1 image, ascending 10,000 blocks" "$append_s" \
   "$append_cpu"
 printf '  %-44s %9ss wall %9ss CPU\n' "append 1 image, descending 10,000 blocks" "$appendback_s" \
@@ -254,6 +262,7 @@ row "peak memory, 200,000 - 1,000 frames (MiB)" "$(mib $((m200k_kib - m1k_kib)))
   "<= 16 MiB"
 row "kvxinfo --keys over 10,000 images (s wall)" "$keys_s" 1 "<= 1 s"
 row "Python kvx.open, 10,000 blocks (s wall)" "$pylist_s" 1 "<= 1 s"
+row "CPU of kvx.table (33 keys) / kvx.open" "$(ratio "$pytable_cpu" "$pylist_cpu")" 2 "<= 2"
 echo "SHA-256 of every output: as recorded in bench/outputs.sha256"
 echo
 

@@ -17,7 +17,7 @@ std::vector<KvxinfoColumn> columns(bool name_files) {
     list.push_back({title});
   // The positions and sizes are numbers, right aligned.
   for (const char *title : {"HeaderPos", "HeaderSize", "BinarySize"})
-    list.push_back({title, true, true});
+    list.push_back({title, true, KvxinfoJson::Number});
   return list;
 }
 

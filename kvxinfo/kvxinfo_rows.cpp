@@ -9,6 +9,7 @@
 
 namespace {
 
+const std::vector<std::string> FixedTitles = {"File", "Image", "Chain"};
 const std::vector<std::string> StatsTitles = {"Pixels", "Min", "Max", "Mean", "Sum"};
 
 void add_stats(const KvxinfoFile &file, const KvxBlockInfo &block, std::vector<KvxinfoCell> &row,
@@ -56,13 +57,27 @@ KvxinfoStats kvxinfo_stats(const KvxinfoImage &image) {
   return stats;
 }
 
+std::vector<std::string> kvxinfo_row_keys(const std::vector<std::string> &keys, bool stats) {
+  std::vector<std::string> titles = FixedTitles;
+  if (stats) titles.insert(titles.end(), StatsTitles.begin(), StatsTitles.end());
+  std::vector<std::string> columns;
+  for (const std::string &key : keys) {
+    if (std::find(titles.begin(), titles.end(), key) != titles.end()) continue;
+    titles.push_back(key);
+    columns.push_back(key);
+  }
+  return columns;
+}
+
 KvxinfoTable kvxinfo_rows_table(const std::vector<std::string> &keys, bool stats,
                                 KvxinfoFormat format) {
   // The image number is a text as the file writes it, also in JSON.
-  std::vector<KvxinfoColumn> columns = {{"File"}, {"Image", true}, {"Chain"}};
-  for (const std::string &key : keys) columns.push_back({key, false, false, "keys"});
+  std::vector<KvxinfoColumn> columns = {{FixedTitles[0]}, {FixedTitles[1], true}, {FixedTitles[2]}};
+  for (const std::string &key : keys)
+    columns.push_back({key, false, KvxinfoJson::HeaderValue, "keys"});
   if (stats)
-    for (const std::string &title : StatsTitles) columns.push_back({title, true, true, "stats"});
+    for (const std::string &title : StatsTitles)
+      columns.push_back({title, true, KvxinfoJson::Number, "stats"});
   return KvxinfoTable(std::move(columns), format);
 }
 

@@ -25,6 +25,12 @@ struct KvxinfoStats {
 
 KvxinfoStats kvxinfo_stats(const KvxinfoImage &image);
 
+// The keys of --keys that make columns: each once, in the order first
+// given, without those that repeat the title of a fixed column (File,
+// Image, Chain; with `stats` Pixels, Min, Max, Mean, Sum), which stands for
+// them.  No title appears twice, in any format.
+std::vector<std::string> kvxinfo_row_keys(const std::vector<std::string> &keys, bool stats);
+
 // The columns: File, Image, Chain, then `keys` (group "keys"), then with
 // `stats` Pixels, Min, Max, Mean and Sum (group "stats").
 KvxinfoTable kvxinfo_rows_table(const std::vector<std::string> &keys, bool stats,

@@ -72,7 +72,8 @@ void show_report(std::string_view text, void *err) {
 int tabulate(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
   std::vector<KvxinfoProblem> problems;
   KvxinfoListing listing(args.files.size() > 1, args.format);
-  KvxinfoTable rows = kvxinfo_rows_table(args.keys, args.stats, args.format);
+  const std::vector<std::string> keys = kvxinfo_row_keys(args.keys, args.stats);
+  KvxinfoTable rows = kvxinfo_rows_table(keys, args.stats, args.format);
   std::string current;
   bool any = false;
   try {
@@ -86,7 +87,7 @@ int tabulate(const KvxinfoArgs &args, std::FILE *out, std::FILE *err) {
       }
       any = true;
       if (args.action == KvxinfoAction::Rows)
-        kvxinfo_rows(file, args.keys, args.stats, rows, problems);
+        kvxinfo_rows(file, keys, args.stats, rows, problems);
       else
         listing.add(file, problems);
       kvxinfo_check_damage(file, problems);

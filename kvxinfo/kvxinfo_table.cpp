@@ -5,6 +5,8 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <system_error>
 #include <utility>
 
 #include "kvxinfo_text.h"
@@ -75,7 +77,7 @@ std::string json_string(const std::string &text) {
 }
 
 // True for a text in the number syntax of JSON.
-bool is_json_number(const std::string &text) {
+bool is_json_number(std::string_view text) {
   size_t i = text.starts_with('-') ? 1 : 0;
   const auto digits = [&] {
     const size_t from = i;
@@ -94,11 +96,44 @@ bool is_json_number(const std::string &text) {
   return i == text.size();
 }
 
+// The text that Python's repr() gives for `value`: the shortest digits
+// that read back as it, in fixed notation for decimal exponents from -4
+// to 15 (whole numbers with ".0"), else as "1.5e+20".
+std::string python_repr(double value) {
+  char buffer[64];
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  std::string_view text(buffer, static_cast<size_t>(written.ptr - buffer));
+  const size_t e = text.find('e');
+  const std::string_view exponent_text = text.substr(e + 1);
+  int exponent = 0;
+  std::from_chars(exponent_text.data() + 1, exponent_text.data() + exponent_text.size(), exponent);
+  if (exponent_text.front() == '-') exponent = -exponent;
+  if (exponent < -4 || exponent >= 16) return std::string(text);
+  std::string sign = text.starts_with('-') ? "-" : "";
+  std::string digits;
+  for (const char c : text.substr(sign.size(), e - sign.size()))
+    if (c != '.') digits += c;
+  if (exponent < 0)
+    return sign + "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  const auto whole = static_cast<size_t>(exponent) + 1;
+  if (digits.size() <= whole) return sign + digits + std::string(whole - digits.size(), '0') + ".0";
+  return sign + digits.substr(0, whole) + "." + digits.substr(whole);
+}
+
 std::string json_value(const KvxinfoColumn &column, const KvxinfoCell &cell) {
   if (cell.missing) return "null";
-  if (column.number && is_json_number(cell.text)) return cell.text;
-  if (column.number && (cell.text == "inf" || cell.text == "-inf" || cell.text == "nan"))
-    return "null";
+  switch (column.json) {
+    case KvxinfoJson::Number:
+      if (is_json_number(cell.text)) return cell.text;
+      if (cell.text == "inf" || cell.text == "-inf" || cell.text == "nan") return "null";
+      break;
+    case KvxinfoJson::HeaderValue:
+      if (kvxinfo_canonical_number(cell.text)) return cell.text;
+      break;
+    case KvxinfoJson::Text:
+      break;
+  }
   return json_string(cell.text);
 }
 
@@ -196,4 +231,17 @@ KvxinfoCell kvxinfo_number_cell(double value) {
   char text[32];
   const auto result = std::to_chars(text, text + sizeof text, value);
   return {std::string(text, result.ptr)};
+}
+
+bool kvxinfo_canonical_number(std::string_view text) {
+  if (!is_json_number(text)) return false;
+  if (text.find_first_of(".eE") == std::string_view::npos) {
+    int64_t integer = 0;
+    const auto read = std::from_chars(text.data(), text.data() + text.size(), integer);
+    return read.ec == std::errc() && text != "-0";
+  }
+  double value = 0.0;
+  const auto read = std::from_chars(text.data(), text.data() + text.size(), value);
+  return read.ec == std::errc() && read.ptr == text.data() + text.size() && std::isfinite(value) &&
+         python_repr(value) == text;
 }

@@ -9,13 +9,17 @@ header (a dict in file order), its image number and dimensions, .data,
 the true values (stored values plus DataValueOffset) as a numpy array
 indexed data[row, column] (Dim_2, Dim_1), and .stored, the values as
 stored.  Images larger than max_image_bytes (256 MiB unless raised in
-kvx.open) are refused.
+kvx.open) are refused.  block.number(key) reads a header value as a
+number; kvx.table(paths, keys) gives the values of some keys over every
+image of a run as numpy arrays, reading only the headers.
 """
 
 from ._block import Block
-from ._errors import FormatError, KvxError, UnsafePathError, UnsupportedError
+from ._errors import (FormatError, KvxError, NotANumberError, UnsafePathError,
+                      UnsupportedError)
 from ._file import File, open
+from ._table import table
 
-__all__ = ["open", "File", "Block", "KvxError", "FormatError", "UnsupportedError",
-           "UnsafePathError"]
+__all__ = ["open", "table", "File", "Block", "KvxError", "FormatError", "UnsupportedError",
+           "UnsafePathError", "NotANumberError"]
 __version__ = "1.0"

@@ -12,7 +12,8 @@ import numpy as np
 from . import _expr as expr
 from . import _header as hdr
 from . import _names as names
-from ._errors import FormatError, UnsupportedError
+from ._errors import FormatError, NotANumberError, UnsupportedError
+from ._numbers import Number, parse_number
 
 if TYPE_CHECKING:
     from ._file import File
@@ -93,6 +94,20 @@ class Block:
         if found is None and not hdr.is_format_key(key):
             found = self._file._general_lookup.get(identity)
         return found
+
+    def number(self, key: str) -> Number:
+        """The value of `key` (found as by `value`) as a number: an int
+        when written without fraction or exponent, else a float; white
+        space, a sign and leading zeros are allowed ("007" is 7).  KeyError
+        when the header lacks the key, NotANumberError when its value is no
+        finite decimal number."""
+        text = self.value(key)
+        if text is None:
+            raise KeyError(key)
+        number = parse_number(text)
+        if number is None:
+            raise NotANumberError(self._file.path, self.key, key, text)
+        return number
 
     @property
     def dims(self) -> Tuple[int, ...]:

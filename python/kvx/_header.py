@@ -256,3 +256,143 @@ def index(pairs):
     """The stored values of (key, stored value) pairs by the identity of
     their keys; a key given twice keeps its last value."""
     return {identity(key): stored for key, stored in pairs}
+
+
+# The bytes a key may hold for PlainHeaders: printable ASCII without the
+# space, and without "=", ";" and "}" (which end a key) and "~" (which
+# makes a continuation key).
+_PLAIN_KEY_BYTES = bytes(c for c in range(0x21, 0x7F) if c not in b"=;}~")
+_WHITE_BYTES = b" \t\r\n\f\v"
+_NOT_BREAKS = bytes(c for c in range(256) if c not in b"\r\n")
+
+
+def _plain_body(text):
+    """The entries of a header that ends as the writer ends it (the last
+    entry's " ;", white space, "}"), without that last " ;"; else None."""
+    begin = header_begin(text)
+    semicolon = text.rfind(b";")
+    if begin is None or semicolon < begin or text[semicolon - 1:semicolon] != b" ":
+        return None
+    if text[semicolon + 1:].strip() != b"}":  # bytes.strip() strips _WHITE_BYTES
+        return None
+    return text[begin:semicolon - 1].lstrip(_WHITE_BYTES)
+
+
+def _plain_tokens(body):
+    """The keys and stored values of entries "key = value ;" one per line,
+    as a list [key, value, key, value, ...] of bytes; None for any other
+    form.  The keys are not checked here (_plain_keys_valid)."""
+    # Every ";", CR and LF ends a line as " ;" CR LF: with those as LF, no
+    # ";" or CR is left, and no LF but theirs.
+    lines = body.replace(b" ;\r\n", b"\n")
+    breaks = (len(body) - len(lines)) // 3
+    if b";" in lines or b"\r" in lines:
+        return None
+    # Every line holds " = " once: with the first of each line as CR, the
+    # breaks must alternate CR, LF, CR, ..., CR (an LF of its own, or a
+    # second " = ", breaks the pattern).
+    marked = lines.replace(b" = ", b"\r")
+    if marked.translate(None, _NOT_BREAKS) != b"\r\n" * breaks + b"\r":
+        return None
+    return marked.replace(b"\n", b"\r").split(b"\r")
+
+
+def _plain_keys_valid(keys):
+    """True when the general split reads `keys` as written: printable
+    ASCII without spaces, "=", ";", "}" and "~", and no "#" at the start
+    (a comment line)."""
+    joined = b"\n".join(keys)
+    return (joined.translate(None, _PLAIN_KEY_BYTES) == b"\n" * (len(keys) - 1)
+            and not joined.startswith(b"#") and b"\n#" not in joined)
+
+
+class PlainHeaders:
+    """Reads the stored values of some keys from many headers in the
+    writer's form (one entry "key = value ;" per line, keys of printable
+    ASCII without spaces); any other header is left to the general split.
+
+    Only whole-text operations run per header, no Python loop per entry:
+    headers of one run hold the same keys in the same order, so a header
+    whose keys repeat those of the one before is matched by one regular
+    expression made for that key layout."""
+
+    def __init__(self, wanted):
+        """`wanted`: the keys, as plain_key gives them."""
+        self._wanted = wanted
+        self._layout = None
+        self._positions = []  # of the wanted values among the tokens
+        self._pattern = None
+        self._groups = []  # of the wanted values among the pattern's groups
+
+    def values(self, text):
+        """The stored values of the wanted keys (bytes, None where the
+        header lacks the key), such that stored_value(value) is what the
+        general split gives; None for a header not in the writer's form."""
+        body = _plain_body(text)
+        if body is None:
+            return None
+        if self._pattern is not None:
+            match = self._pattern.fullmatch(body)
+            if match is not None:
+                groups = match.groups() + (None,)
+                return tuple(map(groups.__getitem__, self._groups))
+        tokens = _plain_tokens(body)
+        if tokens is None:
+            return None
+        keys = tokens[0::2]
+        layout = b"\n".join(keys)
+        if layout != self._layout:
+            if not _plain_keys_valid(keys):
+                return None
+            self._learn(layout, keys)
+        elif self._pattern is None:
+            self._make_pattern(keys)
+        tokens.append(None)
+        return tuple(map(tokens.__getitem__, self._positions))
+
+    def _learn(self, layout, keys):
+        # A key given twice, in any case: the last value counts.
+        where = {key: n for n, key in enumerate(layout.upper().split(b"\n"))}
+        self._layout = layout
+        self._pattern = None
+        self._positions = [2 * where[key] + 1 if key in where else 2 * len(keys)
+                           for key in self._wanted]
+
+    def _make_pattern(self, keys):
+        """The expression for a layout seen twice in a row: made once, it
+        reads the next header of that layout in one match."""
+        wanted = sorted({p // 2 for p in self._positions if p < 2 * len(keys)})
+        group = {entry: n for n, entry in enumerate(wanted)}
+        self._groups = [group.get(p // 2, len(wanted)) for p in self._positions]
+        parts = [re.escape(key) + (b" = ([^;\r\n]*)" if n in group else b" = [^;\r\n]*")
+                 for n, key in enumerate(keys)]
+        self._pattern = re.compile(b" ;\r\n".join(parts))
+
+
+def stored_value(raw):
+    """The value of a stored value `raw` (the bytes after "key = " up to
+    " ;" in a header that PlainHeaders reads), as the general split and
+    decode_value give it."""
+    value = raw.lstrip(_WHITE_BYTES)
+    if len(value) >= MAX_VALUE_LENGTH:
+        # The split cuts the value with the space before ";", then drops
+        # one white space character at its end.
+        value = value[:MAX_VALUE_LENGTH]
+        if value[-1:] in (b" ", b"\t", b"\r", b"\n", b"\f", b"\v"):
+            value = value[:-1]
+    return decode_value(_text(value))
+
+
+def plain_key(key):
+    """The key by which PlainHeaders finds the value of `key`, or None
+    when only the general split can find it: a continuation key, one that
+    is cut or not ASCII, or one that only looks like a "KVX_" key once its
+    spaces are dropped."""
+    if continuation_depth(key) != 0:
+        return None
+    text = comparison_text(key[:MAX_KEY_LENGTH])
+    if not text or len(text) >= MAX_KEY_LENGTH or not text.isascii():
+        return None
+    if text.startswith("KVX_") and not is_format_key(key):
+        return None
+    return text.encode("ascii")

@@ -5,6 +5,7 @@
 #include <limits>
 #include <tuple>
 
+#include "kvxinfo_table.h"
 #include "kvxinfo_test_util.h"
 
 namespace {
@@ -45,11 +46,11 @@ TEST_F(KvxinfoRowsTest, KeysOfEveryImageOfSeveralFilesInEachFormat) {
       {{"--format=json"},
        "[\n"
        "  {\"File\": \"a.kvx\", \"Image\": \"1\", \"Chain\": \"Image.Psd\", \"keys\": "
-       "{\"ExposureTime\": \"0.5\", \"Title\": \"a, \\\"b\\\"\"}},\n"
+       "{\"ExposureTime\": 0.5, \"Title\": \"a, \\\"b\\\"\"}},\n"
        "  {\"File\": \"a.kvx\", \"Image\": \"2\", \"Chain\": \"Image.Psd\", \"keys\": "
-       "{\"ExposureTime\": \"1\", \"Title\": null}},\n"
+       "{\"ExposureTime\": 1, \"Title\": null}},\n"
        "  {\"File\": \"b.kvx\", \"Image\": \"7\", \"Chain\": \"Image.Psd\", \"keys\": "
-       "{\"ExposureTime\": \"2\", \"Title\": \"x\\u0009y \xc3\xa9 \\u00e9\"}}\n"
+       "{\"ExposureTime\": 2, \"Title\": \"x\\u0009y \xc3\xa9 \\u00e9\"}}\n"
        "]\n"},
   };
   for (const Case &c : cases) {
@@ -59,6 +60,48 @@ TEST_F(KvxinfoRowsTest, KeysOfEveryImageOfSeveralFilesInEachFormat) {
     const Outcome run = kvxinfo(args);
     EXPECT_EQ(run.exit, 0) << run.err;
     EXPECT_EQ(run.out, c.out) << "a missing key is an empty field, not an error";
+  }
+}
+
+TEST(KvxinfoNumbers, AHeaderValueIsANumberExactlyWhenItPrintsAsThatNumber) {
+  // The cases of the Python package's rule, which the JSON output shares.
+  // Texts apart by "|".
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"0|-12|9223372036854775807|-9223372036854775808|0.5|100.0|1e-05|1.5e+20|1e+16|"
+       "1000000000000000.0|0.0001|-0.0|5e-324|100|0.1|0.30000000000000004",
+       true},
+      {"9223372036854775808|-0|007|+5| 5|1.50|1e5|1E3|.5|1.|1e999|1e-400|1e16|0.00001|nan|inf|"
+       "|0x10|1,5|1 2|0.3000000000000000",
+       false}};
+  for (const auto &[list, number] : cases)
+    for (size_t from = 0, bar = 0; bar != std::string::npos; from = bar + 1) {
+      bar = list.find('|', from);
+      const std::string text = list.substr(from, bar - from);
+      EXPECT_EQ(kvxinfo_canonical_number(text), number) << "\"" << text << "\"";
+    }
+}
+
+TEST_F(KvxinfoTest, RepeatedKeyColumnsAppearOnceAndHeaderNumbersStayExact) {
+  const std::vector<uint8_t> pixels(4, 0);
+  ASSERT_TRUE(write_image(path("n.kvx").string(), 1, {2, 2, 2}, pixels.data(), Unsigned8,
+                          LowByteFirst, {{"Count", "007"}, {"Time", "1.5e+20"}}));
+  const std::vector<std::string> keys = {"--keys", "Image,Count,Time,Count,Chain", "n.kvx"};
+  struct Case {
+    std::string format, out;
+  };
+  const std::vector<Case> cases = {
+      {"csv", "File,Image,Chain,Count,Time\r\nn.kvx,1,Image.Psd,007,1.5e+20\r\n"},
+      {"text", "File   Image  Chain      Count  Time\nn.kvx      1  Image.Psd  007    1.5e+20\n"},
+      {"json",
+       "[\n  {\"File\": \"n.kvx\", \"Image\": \"1\", \"Chain\": \"Image.Psd\", \"keys\": "
+       "{\"Count\": \"007\", \"Time\": 1.5e+20}}\n]\n"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.format);
+    std::vector<std::string> args = keys;
+    args.insert(args.end(), {"--format", c.format});
+    const Outcome run = kvxinfo(args);
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out, c.out) << "each title once; \"007\" would print as 7, so it stays a text";
   }
 }
 

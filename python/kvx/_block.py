@@ -40,7 +40,7 @@ class Block:
     """
 
     __slots__ = ("_file", "key", "chain", "header_pos", "header_size", "binary_pos",
-                 "binary_size", "_binary_file", "_header", "_lookup")
+                 "binary_size", "_binary_file")
 
     key: str
     chain: str
@@ -59,8 +59,6 @@ class Block:
         self.binary_pos = binary_pos
         self.binary_size = binary_size
         self._binary_file = binary_file  # (name, position, length) or None
-        self._header = None
-        self._lookup = None
 
     def __repr__(self) -> str:
         return f"<kvx.Block {self.key}.{self.chain} at byte {self.header_pos}>"
@@ -74,23 +72,16 @@ class Block:
     def header(self) -> Dict[str, str]:
         """The header as a dict of str to str in file order, values decoded
         (quotes and escapes undone, continuation keys "key~1", "key~2", ...
-        appended to their base key).  Read on first use."""
-        if self._header is None:
-            self._read_header()
-        return self._header
-
-    def _read_header(self):
-        text = self._file._read(self.header_pos, self.header_size)
-        self._header, self._lookup = self._file._header_of(text, self.header_pos)
+        appended to their base key).  Read when asked; the file keeps the
+        most recently used headers decoded, not every header of a long run."""
+        return self._file._decoded_header(self)[0]
 
     def value(self, key: str) -> Optional[str]:
         """The value of `key`, found without regard to case and ignoring
         spaces, in this header and then in the file's general block (except
         for "KVX_" keys); None when absent."""
-        if self._lookup is None:
-            self._read_header()
         identity = hdr.identity(key)
-        found = self._lookup.get(identity)
+        found = self._file._decoded_header(self)[1].get(identity)
         if found is None and not hdr.is_format_key(key):
             found = self._file._general_lookup.get(identity)
         return found

@@ -7,6 +7,7 @@ import contextlib
 import os
 import re
 import stat
+from collections import OrderedDict
 from collections.abc import Sequence
 from typing import Dict, List, Optional, Union, overload
 
@@ -14,6 +15,11 @@ from . import _header as hdr
 from . import _names as names
 from ._block import Block
 from ._errors import FormatError, UnsafePathError
+
+# Decoded headers a file keeps, the most recently used: enough for a reader
+# going back and forth among nearby images, while a pass over a run of many
+# thousand images holds no more than these.
+_KEPT_HEADERS = 64
 
 DEFAULT_BLOCK_BOUNDARY = 512
 # A general block may state another boundary, up to this.
@@ -71,6 +77,7 @@ class File(Sequence):
         self.max_image_bytes = max_image_bytes
         self.general = None
         self._general_lookup = {}
+        self._decoded = OrderedDict()  # header position -> (header, lookup)
         self.defect = None
         self._allow_outside = allow_outside
         self._blocks: List[Block] = []
@@ -313,6 +320,20 @@ class File(Sequence):
             raise FormatError(f"{self.path}: {length} bytes at byte {pos} "
                               f"cannot be read (the file is shorter)")
         return data
+
+    def _decoded_header(self, block):
+        """The block's header and its lookup by key identity, decoded once
+        while among the most recently used."""
+        pos = block.header_pos
+        found = self._decoded.get(pos)
+        if found is None:
+            found = self._header_of(self._read(pos, block.header_size), pos)
+            self._decoded[pos] = found
+            if len(self._decoded) > _KEPT_HEADERS:
+                self._decoded.popitem(last=False)
+        else:
+            self._decoded.move_to_end(pos)
+        return found
 
     def _header_of(self, text, pos):
         begin = hdr.header_begin(text)

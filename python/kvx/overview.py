@@ -135,7 +135,6 @@ def summarize(paths: Sequence[PathLike], *, mean: bool = False,
             if several:
                 title = f"{os.path.basename(block._file.path)}: {title}"
             picked.append((title, np.ma.masked_array(values.astype(np.float64), dummies)))
-        _forget_header(block)
     if mean:
         with np.errstate(invalid="ignore", divide="ignore"):
             total /= hits
@@ -234,7 +233,6 @@ class _Curves:
 
 def _channel_name(blocks, channel):
     name = blocks[0].value(f"HS32N{channel:02d}")
-    _forget_header(blocks[0])
     name = (name or "").strip()
     return None if name.lower() in ("", "none") else name
 
@@ -284,12 +282,6 @@ def _number(block, key, strict=True):
         if strict:
             raise KvxError(f"{_where(block)}: {key} = {text!r} is not a number") from None
         return None
-
-
-def _forget_header(block):
-    # Blocks keep their decoded header once read; a run of many frames
-    # would keep them all.
-    block._header = block._lookup = None
 
 
 def _where(block):

@@ -440,3 +440,13 @@ def test_headers_read_as_the_library_reads_them(tmp_path, general, entries, chec
             kvx.open(path)[0].data
     else:
         assert check(kvx.open(path)[0])
+
+
+def test_a_pass_over_a_long_run_keeps_few_headers_decoded(tmp_path):
+    path = tmp_path / "run.kvx"
+    path.write_bytes(b"".join(u1_block(n, [n % 256], [("Title", f"frame {n}")])
+                              for n in range(1, 201)))
+    f = kvx.open(path)
+    assert [b.value("Title") for b in f] == [f"frame {n}" for n in range(1, 201)]
+    assert len(f._decoded) <= 64, "every decoded header of the run was kept"
+    assert f[0].header["Title"] == "frame 1", "a header dropped from memory reads back"

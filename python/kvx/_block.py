@@ -13,15 +13,13 @@ from . import _expr as expr
 from . import _header as hdr
 from . import _names as names
 from ._errors import FormatError, NotANumberError, UnsupportedError
-from ._numbers import Number, parse_number
+from ._numbers import PLAIN_DECIMAL, Number, parse_number
 
 if TYPE_CHECKING:
     from ._file import File
 
 _WHITE = " \t\r\n\f\v"
 _INTEGER = re.compile(r"[ \t\r\n\f\v]*([+-]?[0-9]+)[ \t\r\n\f\v]*\Z")
-_DECIMAL = re.compile(r"[ \t\r\n\f\v]*[+-]?([0-9]+(?:\.[0-9]+)?)(?:[eE][+-]?[0-9]+)?"
-                      r"[ \t\r\n\f\v]*\Z")
 _INT64_MIN, _INT64_MAX = -(1 << 63), (1 << 63) - 1
 # Compressed data are read in pieces of this size.
 _READ_CHUNK = 1 << 20
@@ -149,7 +147,7 @@ class Block:
         text = self.value("DataValueOffset")
         if text is None:
             return 0
-        match = _DECIMAL.match(text)
+        match = PLAIN_DECIMAL.match(text)
         if match is None:
             raise self._error(f"DataValueOffset = {text!r} is not a decimal number")
         value = float(text)

@@ -1,6 +1,6 @@
 """When a header value is a number.
 
-Header values are text.  Two readings are offered:
+Header values are text.  Three readings are offered:
 
 canonical_number(text) -- the number only when the text is exactly how that
     number prints, so that turning it into a number loses nothing and the
@@ -15,6 +15,12 @@ parse_number(text) -- any decimal number, as a reader asking for a number
     an exponent are allowed ("007" is 7, " 1.50 " is 1.5, "1E3" is 1000.0);
     an int when there is no fraction or exponent, else a float.  Not a
     number: None ("", "nan", "inf", "0x10", "1,5").
+
+plain_decimal(text) -- the stricter form in which "DataValueOffset",
+    "Dummy" and "DDummy" are read, by the C++ library and kvxinfo alike:
+    white space, a sign, digits with an optional fraction of digits, an
+    optional exponent; a finite double, or None (".5", "5.", "2*2" and
+    values beyond a double's range are no such number).
 """
 
 from __future__ import annotations
@@ -30,6 +36,8 @@ _CANONICAL_INTEGER = re.compile(r"-?(?:0|[1-9][0-9]*)\Z")
 _JSON_NUMBER = re.compile(r"-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+-]?[0-9]+)?\Z")
 _WHITE = " \t\r\n\f\v"
 _ANY_INTEGER = re.compile(r"[+-]?[0-9]+\Z")
+PLAIN_DECIMAL = re.compile(r"[ \t\r\n\f\v]*[+-]?([0-9]+(?:\.[0-9]+)?)(?:[eE][+-]?[0-9]+)?"
+                           r"[ \t\r\n\f\v]*\Z")
 _ANY_DECIMAL = re.compile(r"[+-]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?\Z")
 
 
@@ -56,3 +64,14 @@ def parse_number(text: str) -> Optional[Number]:
         decimal = float(body)
         return decimal if math.isfinite(decimal) else None
     return None
+
+
+def plain_decimal(text: str) -> Optional[float]:
+    """The double that text spells in the plain decimal form, or None."""
+    match = PLAIN_DECIMAL.match(text)
+    if match is None:
+        return None
+    value = float(text)
+    if not math.isfinite(value) or (value == 0 and match.group(1).strip("0.")):
+        return None  # beyond the range of a double, or below its smallest
+    return value

@@ -49,7 +49,7 @@ import numpy as np
 from ._errors import KvxError
 from ._file import open as open_kvx
 from ._names import comparison_text
-from ._numbers import parse_number
+from ._numbers import parse_number, plain_decimal
 
 PathLike = Union[str, os.PathLike]
 # 800 x 600 pixels: small enough to keep in a repository.
@@ -262,16 +262,22 @@ def _frame(block):
 
 
 def _dummy_of(block):
-    dummy = _number(block, "Dummy", strict=False)
+    # Read in the plain decimal form, as kvxinfo reads them.
+    dummy = _plain(block, "Dummy")
     if dummy is None:
         return None, 0.0
-    ddummy = _number(block, "DDummy", strict=False)
+    ddummy = _plain(block, "DDummy")
     return dummy, ddummy if ddummy is not None else 0.0
 
 
-def _number(block, key, strict=True):
-    """The value of `key` as a float, None when absent; not a number or
-    beyond the range of a float: KvxError when `strict`, else None."""
+def _plain(block, key):
+    text = block.value(key)
+    return None if text is None else plain_decimal(text)
+
+
+def _number(block, key):
+    """The value of `key` as a float, None when absent; KvxError when it is
+    no number or beyond the range of a float."""
     text = block.value(key)
     if text is None:
         return None
@@ -279,9 +285,7 @@ def _number(block, key, strict=True):
     try:
         return float(value)
     except (TypeError, OverflowError):  # None, or an integer of hundreds of digits
-        if strict:
-            raise KvxError(f"{_where(block)}: {key} = {text!r} is not a number") from None
-        return None
+        raise KvxError(f"{_where(block)}: {key} = {text!r} is not a number") from None
 
 
 def _where(block):

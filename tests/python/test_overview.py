@@ -38,6 +38,8 @@ def run_file(tmp_path, *blocks, name="run.kvx"):
     # A Dummy that is no number marks nothing; NaN and infinities always do.
     ([("Dummy", "x")], [np.nan, np.inf, -1, 1], [np.nan, 2, -1, 1], [0, 2, -2, 2],
      [0, 2, -1, 1], [1, 0, 0, 0]),
+    # Read in the plain decimal form, as kvxinfo reads it: ".5" is no number.
+    ([("Dummy", ".5")], [0.5, 1, 1, 1], [0.5, 1, 1, 1], [1, 2, 2, 2], [0.5, 1, 1, 1], [0, 0, 0, 0]),
 ])
 def test_dummies_reach_neither_the_sum_nor_the_totals(tmp_path, entries, first, second, total,
                                                       mean, masked):

@@ -713,7 +713,7 @@ int imageOf(const std::string &block) {
 // file holds exactly the blocks of the runs that succeeded, each as the
 // same run makes it alone.
 TEST_F(ConverterFaultTest, ParallelRunsOnOneFileConvertAllOrNothing) {
-  constexpr int kRuns = 8, kImagesPerRun = 2, kTrials = 20;
+  constexpr int kRuns = 8, kImagesPerRun = 2, kTrials = testsupport::kUnderSanitizers ? 5 : 20;
   makeDataSet(kRuns * kImagesPerRun);
   // Block n of run r as that run writes it into a new file, as block n + 1.
   std::vector<std::string> alone(kRuns * kImagesPerRun + 1);

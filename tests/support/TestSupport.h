@@ -22,6 +22,15 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
+// Whether this is the sanitizer build, where every process start costs
+// many times more: tests that repeat a race for its timing run fewer
+// rounds there.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr bool kUnderSanitizers = true;
+#else
+inline constexpr bool kUnderSanitizers = false;
+#endif
+
 // The unprivileged account that permission cases run under when the tests
 // run as root, who ignores file permissions.
 inline constexpr uid_t kNobody = 65534;

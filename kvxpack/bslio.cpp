@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "kvxio.h"
+#include "kvxio_scan.h"
 #include "numio.h"
 #include "regular_file.h"
 #include "report_sink.h"
@@ -209,20 +210,6 @@ bool read_header(BslFile &file) {
   return std::ferror(f) == 0;
 }
 
-// The directory of a name, followed by "/"; the working directory for a
-// name without "/".
-bool directory_of(const std::string &name, std::string *path) {
-  const size_t slash = name.rfind('/');
-  if (slash != std::string::npos) {
-    *path = name.substr(0, slash) + "/";
-    return true;
-  }
-  std::array<char, PATH_MAX> cwd{};
-  if (getcwd(cwd.data(), cwd.size()) == nullptr) return false;
-  *path = std::string(cwd.data()) + "/";
-  return true;
-}
-
 // The stream mode and the open flags of a BSL open mode.
 struct OpenFlags {
   const char *how;
@@ -335,7 +322,10 @@ int open_bsl_file(const char *fname, const char *mode) {
   const std::string name = fname;
   if (!how || name.size() > kMaxNameLength) return -1;
   BslFile file;
-  if (!directory_of(name, &file.Path)) return -1;
+  // The directory of the name with its "/"; the working directory for a
+  // name without "/"; empty when that cannot be had.
+  file.Path = kvxio::directory_of(name);
+  if (file.Path.empty()) return -1;
   file.Name = name;
   // The header is read up to its end: a FIFO or a device is no data set.
   file.Channel.reset(stream_on_descriptor(open_regular_file(fname, how->flags), how->how));

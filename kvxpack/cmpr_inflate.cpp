@@ -10,13 +10,13 @@
 namespace {
 
 // gzip wrapper only (15 + 16), as cmpr_deflate writes it.
-constexpr int GzipWindowBits = 31;
+constexpr int GzipOnlyWindowBits = 31;
 // zlib wrapper with the largest window.
 constexpr int ZlibWindowBits = 15;
 // zlib counts in unsigned int: larger buffers are fed in pieces.
 constexpr size_t MaxPiece = UINT_MAX;
 
-int finish(int errval, size_t converted, size_t *pconverted, int *perrval) {
+int finish_inflate(int errval, size_t converted, size_t *pconverted, int *perrval) {
   if (pconverted != nullptr) *pconverted = converted;
   if (perrval != nullptr) *perrval = errval;
   return errval == Z_OK ? 0 : -1;
@@ -30,15 +30,15 @@ int cmpr_inflate(void *out, size_t outlen, const void *inp, size_t inplen, int c
   if (inp == nullptr) inplen = 0;
   int window_bits = 0;
   if (cmpr_method == GzipCompression)
-    window_bits = GzipWindowBits;
+    window_bits = GzipOnlyWindowBits;
   else if (cmpr_method == ZCompression)
     window_bits = ZlibWindowBits;
   else
-    return finish(Z_ERRNO, 0, pconverted, perrval);
+    return finish_inflate(Z_ERRNO, 0, pconverted, perrval);
 
   z_stream stream{};
   if (int init = inflateInit2(&stream, window_bits); init != Z_OK)
-    return finish(init, 0, pconverted, perrval);
+    return finish_inflate(init, 0, pconverted, perrval);
 
   auto *next_out = static_cast<Bytef *>(out);
   const auto *next_in = static_cast<const Bytef *>(inp);
@@ -79,11 +79,11 @@ int cmpr_inflate(void *out, size_t outlen, const void *inp, size_t inplen, int c
   const size_t converted = outlen - out_left;
   switch (code) {
     case Z_STREAM_END:
-      return finish(Z_OK, converted, pconverted, perrval);
+      return finish_inflate(Z_OK, converted, pconverted, perrval);
     case Z_ERRNO:
     case Z_MEM_ERROR:
-      return finish(code, converted, pconverted, perrval);
+      return finish_inflate(code, converted, pconverted, perrval);
     default:
-      return finish(Z_DATA_ERROR, converted, pconverted, perrval);
+      return finish_inflate(Z_DATA_ERROR, converted, pconverted, perrval);
   }
 }

@@ -133,7 +133,8 @@ enum class Locate { Located, EndOfFile, Defect, Failed };
 Locate locate_block(Data_File &file, uint64_t length);
 
 // The directory of a file's name followed by "/"; the working directory
-// for a name without "/".  Separate binary files are named relative to it.
+// for a name without "/" (empty when that cannot be had).  Separate binary
+// files are named relative to it.
 std::string directory_of(const std::string &name);
 
 // The length of the file behind a stream; 0 when it cannot be had.

@@ -50,7 +50,6 @@ constexpr Function Functions[] = {
     {"degC2degF(", NumCommand::DEGC2DEGF, 1},
 };
 
-constexpr double Pi = 3.141592653589793;
 
 const Function *find_function(const char *s) {
   for (const Function &f : Functions) {
@@ -80,7 +79,7 @@ void dpfunction(NumProg *program, const char **ps, int level, int *perrval) {
     dpcondition(program, ps, level + 1, perrval);
     if (*perrval != NumSuccess) return;
   }
-  const double value = f->command == NumCommand::PUSHVAL ? Pi : 0.0;
+  const double value = f->command == NumCommand::PUSHVAL ? numio_internal::Pi : 0.0;
   if (numprog_append_instruction(program, 0, static_cast<int>(f->command), f->nargs, value, nullptr,
                                  nullptr) != 0) {
     set_error(perrval, NumProgramError);

@@ -5,6 +5,9 @@
 
 namespace numio_internal {
 
+// The value of the constant "pi" and of the program command that pushes it.
+inline constexpr double Pi = 3.141592653589793;
+
 // The trace level set by numio_debug.
 int trace_level();
 

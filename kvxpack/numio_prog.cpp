@@ -27,7 +27,6 @@ constexpr const char *CommandNames[] = {
 };
 static_assert(std::size(CommandNames) == static_cast<size_t>(Cmd::EndNumCommand));
 
-constexpr double Pi = 3.141592653589793;
 constexpr double DegToRad = 0.017453292519943295;
 constexpr double RadToDeg = 57.29577951308232;
 constexpr double FiveNinths = 0.5555555555555556;
@@ -207,7 +206,7 @@ int execute(NumProg *program, Cmd c, const NumInstr &instruction) {
     if (c == Cmd::PUSHADDR && !instruction.Address) return NumNoInstruction;
     const double value = c == Cmd::PUSHVAL    ? instruction.Value
                          : c == Cmd::PUSHADDR ? *instruction.Address
-                                              : Pi;
+                                              : numio_internal::Pi;
     return numprog_up_accumulator(program, value) ? NumSuccess : NumNoAccumulator;
   }
   // Every operand pushed after the first one is popped; the remaining top

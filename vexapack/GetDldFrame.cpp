@@ -110,7 +110,7 @@ bool ScanShortDecimal(const char *text, float *value) {
 // "%g" scan of the line into *value; no number, or one beyond the range of a
 // float, leaves *value alone.  The latter is said on the error stream: a
 // scaler of 1e39 would otherwise turn into its default without a word.
-void ScanFloat(const HeaderCursor &cursor, float *value) {
+void ScanHeaderFloat(const HeaderCursor &cursor, float *value) {
   const char *text = cursor.Text();
   if (ScanShortDecimal(text, value)) return;
   char *end = nullptr;
@@ -160,7 +160,7 @@ bool ReadInt(HeaderCursor &cursor, int *value) {
 
 bool ReadFloat(HeaderCursor &cursor, float *value) {
   if (!cursor.Read()) return false;
-  ScanFloat(cursor, value);
+  ScanHeaderFloat(cursor, value);
   return true;
 }
 

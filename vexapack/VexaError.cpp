@@ -13,7 +13,7 @@ namespace {
 SE_Block VexaErrorBlock;
 int VEXAERROR_init = 0;
 
-constexpr const char *kVersion = "VexaError V1.54 Ardeny 2011-06-08";
+constexpr const char *kErrorVersion = "VexaError V1.54 Ardeny 2011-06-08";
 
 // Messages of the values -1 to 52; index is value + 1.
 constexpr std::array<const char *, 54> kMessages = {
@@ -176,4 +176,4 @@ const SE_Block &VexaErrorRecord() {
   return VexaErrorBlock;
 }
 
-const char *VexaErrorVersion() { return kVersion; }
+const char *VexaErrorVersion() { return kErrorVersion; }

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr const char *kVersion = "VexaInput V4.40 Ardeny 2007-04-19";
+constexpr const char *kInputVersion = "VexaInput V4.40 Ardeny 2007-04-19";
 
 // One typed line: at most 1023 characters and the terminator.  A longer line
 // is read in parts, the rest answering the next prompt.
@@ -96,7 +96,7 @@ void copy_text(std::string_view text, char *sout, int len) {
 
 }  // namespace
 
-const char *VexaInputVersion() { return kVersion; }
+const char *VexaInputVersion() { return kInputVersion; }
 
 void VexaInputRedirect(FILE *input, FILE *output) {
   redirected_input = input;

@@ -16,7 +16,7 @@ using vexa_option::SetText;
 
 namespace {
 
-constexpr const char *kVersion = "VexaOption V6.72 Ardeny 2011-07-24";
+constexpr const char *kOptionVersion = "VexaOption V6.72 Ardeny 2011-07-24";
 constexpr const char *kNoMemory = "ERROR: Cannot allocate memory";
 
 // The minimum interpolation weight of the image library.
@@ -142,7 +142,7 @@ void SetLines(std::span<IO_line> holders, std::initializer_list<const char *> te
 
 }  // namespace
 
-const char *VexaOptionVersion() { return kVersion; }
+const char *VexaOptionVersion() { return kOptionVersion; }
 
 void InitCommandBlock(const char *mhlp, const char *mvers, void *mdat, int rjctnum, ImageBlock *ib,
                       int ib_len, CommandBlock *pcb) {

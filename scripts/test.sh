@@ -31,8 +31,12 @@ run_config() {
 # Without full debug information, which slows the build most: the plain
 # build is optimised as a release is, the sanitizer build keeps the line
 # tables its reports need.
-# The plain build installs to /usr, as the Debian packages it makes do.
+# The plain build installs to /usr, as the Debian packages it makes do, and
+# compiles each source file on its own, as a distribution builds it; the
+# sanitizer build compiles a few files as one unit (a unity build), in less
+# than half the time.
 run_config build/release -DCMAKE_BUILD_TYPE=Release '-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG' \
   -DCMAKE_INSTALL_PREFIX=/usr
-run_config build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DDLD2VEXA_SANITIZE=ON
+run_config build/sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DDLD2VEXA_SANITIZE=ON \
+  -DCMAKE_UNITY_BUILD=ON
 echo "All tests passed in both configurations."

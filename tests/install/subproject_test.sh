@@ -4,7 +4,8 @@
 # the dld2vexa:: names, and, installed, runs from the install tree with the
 # installed shared libraries.  The libraries only: building the programs
 # once more would double what this test costs, and they link the same
-# libraries in the same way.
+# libraries in the same way.  As a unity build, as many projects build
+# what they take in, which is also the quickest.
 # Usage: subproject_test.sh SOURCE_DIR CONSUMER_SOURCE_DIR CMAKE CXX_COMPILER [LAUNCHER]
 set -euo pipefail
 source_dir="$1" consumer="$2" cmake="$3" cxx="$4" launcher="${5:-}"
@@ -21,7 +22,7 @@ configure() {
   "$cmake" -S "$consumer" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" \
     -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DDLD2VEXA_SOURCE_DIR="$source_dir" -DBUILD_SHARED_LIBS=ON \
-    -DDLD2VEXA_PROGRAMS=OFF -DDLD2VEXA_INSTALL=ON "$@" >/dev/null
+    -DDLD2VEXA_PROGRAMS=OFF -DDLD2VEXA_INSTALL=ON -DCMAKE_UNITY_BUILD=ON "$@" >/dev/null
 }
 
 configure -DDLD2VEXA_FROM=subdirectory

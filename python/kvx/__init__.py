@@ -10,6 +10,9 @@ the true values (stored values plus DataValueOffset) as a numpy array
 indexed data[row, column] (Dim_2, Dim_1), and .stored, the values as
 stored.  Images larger than max_image_bytes (256 MiB unless raised in
 kvx.open) are refused.
+
+kvx.to_nexus(paths, out) writes a run as one NeXus/HDF5 file (kvx.nexus;
+needs h5py).
 """
 
 from ._block import Block
@@ -19,3 +22,13 @@ from ._file import File, open
 __all__ = ["open", "File", "Block", "KvxError", "FormatError", "UnsupportedError",
            "UnsafePathError"]
 __version__ = "1.0"
+
+
+def to_nexus(paths, out, **options) -> int:
+    """Writes the images of the KVX files `paths` as one NeXus/HDF5 file
+    `out`; see kvx.nexus.to_nexus.  Needs h5py (python3-h5py)."""
+    from .nexus import to_nexus as export
+    return export(paths, out, **options)
+
+
+__all__ += ["to_nexus"]

@@ -598,16 +598,78 @@ def to_nexus(paths: Union[PathLike, Iterable[PathLike]], out: PathLike, *,
         raise ExportError(f"{first_file.path}: image {first.key}: the image has no pixels")
     temporary = _temporary_beside(out)
     try:
-        with h5py.File(temporary, "w") as h5:
-            export = _Export(h5py, h5, count, first, method)
-            for frame, (f, block) in enumerate(blocks):
-                export.add(frame, f, block)
-            export.finish()
+        with _GuardedFile(temporary, out) as sink:
+            with h5py.File(sink, "w") as h5:
+                export = _Export(h5py, h5, count, first, method)
+                for frame, (f, block) in enumerate(blocks):
+                    export.add(frame, f, block)
+                    sink.check()
+                export.finish()
+            sink.check()
         _publish(temporary, out, overwrite)
     except BaseException:
         _remove(temporary)
         raise
     return count
+
+
+class _GuardedFile:
+    """The temporary file as HDF5 writes it, through this object.  The first
+    failed write (a full disk) is kept and reported by check(); the writes
+    after it are dropped, so that HDF5 never meets the error: a file that
+    HDF5 fails to close leaves its objects in a state where freeing them
+    crashes the process."""
+
+    def __init__(self, path, name):
+        self._file = open(path, "r+b", buffering=0)
+        self._name = name
+        self.failure = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self._file.close()
+
+    def check(self):
+        if self.failure is not None:
+            raise OSError(self.failure.errno, f"cannot write: {self.failure.strerror}",
+                          self._name)
+
+    def seek(self, pos, whence=os.SEEK_SET):
+        return self._file.seek(pos, whence)
+
+    def tell(self):
+        return self._file.tell()
+
+    def read(self, size=-1):
+        return self._file.read(size)
+
+    def readinto(self, buffer):
+        return self._file.readinto(buffer)
+
+    def write(self, data):
+        if self.failure is None:
+            try:
+                written = self._file.write(data)
+                if written is not None:
+                    return written
+            except OSError as failure:
+                self.failure = failure
+        size = memoryview(data).nbytes
+        self._file.seek(size, os.SEEK_CUR)
+        return size
+
+    def truncate(self, size=None):
+        if self.failure is None:
+            try:
+                return self._file.truncate(size)
+            except OSError as failure:
+                self.failure = failure
+        return size
+
+    def flush(self):
+        pass
 
 
 def _temporary_beside(out):
@@ -702,7 +764,8 @@ def main(argv=None, prog="kvx-nexus") -> int:
         count = to_nexus(args.inputs, args.output, compression=args.compression,
                          overwrite=args.overwrite)
     except (KvxError, OSError, RuntimeError, ValueError) as failure:
-        print(f"{prog}: {failure}", file=sys.stderr)
+        # HDF5's messages span lines; the command's error is one.
+        print(f"{prog}: {' '.join(str(failure).split())}", file=sys.stderr)
         return 1
     print(f"{args.output}: {count} frames")
     return 0

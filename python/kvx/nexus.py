@@ -92,17 +92,6 @@ def _compression(text: Optional[str]):
 
 # -- header values as columns -------------------------------------------------
 
-def _number_kind(text):
-    """The kind of one value, whether it is an integral float, whether it is
-    an integer beyond the exact range of a double."""
-    number = canonical_number(text)
-    if number is None:
-        return _TEXT, False, False
-    if isinstance(number, int):
-        return _INT, False, abs(number) > _EXACT_IN_DOUBLE
-    return _FLOAT, number.is_integer(), False
-
-
 class _Column:
     """The values of one header key over the run.  A key keeps one value
     (`first`) until an image gives another; from then on its values are
@@ -131,10 +120,24 @@ class _Column:
         self.note_kind(first)
 
     def note_kind(self, text):
-        kind, integral, big = _number_kind(text)
-        self.kinds.add(kind)
-        self.integral_float |= integral
-        self.big_int |= big
+        self.note_kinds([text], [canonical_number(text)])
+
+    def note_kinds(self, texts, numbers):
+        """Notes the kinds of `texts` (None where absent) with their
+        canonical numbers."""
+        if _TEXT in self.kinds:
+            return
+        for text, number in zip(texts, numbers):
+            if number is None:
+                if text is not None:
+                    self.kinds.add(_TEXT)
+                    return
+            elif number.__class__ is int:
+                self.kinds.add(_INT)
+                self.big_int = self.big_int or abs(number) > _EXACT_IN_DOUBLE
+            else:
+                self.kinds.add(_FLOAT)
+                self.integral_float = self.integral_float or number.is_integer()
 
     @property
     def kind(self):
@@ -188,15 +191,17 @@ def _key_attribute(key):
         return np.bytes_(_stored_text(key))
 
 
-def _converted(kind, texts):
-    """`texts` (None where absent) as an array of the column kind; absent
-    entries hold 0, NaN or empty text."""
+def _converted(kind, texts, numbers=None):
+    """`texts` (None where absent) as an array of the column kind, from
+    their canonical `numbers` when given; absent entries hold 0, NaN or
+    empty text."""
+    if kind == _TEXT:
+        return np.array([b"" if t is None else _stored_text(t) for t in texts], dtype=object)
+    if numbers is None:
+        numbers = [None if t is None else canonical_number(t) for t in texts]
     if kind == _INT:
-        return np.array([0 if t is None else canonical_number(t) for t in texts], np.int64)
-    if kind in (_FLOAT, _INT_OR_FLOAT):
-        numbers = [math.nan if t is None else canonical_number(t) for t in texts]
-        return np.array([math.nan if v is None else v for v in numbers], np.float64)
-    return np.array([b"" if t is None else _stored_text(t) for t in texts], dtype=object)
+        return np.array([0 if v is None else v for v in numbers], np.int64)
+    return np.array([math.nan if v is None else v for v in numbers], np.float64)
 
 
 def _printed(dataset, value):
@@ -271,17 +276,16 @@ class _Header:
     def _flush(self, end):
         for column in self._order:
             if column.values is not None:
-                for text in column.values:
-                    if text is not None:
-                        column.note_kind(text)
-                self._write_values(column, end)
+                numbers = [None if t is None else canonical_number(t) for t in column.values]
+                column.note_kinds(column.values, numbers)
+                self._write_values(column, numbers, end)
                 column.values = []
             if column.present is not None:
                 self._write_presence(column, end)
                 column.present = bytearray()
         self._chunk_start = end
 
-    def _write_values(self, column, end):
+    def _write_values(self, column, numbers, end):
         kind = column.kind
         if column.dataset is None:
             column.dataset = self._new_dataset(column, kind, (self._count,))
@@ -291,7 +295,7 @@ class _Header:
                 column.dataset[start:stop] = _converted(kind, [column.first] * (stop - start))
         elif _kind_of(column.dataset) != kind:
             self._widen(column, kind)
-        column.dataset[self._chunk_start:end] = _converted(kind, column.values)
+        column.dataset[self._chunk_start:end] = _converted(kind, column.values, numbers)
 
     def _new_dataset(self, column, kind, shape, data=None):
         dtype = {_INT: np.int64, _FLOAT: np.float64, _INT_OR_FLOAT: np.float64,
@@ -443,6 +447,11 @@ class _Export:
             "data", (count,) + self.shape, dtype=self.dtype, chunks=(1,) + self.shape,
             compression=method, compression_opts=level)
         self.frames.attrs["compression"] = self.compression
+        # One frame at a time through the low-level call: h5py's indexing
+        # costs more than writing a small frame.
+        self._memory_space = h5py.h5s.create_simple(self.shape)
+        self._file_space = self.frames.id.get_space()
+        self._origin = (0,) * len(self.shape)
         self.images = self.data_group.create_dataset("image_number", (count,), dtype=np.int64)
         self.images.attrs["long_name"] = "image number"
         self.header = _Header(h5py, self.entry, count)
@@ -456,12 +465,16 @@ class _Export:
                               f"one run holds images of one size and type")
         if block.image is None:
             raise ExportError(f"{where}: the image key is no number")
-        self.frames[frame] = block.data
+        self._file_space.select_hyperslab((frame,) + self._origin, (1,) + self.shape)
+        self.frames.id.write(self._memory_space, self._file_space,
+                             np.ascontiguousarray(block.data))
         self._numbers[frame % _CHUNK] = block.image
         if (frame + 1) % _CHUNK == 0 or frame + 1 == self.count:
             start = frame - frame % _CHUNK
             self.images[start:frame + 1] = self._numbers[:frame + 1 - start]
         self.header.add(frame, block.header, where)
+        # A block keeps its header once read; the run's would fill memory.
+        block._header = block._lookup = None
 
     def finish(self):
         self.header.finish()

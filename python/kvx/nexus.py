@@ -191,12 +191,24 @@ def _key_attribute(key):
         return np.bytes_(_stored_text(key))
 
 
-def _converted(kind, texts, numbers=None):
+def _encoded(texts):
+    return [b"" if t is None else _stored_text(t) for t in texts]
+
+
+def _text_width(length):
+    """The row width of a text column for values of `length` bytes: a power
+    of two, so that longer values widen a column only a few times."""
+    return max(16, 1 << (length - 1).bit_length())
+
+
+def _converted(kind, texts, numbers=None, width=None):
     """`texts` (None where absent) as an array of the column kind, from
     their canonical `numbers` when given; absent entries hold 0, NaN or
-    empty text."""
+    empty text.  Texts become rows of `width` UTF-8 bytes padded with NUL
+    bytes (which a header value never holds)."""
     if kind == _TEXT:
-        return np.array([b"" if t is None else _stored_text(t) for t in texts], dtype=object)
+        return np.array(_encoded(texts), dtype=f"S{width}").view(np.uint8).reshape(
+            len(texts), width)
     if numbers is None:
         numbers = [None if t is None else canonical_number(t) for t in texts]
     if kind == _INT:
@@ -207,6 +219,8 @@ def _converted(kind, texts, numbers=None):
 def _printed(dataset, value):
     """The header text of one stored value of a header dataset."""
     kind = dataset.dtype.kind
+    if dataset.ndim == 2:
+        return value.tobytes().rstrip(b"\0").decode("utf-8", "surrogateescape")
     if kind in "iu":
         return str(int(value))
     if kind == "f":
@@ -287,46 +301,61 @@ class _Header:
 
     def _write_values(self, column, numbers, end):
         kind = column.kind
+        width = None
+        if kind == _TEXT:
+            width = _text_width(max(map(len, _encoded(column.values))))
         if column.dataset is None:
-            column.dataset = self._new_dataset(column, kind, (self._count,))
+            column.dataset = self._new_dataset(column, kind, width)
             # Before the chunk the key held its first value.
-            for start in range(0, self._chunk_start, _CHUNK):
-                stop = min(start + _CHUNK, self._chunk_start)
-                column.dataset[start:stop] = _converted(kind, [column.first] * (stop - start))
-        elif _kind_of(column.dataset) != kind:
-            self._widen(column, kind)
-        column.dataset[self._chunk_start:end] = _converted(kind, column.values, numbers)
+            self._copy_before_chunk(column, lambda start, stop: [column.first] * (stop - start))
+        elif _kind_of(column.dataset) != kind or (
+                kind == _TEXT and column.dataset.shape[1] < width):
+            self._widen(column, kind, width)
+        width = column.dataset.shape[1] if kind == _TEXT else None
+        column.dataset[self._chunk_start:end] = _converted(kind, column.values, numbers, width)
 
-    def _new_dataset(self, column, kind, shape, data=None):
-        dtype = {_INT: np.int64, _FLOAT: np.float64, _INT_OR_FLOAT: np.float64,
-                 _TEXT: self._h5py.string_dtype("utf-8")}[kind]
-        dataset = self._group.create_dataset(_dataset_name(column.key), shape, dtype=dtype,
-                                             data=data)
+    def _new_dataset(self, column, kind, width, name=None):
+        """The per-frame dataset of a column: int64, float64, or rows of
+        UTF-8 bytes for text (the NeXus library of the reference tools fails
+        on arrays of strings)."""
+        if kind == _TEXT:
+            shape, dtype = (self._count, width), np.uint8
+        else:
+            shape, dtype = (self._count,), (np.int64 if kind == _INT else np.float64)
+        dataset = self._group.create_dataset(name or _dataset_name(column.key), shape, dtype)
+        self._describe(dataset, column, kind)
+        return dataset
+
+    @staticmethod
+    def _describe(dataset, column, kind):
         dataset.attrs["key"] = _key_attribute(column.key)
         dataset.attrs["position"] = np.int64(column.rank)
         if kind == _INT_OR_FLOAT:
             dataset.attrs["integral_as_int"] = np.uint8(1)
-        return dataset
+        if kind == _TEXT and dataset.ndim == 2:
+            dataset.attrs["encoding"] = "utf-8, one value a row, padded with NUL bytes"
 
-    def _widen(self, column, kind):
-        """Rewrites the column's frames before the chunk in a wider kind
-        (integers and floats together, or text): rare, and done once."""
-        old = column.dataset
-        temporary = old.name + "%wide"
-        new = self._group.file.create_dataset(temporary, old.shape, dtype=(
-            self._h5py.string_dtype("utf-8") if kind == _TEXT else np.float64))
+    def _copy_before_chunk(self, column, texts_of):
+        kind = column.kind
+        width = column.dataset.shape[1] if kind == _TEXT else None
         for start in range(0, self._chunk_start, _CHUNK):
             stop = min(start + _CHUNK, self._chunk_start)
-            texts = [_printed(old, v) for v in old[start:stop]]
-            new[start:stop] = _converted(kind, texts)
+            column.dataset[start:stop] = _converted(kind, texts_of(start, stop), width=width)
+
+    def _widen(self, column, kind, width):
+        """Rewrites the column's frames before the chunk in a wider kind
+        (integers and floats together, or text) or in wider text rows: rare,
+        and a few times at most."""
+        old = column.dataset
+        if kind == _TEXT and old.ndim == 1:
+            width = max(width, 32)  # every number prints in 24 bytes at most
+        column.dataset = self._new_dataset(column, kind, width, name=old.name + "%wide")
+        self._copy_before_chunk(column, lambda start, stop: [
+            _printed(old, v) for v in old[start:stop]])
         name = old.name
         del self._group.file[name]
-        self._group.file.move(temporary, name)
-        column.dataset = new
-        new.attrs["key"] = _key_attribute(column.key)
-        new.attrs["position"] = np.int64(column.rank)
-        if kind == _INT_OR_FLOAT:
-            new.attrs["integral_as_int"] = np.uint8(1)
+        self._group.file.move(column.dataset.name, name)
+        column.dataset = self._group.file[name]
 
     def _write_presence(self, column, end):
         if column.presence is None:
@@ -347,10 +376,15 @@ class _Header:
         for column in self._order:
             if column.dataset is None:
                 kind = column.kind
-                value = _converted(kind, [column.first])[0]
                 if kind == _TEXT:
-                    value = np.array(value, dtype=object)
-                column.dataset = self._new_dataset(column, kind, (), data=value)
+                    value = np.array(_stored_text(column.first), dtype=object)
+                    dtype = self._h5py.string_dtype("utf-8")
+                else:
+                    value = _converted(kind, [column.first])[0]
+                    dtype = value.dtype
+                column.dataset = self._group.create_dataset(
+                    _dataset_name(column.key), (), dtype, data=value)
+                self._describe(column.dataset, column, kind)
             column.dataset.attrs["position"] = np.int64(column.rank)
 
     def numbers(self, key, absent=math.nan):
@@ -375,8 +409,7 @@ class _Header:
             elif dataset.dtype.kind in "iuf":
                 piece = dataset[start:stop].astype(np.float64)
             else:
-                found = (parse_number(v.decode("utf-8", "surrogateescape"))
-                         for v in dataset[start:stop])
+                found = (parse_number(_printed(dataset, v)) for v in dataset[start:stop])
                 piece = np.array([math.nan if v is None else float(v) for v in found])
             if column.presence is not None:
                 piece[column.presence[start:stop] == 0] = absent
@@ -384,6 +417,8 @@ class _Header:
 
 
 def _kind_of(dataset):
+    if dataset.ndim == 2:
+        return _TEXT
     if dataset.dtype.kind == "i":
         return _INT
     if dataset.dtype.kind == "f":

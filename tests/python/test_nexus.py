@@ -50,11 +50,11 @@ def leftovers(folder):
     ("floats, one whole", ["0.5", "1.0", "2.5", "3.5", "4.5"], "float64"),
     ("integers, then floats", ["100", "101", "102", "102.5", "1e-05"], "float64"),
     ("floats, then integers", ["0.5", "0.25", "0.125", "7", "-3"], "float64"),
-    ("a whole float among integers", ["1", "2", "3", "4", "4.0"], "object"),
+    ("a whole float among integers", ["1", "2", "3", "4", "4.0"], "text"),
     ("an integer beyond 2^53 among floats", ["0.5", "0.5", "9007199254740993", "1", "2"],
-     "object"),
-    ("numbers, then text", ["1", "2.5", "3", "4", "007"], "object"),
-    ("texts", ["a", "b;c", "\u00e9", "x\udcff", ""], "object"),
+     "text"),
+    ("numbers, then text", ["1", "2.5", "3", "4", "007"], "text"),
+    ("texts, then a longer one", ["a", "b;c", "\u00e9", "x\udcff", "long" * 10], "text"),
     ("one value", ["1.5"] * 5, "float64"),
     ("absent from some", ["1", None, "2", None, None], "int64"),
     ("one value, absent from some", [None, "x", None, "x", "x"], "object"),
@@ -70,7 +70,10 @@ def test_every_header_is_rebuilt_exactly(tmp_path, small_chunks, what, values, d
         for index, b in enumerate(kvx.open(source)):
             assert nexus.header(h5, index) == b.header, f"{what}: image {index}"
         column = h5["entry/header/Probe"]
-        assert column.dtype == np.dtype(dtype) or (dtype == "object" and column.dtype.kind == "O"), what
+        if dtype == "text":  # rows of UTF-8 bytes
+            assert column.dtype == np.uint8 and column.ndim == 2, what
+        else:
+            assert column.dtype == np.dtype(dtype), what
         assert h5["entry/header/HS32C01"].dtype == np.int64, "changing integers stay numbers"
         assert h5["entry/header/Title"].shape == (), "constant keys are stored once"
     assert leftovers(tmp_path) == []
@@ -214,11 +217,14 @@ def test_reference_tools_read_the_export(tmp_path):
         pytest.skip("nexus-tools and hdf5-tools are not installed")
     entries = [("Title", "tools run"), ("SampleDistance", 5), ("WaveLength", "1e-10"),
                ("HMDeltaTime", "0.5")]
-    source = write_run(tmp_path / "run.kvx", [{"entries": entries}] * 2)
+    # Twenty images: that NeXus library fails on arrays of strings of this
+    # length, which a changing text key would make.
+    source = write_run(tmp_path / "run.kvx", [
+        {"entries": entries + [("HeaderID", f"EH:{n:06d}:000000:000000")]} for n in range(20)])
     out = tmp_path / "run.nxs"
     kvx.to_nexus(source, out)
     listings = {}
-    for command in (["nxdir", "-p", "/entry", str(out)], ["nxsummary", str(out)],
+    for command in (["nxdir", "-p", "/entry/header", str(out)], ["nxsummary", str(out)],
                     ["nxtraverse", "-f", str(out)], ["h5ls", "-r", str(out)]):
         done = subprocess.run(command, capture_output=True, text=True)
         assert done.returncode == 0 and "ERROR" not in done.stdout + done.stderr, (command, done)

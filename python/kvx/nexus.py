@@ -22,6 +22,7 @@ that the rest of the package works without it.
 from __future__ import annotations
 
 import argparse
+import ctypes
 import datetime
 import errno
 import math
@@ -34,8 +35,7 @@ import numpy as np
 
 from . import _names as names
 from ._errors import KvxError
-from ._file import DEFAULT_MAX_IMAGE_BYTES
-from ._file import open as open_kvx
+from ._file import DEFAULT_MAX_IMAGE_BYTES, File
 from ._numbers import canonical_number, parse_number
 
 __all__ = ["to_nexus", "header", "ExportError", "main"]
@@ -237,9 +237,9 @@ class _Header:
     """The header keys of the run, written to /entry/header and
     /entry/header_present a chunk of frames at a time."""
 
-    def __init__(self, h5py, entry, count):
+    def __init__(self, h5py, entry):
         self._h5py = h5py
-        self._count = count
+        self._count = 0
         self._group = _nx_group(entry, "header", "NXcollection")
         self._present_group = None
         self._entry = entry
@@ -276,7 +276,7 @@ class _Header:
             for column in self._order:
                 if column.seen != frame:
                     column.absent(frame, self._chunk_start)
-        if frame + 1 - self._chunk_start == _CHUNK or frame + 1 == self._count:
+        if frame + 1 - self._chunk_start == _CHUNK:
             self._flush(frame + 1)
 
     def _new_column(self, key, text, frame, previous):
@@ -312,17 +312,21 @@ class _Header:
                 kind == _TEXT and column.dataset.shape[1] < width):
             self._widen(column, kind, width)
         width = column.dataset.shape[1] if kind == _TEXT else None
+        column.dataset.resize(end, axis=0)
         column.dataset[self._chunk_start:end] = _converted(kind, column.values, numbers, width)
 
     def _new_dataset(self, column, kind, width, name=None):
         """The per-frame dataset of a column: int64, float64, or rows of
         UTF-8 bytes for text (the NeXus library of the reference tools fails
         on arrays of strings)."""
+        length = self._chunk_start
         if kind == _TEXT:
-            shape, dtype = (self._count, width), np.uint8
+            shape, limit, dtype = (length, width), (None, width), np.uint8
         else:
-            shape, dtype = (self._count,), (np.int64 if kind == _INT else np.float64)
-        dataset = self._group.create_dataset(name or _dataset_name(column.key), shape, dtype)
+            shape, limit = (length,), (None,)
+            dtype = np.int64 if kind == _INT else np.float64
+        dataset = self._group.create_dataset(name or _dataset_name(column.key), shape, dtype,
+                                             maxshape=limit, chunks=(_CHUNK,) + shape[1:])
         self._describe(dataset, column, kind)
         return dataset
 
@@ -362,17 +366,22 @@ class _Header:
             if self._present_group is None:
                 self._present_group = _nx_group(self._entry, "header_present", "NXcollection")
             column.presence = self._present_group.create_dataset(
-                _dataset_name(column.key), (self._count,), dtype=np.uint8, fillvalue=1)
+                _dataset_name(column.key), (self._chunk_start,), dtype=np.uint8, fillvalue=1,
+                maxshape=(None,), chunks=(_CHUNK,))
             column.presence.attrs["key"] = _key_attribute(column.key)
             if column.born_late:
                 for start in range(0, self._chunk_start, _CHUNK):
                     stop = min(start + _CHUNK, self._chunk_start)
                     column.presence[start:stop] = np.zeros(stop - start, np.uint8)
+        column.presence.resize((end,))
         column.presence[self._chunk_start:end] = np.frombuffer(bytes(column.present), np.uint8)
 
-    def finish(self):
-        """Writes the keys that kept one value, and fixes every column's
-        position (new keys may have moved them)."""
+    def finish(self, count):
+        """Writes the last chunk and the keys that kept one value, and fixes
+        every column's position (new keys may have moved them)."""
+        if self._chunk_start < count:
+            self._flush(count)
+        self._count = count
         for column in self._order:
             if column.dataset is None:
                 kind = column.kind
@@ -440,11 +449,35 @@ def _as_list(paths):
     return list(paths)
 
 
-def _primary_blocks(files):
-    for f in files:
-        for block in f:
-            if names.comparison_text(block.chain) == _PRIMARY:
-                yield f, block
+class _StreamedFile(File):
+    """A KVX file whose walk hands every data block to `consumer(file,
+    block)` as it finds it, instead of listing it: the blocks of a long run
+    would fill memory."""
+
+    def __init__(self, path, consumer, **options):
+        self._consumer = consumer
+        super().__init__(path, **options)
+
+    def _walk(self, f):
+        self._blocks = _HandedOn(self, self._consumer)
+        super()._walk(f)
+
+
+class _HandedOn:
+    """The block list of a _StreamedFile during its walk: it counts the
+    blocks (the walk numbers blocks without a key by it) and keeps none."""
+
+    def __init__(self, file, consumer):
+        self._file = file
+        self._consumer = consumer
+        self._count = 0
+
+    def __len__(self):
+        return self._count
+
+    def append(self, block):
+        self._count += 1
+        self._consumer(self._file, block)
 
 
 def _iso_start_time(text):
@@ -466,11 +499,14 @@ def _iso_start_time(text):
 
 
 class _Export:
-    def __init__(self, h5py, h5, count, first, compression):
+    """The file as the images come: the datasets of the frames are made for
+    the first image and grow as the run goes on."""
+
+    def __init__(self, h5py, h5, compression, check):
         self._h5py = h5py
-        self.count = count
-        self.shape, self.dtype = first.shape, first.dtype
-        method, level, self.compression = compression
+        self._compression = compression
+        self._check = check
+        self.count = 0
         h5.attrs["default"] = "entry"
         h5.attrs["creator"] = "kvx.nexus"
         h5.attrs["file_time"] = datetime.datetime.now().astimezone().isoformat(
@@ -478,41 +514,66 @@ class _Export:
         self.entry = _nx_group(h5, "entry", "NXentry")
         self.entry.attrs["default"] = "data"
         self.data_group = _nx_group(self.entry, "data", "NXdata")
-        self.frames = self.data_group.create_dataset(
-            "data", (count,) + self.shape, dtype=self.dtype, chunks=(1,) + self.shape,
-            compression=method, compression_opts=level)
-        self.frames.attrs["compression"] = self.compression
-        # One frame at a time through the low-level call: h5py's indexing
-        # costs more than writing a small frame.
-        self._memory_space = h5py.h5s.create_simple(self.shape)
-        self._file_space = self.frames.id.get_space()
-        self._origin = (0,) * len(self.shape)
-        self.images = self.data_group.create_dataset("image_number", (count,), dtype=np.int64)
-        self.images.attrs["long_name"] = "image number"
-        self.header = _Header(h5py, self.entry, count)
+        self.header = _Header(h5py, self.entry)
         self._numbers = np.empty(_CHUNK, np.int64)
 
-    def add(self, frame, f, block):
-        where = f"{f.path}: image {block.key}"
+    def _start(self, where, block):
+        self.shape, self.dtype = block.shape, block.dtype
+        if 0 in self.shape:
+            raise ExportError(f"{where}: the image has no pixels")
+        method, level, label = self._compression
+        self.frames = self.data_group.create_dataset(
+            "data", (0,) + self.shape, dtype=self.dtype, maxshape=(None,) + self.shape,
+            chunks=(1,) + self.shape, compression=method, compression_opts=level)
+        self.frames.attrs["compression"] = label
+        # One frame at a time through the low-level call: h5py's indexing
+        # costs more than writing a small frame.
+        self._memory_space = self._h5py.h5s.create_simple(self.shape)
+        self._origin = (0,) * len(self.shape)
+        self.images = self.data_group.create_dataset("image_number", (0,), dtype=np.int64,
+                                                     maxshape=(None,), chunks=(_CHUNK,))
+        self.images.attrs["long_name"] = "image number"
+
+    def add(self, f, block):
+        """Writes one block of a file, if it holds a primary image."""
+        if names.comparison_text(block.chain) != _PRIMARY:
+            return
+        frame, where = self.count, f"{f.path}: image {block.key}"
+        if frame == 0:
+            self._start(where, block)
         if block.shape != self.shape or block.dtype != self.dtype:
             raise ExportError(f"{where}: {_described(block.shape, block.dtype)} differs from "
                               f"the first image's {_described(self.shape, self.dtype)}; "
                               f"one run holds images of one size and type")
         if block.image is None:
             raise ExportError(f"{where}: the image key is no number")
+        if frame == self.frames.shape[0]:
+            self.frames.resize(frame + _CHUNK, axis=0)
+            self._file_space = self.frames.id.get_space()
         self._file_space.select_hyperslab((frame,) + self._origin, (1,) + self.shape)
         self.frames.id.write(self._memory_space, self._file_space,
                              np.ascontiguousarray(block.data))
+        self._check()
         self._numbers[frame % _CHUNK] = block.image
-        if (frame + 1) % _CHUNK == 0 or frame + 1 == self.count:
-            start = frame - frame % _CHUNK
-            self.images[start:frame + 1] = self._numbers[:frame + 1 - start]
+        self.count += 1
+        if self.count % _CHUNK == 0:
+            self._write_numbers()
         self.header.add(frame, block.header, where)
         # A block keeps its header once read; the run's would fill memory.
         block._header = block._lookup = None
 
-    def finish(self):
-        self.header.finish()
+    def _write_numbers(self):
+        start = (self.count - 1) // _CHUNK * _CHUNK
+        self.images.resize((self.count,))
+        self.images[start:] = self._numbers[:self.count - start]
+
+    def finish(self, sources):
+        if self.count == 0:
+            raise ExportError(f"{', '.join(map(os.fsdecode, sources))}: no images to export")
+        self.frames.resize(self.count, axis=0)
+        if self.count % _CHUNK:
+            self._write_numbers()
+        self.header.finish(self.count)
         self._entry_fields()
         instrument = _nx_group(self.entry, "instrument", "NXinstrument")
         detector = _nx_group(instrument, "detector", "NXdetector")
@@ -635,30 +696,26 @@ def to_nexus(paths: Union[PathLike, Iterable[PathLike]], out: PathLike, *,
     out = os.fsdecode(os.fspath(out))
     if not overwrite and os.path.lexists(out):
         raise ExportError(f"{out} exists (overwrite=True or --overwrite replaces it)")
-    files = [open_kvx(p, allow_outside=allow_outside, max_image_bytes=max_image_bytes)
-             for p in sources]
-    count = sum(1 for _ in _primary_blocks(files))
-    if count == 0:
-        raise ExportError(f"{', '.join(f.path for f in files)}: no images to export")
-    blocks = _primary_blocks(files)
-    first_file, first = next(_primary_blocks(files))
-    if 0 in first.shape:
-        raise ExportError(f"{first_file.path}: image {first.key}: the image has no pixels")
     temporary = _temporary_beside(out)
     try:
         with _GuardedFile(temporary, out) as sink:
-            with h5py.File(sink, "w") as h5:
-                export = _Export(h5py, h5, count, first, method)
-                for frame, (f, block) in enumerate(blocks):
-                    export.add(frame, f, block)
-                    sink.check()
-                export.finish()
+            # Format 1.10 files index a growing dataset's chunks in a way
+            # whose memory does not grow with them.  Every write fills
+            # whole chunks, so no chunk is cached: the caches of the header
+            # columns would otherwise grow to 1 MiB each.
+            with h5py.File(sink, "w", libver="v110", rdcc_nbytes=0) as h5:
+                _bound_metadata_cache(h5)
+                export = _Export(h5py, h5, method, sink.check)
+                for path in sources:
+                    _StreamedFile(path, export.add, allow_outside=allow_outside,
+                                  max_image_bytes=max_image_bytes)
+                export.finish(sources)
             sink.check()
         _publish(temporary, out, overwrite)
     except BaseException:
         _remove(temporary)
         raise
-    return count
+    return export.count
 
 
 class _GuardedFile:
@@ -718,6 +775,16 @@ class _GuardedFile:
 
     def flush(self):
         pass
+
+
+def _bound_metadata_cache(h5):
+    """HDF5's metadata cache grows with the file up to 32 MiB; 4 MiB hold
+    what one frame's write needs."""
+    config = h5.id.get_mdc_config()
+    config.max_size = 4 << 20
+    config.initial_size = config.min_size = 1 << 20
+    config.set_initial_size = True
+    h5.id.set_mdc_config(config)
 
 
 def _temporary_beside(out):
@@ -796,6 +863,22 @@ def _key_text(value):
 
 # -- the command ----------------------------------------------------------------
 
+def _keep_freed_memory():
+    """Every image's array and read buffers (several MiB for large frames)
+    are allocated and freed once per frame.  The C library's allocator
+    gives such memory back to the system at once, so that every frame
+    starts on pages new to the process: the export of large frames ran
+    several times slower.  The command lets it keep up to 64 MiB; a caller
+    of to_nexus can do the same with MALLOC_TRIM_THRESHOLD_ and
+    MALLOC_MMAP_THRESHOLD_ in the environment."""
+    try:
+        mallopt = ctypes.CDLL(None).mallopt
+    except (OSError, AttributeError):  # not the GNU C library
+        return
+    mallopt(-3, 32 << 20)  # M_MMAP_THRESHOLD: the largest it takes
+    mallopt(-1, 64 << 20)  # M_TRIM_THRESHOLD
+
+
 def main(argv=None, prog="kvx-nexus") -> int:
     parser = argparse.ArgumentParser(
         prog=prog, description="Writes the images of KVX files as one NeXus/HDF5 file.")
@@ -808,6 +891,7 @@ def main(argv=None, prog="kvx-nexus") -> int:
     parser.add_argument("--overwrite", action="store_true",
                         help="replace OUT.nxs when it exists")
     args = parser.parse_args(argv)
+    _keep_freed_memory()
     try:
         count = to_nexus(args.inputs, args.output, compression=args.compression,
                          overwrite=args.overwrite)

@@ -632,10 +632,8 @@ class _Export:
             if isinstance(value, float):
                 self.frames.attrs[name] = np.float64(value)
         dummy = self.frames.attrs.get("dummy")
-        if dummy is not None:
-            typed = np.array(dummy).astype(self.dtype)
-            if float(typed) == float(dummy):
-                self.frames.attrs["_FillValue"] = typed
+        if dummy is not None and _exact_in(self.dtype, float(dummy)):
+            self.frames.attrs["_FillValue"] = np.array(dummy).astype(self.dtype)
 
     def _timing(self, detector):
         """count_time from the frame times (0 where an image has none) and
@@ -664,6 +662,14 @@ class _Export:
             elapsed = float(starts[-1] + piece[-1])
             start = stop
         return True
+
+
+def _exact_in(dtype, value):
+    """Whether `value` is held exactly by the numpy type `dtype`."""
+    if dtype.kind in "iu":
+        limits = np.iinfo(dtype)
+        return value.is_integer() and limits.min <= value <= limits.max
+    return float(np.array(value).astype(dtype)) == value
 
 
 def _repeated(value, count):

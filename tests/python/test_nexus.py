@@ -131,12 +131,14 @@ def follow_default_plot(h5):
 @pytest.mark.parametrize("compression, method", [("none", None), ("gzip", "gzip"),
                                                  ("lzf", "lzf")])
 def test_the_default_plot_chain(tmp_path, compression, method):
-    source = write_run(tmp_path / "run.kvx", [{}, {}, {}])
+    source = write_run(tmp_path / "run.kvx", [{"entries": [("Dummy", -1)]}] * 3)
     kvx.to_nexus(source, tmp_path / "run.nxs", compression=compression)
     with h5py.File(tmp_path / "run.nxs", "r") as h5:
         signal, axes = follow_default_plot(h5)
         assert signal.shape == (3, 2, 3) and axes == ["image_number", ".", "."]
         assert signal.compression == method and "time" not in h5["entry/data"]
+        assert signal.attrs["dummy"] == -1 and "_FillValue" not in signal.attrs, \
+            "no fill value that the frames' type cannot hold"
 
 
 def run_command(*args, env=None, preexec_fn=None):

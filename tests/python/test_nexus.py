@@ -83,7 +83,7 @@ def test_frames_axes_and_instrument_fields(tmp_path):
     common = [("Title", "gas run"), ("HMStartTime", "2012-01-01 10:00:00"), ("Dummy", 65535),
               ("SampleDistance", 5), ("PSize_1", "0.0001"), ("PSize_2", "0.0002"),
               ("Center_1", 2), ("Center_2", "1.5"), ("WaveLength", "1e-10"),
-              ("DetectorName", "DLD")]
+              ("DetectorName", "DLD"), ("DataValueOffset", -2)]
     times = ["0.5", None, "1.5", "2"]
     images = [{"entries": common + ([("HMDeltaTime", t)] if t else []),
                "values": [n, n + 1, 2, 3, 4, 65535]} for n, t in enumerate(times)]
@@ -93,9 +93,10 @@ def test_frames_axes_and_instrument_fields(tmp_path):
         frames = h5["entry/data/data"]
         expected = np.stack([b.data for b in kvx.open(source)])
         np.testing.assert_array_equal(frames[()], expected)
-        assert frames.dtype == expected.dtype and frames.chunks == (1, 2, 3)
+        assert frames.dtype == np.int64 and frames.chunks == (1, 2, 3), "true values"
         assert frames.compression == "gzip" and frames.attrs["compression"] == "gzip:1"
         assert frames.attrs["dummy"] == 65535 and frames.attrs["_FillValue"] == 65535
+        assert expected.min() == -2, "the offset is added"
         assert h5["entry/data/image_number"][()].tolist() == [1, 2, 3, 4]
         assert h5["entry/data/time"][()].tolist() == [0, 0.5, 0.5, 2.0]
         detector = h5["entry/instrument/detector"]

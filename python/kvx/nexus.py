@@ -35,7 +35,7 @@ import numpy as np
 
 from . import _names as names
 from ._errors import KvxError
-from ._file import DEFAULT_MAX_IMAGE_BYTES, File
+from ._file import DEFAULT_MAX_IMAGE_BYTES, File, _open_regular
 from ._numbers import canonical_number, parse_number
 
 __all__ = ["to_nexus", "header", "ExportError", "main"]
@@ -702,6 +702,8 @@ def to_nexus(paths: Union[PathLike, Iterable[PathLike]], out: PathLike, *,
     out = os.fsdecode(os.fspath(out))
     if not overwrite and os.path.lexists(out):
         raise ExportError(f"{out} exists (overwrite=True or --overwrite replaces it)")
+    for path in sources:  # an input that cannot be read stops the export before it starts
+        _open_regular(path).close()
     temporary = _temporary_beside(out)
     try:
         with _GuardedFile(temporary, out) as sink:
@@ -795,7 +797,10 @@ def _bound_metadata_cache(h5):
 
 def _temporary_beside(out):
     folder, name = os.path.split(os.path.abspath(out))
-    fd, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
+    try:
+        fd, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
+    except OSError as failure:
+        raise OSError(failure.errno, f"cannot create: {failure.strerror}", out) from None
     os.close(fd)
     mask = os.umask(0)
     os.umask(mask)

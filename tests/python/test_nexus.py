@@ -151,6 +151,7 @@ def run_command(*args, env=None, preexec_fn=None):
 REFUSALS = [
     ("a damaged file among several", [{}], block(9)[:-1], [],
      "b.kvx: block at byte 0: binary section beyond the end of the file"),
+    ("a missing file among several", [{}], None, [], "No such file or directory: "),
     ("a size that changes", [{}], block(9, values=(1, 2), dims=(2, 1)), [],
      r"image 9: 2 x 1 uint16 differs from the first image's 3 x 2 uint16"),
     ("a type that changes", [{}], block(9, values=range(6), data_type="UnsignedByte"), [],
@@ -169,7 +170,8 @@ REFUSALS = [
 def test_refusals_leave_nothing_behind(tmp_path, capsys, what, images, second, options,
                                        message):
     first = write_run(tmp_path / "a.kvx", images)
-    (tmp_path / "b.kvx").write_bytes(second)
+    if second is not None:
+        (tmp_path / "b.kvx").write_bytes(second)
     assert nexus.main([str(first), str(tmp_path / "b.kvx"), "-o", str(tmp_path / "out.nxs"),
                        *options]) == 1, what
     error = capsys.readouterr().err

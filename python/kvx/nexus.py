@@ -257,8 +257,9 @@ class _Header:
             else:
                 if column.rank <= previous:
                     raise ExportError(f"{where}: its header keys stand in another order than "
-                                      f"in the images before it ({key!r} comes later there), "
-                                      f"which one file cannot keep")
+                                      f"in the images before it ({key!r} before "
+                                      f"{self._order[previous].key!r} there), which one file "
+                                      f"cannot keep")
                 if column.values is not None:
                     column.values.append(text)
                     if column.present is not None:

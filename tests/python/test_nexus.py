@@ -157,7 +157,9 @@ REFUSALS = [
     ("a type that changes", [{}], block(9, values=range(6), data_type="UnsignedByte"), [],
      "image 9: 3 x 2 uint8 differs"),
     ("keys in another order", [{"entries": [("A", 1), ("B", 2)]}],
-     block(9, [("B", 2), ("A", 1)]), [], "image 9: its header keys stand in another order"),
+     block(9, [("B", 2), ("A", 1)]), [],
+     "image 9: its header keys stand in another order than in the images before it "
+     "('A' before 'B' there)"),
     ("an image key that is no number", [{}], block("x"), [], "image x: the image key is no"),
     ("an unknown compression", [{}], b"", ["--compression", "gzip:10"],
      "unknown compression 'gzip:10'"),

@@ -262,13 +262,9 @@ class _Header:
                                       f"cannot keep")
                 if column.values is not None:
                     column.values.append(text)
-                    if column.present is not None:
-                        column.present.append(1)
                 elif text != column.first:
                     column.start_varying(frame, self._chunk_start, text)
-                    if column.present is not None:
-                        column.present.append(1)
-                elif column.present is not None:
+                if column.present is not None:
                     column.present.append(1)
             column.seen = frame
             previous = column.rank

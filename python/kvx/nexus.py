@@ -907,6 +907,9 @@ def main(argv=None, prog="kvx-nexus") -> int:
         # HDF5's messages span lines; the command's error is one.
         print(f"{prog}: {' '.join(str(failure).split())}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print(f"{prog}: interrupted; {args.output} not written", file=sys.stderr)
+        return 130
     print(f"{args.output}: {count} frames")
     return 0
 

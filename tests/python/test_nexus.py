@@ -192,6 +192,22 @@ def test_an_existing_output_is_kept_unless_overwritten(tmp_path, capsys):
     assert leftovers(tmp_path) == []
 
 
+def test_an_interrupt_removes_the_partial_file(tmp_path, capsys, monkeypatch):
+    source = write_run(tmp_path / "run.kvx", [{}, {}])
+    (tmp_path / "run.nxs").write_bytes(b"precious")
+    add = nexus._Export.add
+
+    def interrupted(self, f, block):
+        if self.count:
+            raise KeyboardInterrupt
+        add(self, f, block)
+
+    monkeypatch.setattr(nexus._Export, "add", interrupted)
+    assert nexus.main([str(source), "-o", str(tmp_path / "run.nxs"), "--overwrite"]) == 130
+    assert "interrupted" in capsys.readouterr().err
+    assert (tmp_path / "run.nxs").read_bytes() == b"precious" and leftovers(tmp_path) == []
+
+
 def test_a_full_disk_removes_the_partial_file(tmp_path):
     import resource
     import signal

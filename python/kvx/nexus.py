@@ -412,7 +412,7 @@ class _Header:
             if dataset.ndim == 0:
                 number = parse_number(column.first)
                 piece = np.full(stop - start, math.nan if number is None else float(number))
-            elif dataset.dtype.kind in "iuf":
+            elif dataset.ndim == 1:
                 piece = dataset[start:stop].astype(np.float64)
             else:
                 found = (parse_number(_printed(dataset, v)) for v in dataset[start:stop])

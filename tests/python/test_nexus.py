@@ -81,11 +81,13 @@ def test_every_header_is_rebuilt_exactly(tmp_path, small_chunks, what, values, d
 
 def test_frames_axes_and_instrument_fields(tmp_path):
     common = [("Title", "gas run"), ("HMStartTime", "2012-01-01 10:00:00"), ("Dummy", 65535),
-              ("SampleDistance", 5), ("PSize_1", "0.0001"), ("PSize_2", "0.0002"),
+              ("SampleDistance", 5), ("PSize_2", "0.0002"),
               ("Center_1", 2), ("Center_2", "1.5"), ("WaveLength", "1e-10"),
               ("DetectorName", "DLD"), ("DataValueOffset", -2)]
     times = ["0.5", None, "1.5", "2"]
-    images = [{"entries": common + ([("HMDeltaTime", t)] if t else []),
+    sizes = ["0.0001", "n/a", "0.0001", "0.0003"]
+    images = [{"entries": common + [("PSize_1", sizes[n])]
+               + ([("HMDeltaTime", t)] if t else []),
                "values": [n, n + 1, 2, 3, 4, 65535]} for n, t in enumerate(times)]
     source = write_run(tmp_path / "run.kvx", images)
     kvx.to_nexus([source], tmp_path / "run.nxs", compression="gzip:1")
@@ -106,6 +108,8 @@ def test_frames_axes_and_instrument_fields(tmp_path):
                               "beam_center_y", "count_time")}
         assert found["distance"] == (5.0, "m") and found["y_pixel_size"] == (0.0002, "m")
         assert found["beam_center_y"] == (1.5, "pixel") and found["count_time"][1] == "s"
+        np.testing.assert_array_equal(detector["x_pixel_size"][()], [1e-4, np.nan, 1e-4, 3e-4],
+                                      err_msg="a changing text key as numbers")
         assert h5["entry/instrument/monochromator/wavelength"][()] == 1e-10
         assert h5["entry/instrument/monochromator"].attrs["NX_class"] == "NXmonochromator"
         assert detector["data"] == frames, "the detector's data link to the frames"

@@ -595,7 +595,7 @@ class _Export:
     def _entry_fields(self):
         title = self._first_text("Title")
         if title is not None:
-            self.entry["title"] = title
+            self._text_field(self.entry, "title", title)
         start = self._first_text("HMStartTime")
         if start is not None and (iso := _iso_start_time(start)) is not None:
             self.entry["start_time"] = iso
@@ -618,7 +618,12 @@ class _Export:
     def _description(self, detector):
         column = self.header.columns.get("DetectorName")
         if column is not None and column.dataset.ndim == 0 and column.presence is None:
-            detector["description"] = column.first
+            self._text_field(detector, "description", column.first)
+
+    def _text_field(self, group, name, text):
+        """A text field, its bytes kept where they are no UTF-8."""
+        group.create_dataset(name, data=np.array(_stored_text(text), dtype=object),
+                             dtype=self._h5py.string_dtype("utf-8"))
 
     def _dummy(self):
         """The dummy value as attributes of the frames: @dummy (and @ddummy)

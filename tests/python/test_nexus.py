@@ -61,7 +61,7 @@ def leftovers(folder):
     ("first in the last image", [None, None, None, None, "5"], "int64"),
 ])
 def test_every_header_is_rebuilt_exactly(tmp_path, small_chunks, what, values, dtype):
-    images = [{"entries": [("Title", "run"), ("HS32C01", 10 * n), ("Key/%.", "k")]
+    images = [{"entries": [("Title", "r\udcffn"), ("HS32C01", 10 * n), ("Key/%.", "k")]
                + ([("Probe", v)] if v is not None else []) + [("Last", n % 2)]}
               for n, v in enumerate(values)]
     source = write_run(tmp_path / "run.kvx", images)

@@ -108,6 +108,8 @@ check_output() {
 
 large_frame=$((1024 * 1024 * 4))
 small_frame=$((64 * 64 * 2))
+# The NeXus/HDF5 export of the Python package.
+nexus=(env PYTHONPATH="$root/python" /usr/bin/python3 -m kvx.nexus)
 
 echo "Measuring (best of $repeat runs) ..."
 # Large frames against dd bs=4M of the same HM file.  Measurements that are
@@ -125,6 +127,16 @@ for ((round = 0; round < 2 * repeat; round++)); do
   measure_into large large.kvx $((256 * large_frame)) "$bin" large 0 1 256 1 large.kvx
 done
 check_output large.kvx large.kvx
+# Exporting it to NeXus/HDF5 against h5py writing the same frames from
+# memory (timed inside that process, without reading them).
+for ((round = 0; round < repeat; round++)); do
+  rm -f large.nxs h5write.h5
+  measure_into nexlarge large.nxs $((256 * large_frame)) "${nexus[@]}" large.kvx -o large.nxs
+  rm -f large.nxs
+  h5write_s=$(min_of "$(PYTHONPATH="$root/python" /usr/bin/python3 "$root/bench/h5write.py" \
+    large.kvx h5write.h5)" "${h5write_s:-}")
+  rm -f h5write.h5
+done
 rm -f large.kvx largehm large
 
 "$gen" --header many20k --hm many20khm --version 2.2 --columns 64 --rows 64 --data-length 2 \
@@ -171,6 +183,18 @@ keys = ["HS32C%02d" % n for n in range(1, 33)] + ["HMDeltaTime"]
 sys.exit(len(kvx.table(sys.argv[1], keys)["HMDeltaTime"]) != 10000)' many10k.kvx
 done
 
+# Exporting the 10,000 images to NeXus/HDF5 (uncompressed) against reading
+# all their pixels with the Python package.
+for ((round = 0; round < repeat; round++)); do
+  measure_into pyread many10k.kvx 0 env PYTHONPATH="$root/python" /usr/bin/python3 -c \
+    'import sys, kvx; sys.exit(sum(1 for b in kvx.open(sys.argv[1]) if b.data.size) != 10000)' \
+    many10k.kvx
+  rm -f many10k.nxs
+  measure_into nexus10k many10k.nxs $((10000 * small_frame)) "${nexus[@]}" many10k.kvx \
+    -o many10k.nxs
+done
+rm -f many10k.nxs
+
 # Appending one image to a 10,000-block file: the open finds every block.
 # Into the descending file the new image is the lowest number.
 appended=$(($(stat -c %s many10k.kvx) + small_frame))
@@ -192,11 +216,20 @@ for ((round = 0; round < repeat; round++)); do
   measure_into m1k many1k.kvx $((1000 * small_frame)) "$bin" many10k 0 1 1000 1 many1k.kvx
 done
 check_output many1k.kvx many1k.kvx
-rm -f many1k.kvx many10khm many10k
+# The NeXus export of 1,000 and (below) of 100,000 of these frames.
+for ((round = 0; round < repeat; round++)); do
+  rm -f many1k.nxs
+  measure_into nexus1k many1k.nxs $((1000 * small_frame)) "${nexus[@]}" many1k.kvx -o many1k.nxs
+done
+rm -f many1k.kvx many1k.nxs many10khm many10k
 measure_into m200k many200k.kvx $((200000 * small_frame)) \
   "$bin" many200k 0 1 200000 1 many200k.kvx
 check_output many200k.kvx many200k.kvx
-rm -f many200k.kvx many200khm many200k
+rm -f many200k.kvx
+"$bin" many200k 0 1 100000 1 many100k.kvx >/dev/null
+measure_into nexus100k many100k.nxs $((100000 * small_frame)) "${nexus[@]}" many100k.kvx \
+  -o many100k.nxs
+rm -f many100k.kvx many100k.nxs many200khm many200k
 
 r=$("$measure" true)
 read -r _ floor_kib _ <<<"$r"
@@ -239,6 +272,15 @@ printf '  %-44s %9ss wall %9ss CPU\n' "append 1 image, ascending 10,000 blocks" 
   "$append_cpu"
 printf '  %-44s %9ss wall %9ss CPU\n' "append 1 image, descending 10,000 blocks" "$appendback_s" \
   "$appendback_cpu"
+printf '  %-44s %9ss wall %9ss CPU\n' "Python kvx, read all pixels of 10,000" "$pyread_s" \
+  "$pyread_cpu"
+printf '  %-44s %9ss wall %9ss CPU\n' "NeXus export, 10,000 x 64x64x2" "$nexus10k_s" \
+  "$nexus10k_cpu"
+printf '  %-44s %9ss wall %9ss CPU\n' "NeXus export, 256 x 1024x1024x4" "$nexlarge_s" \
+  "$nexlarge_cpu"
+printf '  %-44s %9ss wall\n' "h5py writes those 1 GiB from memory" "$h5write_s"
+printf '  %-44s %9s MiB (1,000 frames: %s MiB)\n' "peak memory, NeXus export of 100,000" \
+  "$(mib "$nexus100k_kib")" "$(mib "$nexus1k_kib")"
 printf '  %-44s %9s MiB (1,000 frames: %s MiB; large frames: %s MiB)\n' \
   "peak memory, 200,000 x 64x64x2" "$(mib "$m200k_kib")" "$(mib "$m1k_kib")" \
   "$(mib "$large_kib")"
@@ -263,6 +305,11 @@ row "peak memory, 200,000 - 1,000 frames (MiB)" "$(mib $((m200k_kib - m1k_kib)))
 row "kvxinfo --keys over 10,000 images (s wall)" "$keys_s" 1 "<= 1 s"
 row "Python kvx.open, 10,000 blocks (s wall)" "$pylist_s" 1 "<= 1 s"
 row "CPU of kvx.table (33 keys) / kvx.open" "$(ratio "$pytable_cpu" "$pylist_cpu")" 2 "<= 2"
+row "wall of NeXus export / kvx read, 10,000" "$(ratio "$nexus10k_s" "$pyread_s")" 2 "<= 2"
+row "wall of NeXus export, large / h5py write" "$(ratio "$nexlarge_s" "$h5write_s")" 1.5 \
+  "<= 1.5"
+row "peak memory, NeXus 100,000 - 1,000 (MiB)" "$(mib $((nexus100k_kib - nexus1k_kib)))" 32 \
+  "<= 32 MiB"
 echo "SHA-256 of every output: as recorded in bench/outputs.sha256"
 echo
 

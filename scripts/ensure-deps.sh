@@ -29,15 +29,16 @@ case "$command_name" in
            "program:valgrind valgrind"
            "program:dpkg-shlibdeps dpkg-dev" "program:man man-db" "program:groff groff-base"
            "program:pkg-config pkgconf"
-           "python:numpy python3-numpy" "python:pytest python3-pytest")
-    needs+=("python:matplotlib python3-matplotlib")  # the overview picture's tests
+           "python:numpy python3-numpy" "python:pytest python3-pytest"
+           "python:h5py python3-h5py" "program:h5ls hdf5-tools" "program:nxdir nexus-tools"
+           "python:matplotlib python3-matplotlib")
     ;;
   fuzz)
     needs=("${build[@]}" "program:clang++ clang" "fuzzer:libFuzzer libclang-rt-dev")
     ;;
   bench)
     needs=("${build[@]}" "header:benchmark/benchmark.h libbenchmark-dev"
-           "python:numpy python3-numpy")
+           "python:numpy python3-numpy" "python:h5py python3-h5py")
     ;;
   lint)
     needs=("${build[@]}" "program:clang-format clang-format" "program:clang-tidy clang-tidy")

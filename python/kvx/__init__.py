@@ -12,6 +12,9 @@ stored.  Images larger than max_image_bytes (256 MiB unless raised in
 kvx.open) are refused.  block.number(key) reads a header value as a
 number; kvx.table(paths, keys) gives the values of some keys over every
 image of a run as numpy arrays, reading only the headers.
+
+kvx.to_nexus(paths, out) writes a run as one NeXus/HDF5 file (kvx.nexus;
+needs h5py).
 """
 
 from ._block import Block
@@ -23,3 +26,13 @@ from ._table import table
 __all__ = ["open", "table", "File", "Block", "KvxError", "FormatError", "UnsupportedError",
            "UnsafePathError", "NotANumberError"]
 __version__ = "1.0"
+
+
+def to_nexus(paths, out, **options) -> int:
+    """Writes the images of the KVX files `paths` as one NeXus/HDF5 file
+    `out`; see kvx.nexus.to_nexus.  Needs h5py (python3-h5py)."""
+    from .nexus import to_nexus as export
+    return export(paths, out, **options)
+
+
+__all__ += ["to_nexus"]

@@ -86,7 +86,7 @@ class File(Sequence):
         # behind a block "007" is another block of image "007".
         self._chains = {}
         self._keys = {}
-        with _open_regular(self.path) as f:
+        with open_regular(self.path) as f:
             self._length = os.fstat(f.fileno()).st_size
             try:
                 self._walk(f)
@@ -313,7 +313,7 @@ class File(Sequence):
     # -- reading on demand ------------------------------------------------
 
     def _read(self, pos, length):
-        with _open_regular(self.path) as f:
+        with open_regular(self.path) as f:
             f.seek(pos)
             data = f.read(length)
         if len(data) != length:
@@ -350,14 +350,14 @@ class File(Sequence):
         how many bytes the block holds there: its binary section, or its
         separate binary file `entry` (name, position, stated length)."""
         if entry is None:
-            with _open_regular(self.path) as f:
+            with open_regular(self.path) as f:
                 f.seek(binary_pos)
                 yield f, binary_size
             return
         name, pos, stated = entry
         path, real = self._binary_path(name)
         try:
-            f = _open_regular(path)
+            f = open_regular(path)
             opened = os.fstat(f.fileno())
             # The file checked must be the one opened: a link swapped in
             # between could lead elsewhere.
@@ -395,7 +395,7 @@ class File(Sequence):
         return path, None
 
 
-def _open_regular(path):
+def open_regular(path):
     """`path` opened for reading in binary; anything but a regular file
     (a FIFO, a device, a directory) is refused at once, before a read could
     wait on it."""
@@ -445,3 +445,42 @@ def open(path: Union[str, bytes, os.PathLike], *, allow_outside: bool = False,
     """
     return File(path, allow_outside=allow_outside, partial=partial,
                 max_image_bytes=max_image_bytes)
+
+
+def walk_blocks(path, consumer, **options) -> File:
+    """Walks the KVX file `path` (options as for File), handing every data
+    block to `consumer(file, block)` as the walk finds it, and lists none:
+    for passes over runs too long to keep a list of their blocks.  The
+    file returned holds no blocks."""
+    return _StreamedFile(path, consumer, **options)
+
+
+class _StreamedFile(File):
+    """A KVX file whose walk hands every data block to `consumer(file,
+    block)` as it finds it, instead of listing it: the blocks of a long run
+    would fill memory."""
+
+    def __init__(self, path, consumer, **options):
+        self._consumer = consumer
+        super().__init__(path, **options)
+
+    def _walk(self, f):
+        self._blocks = _HandedOn(self, self._consumer)
+        super()._walk(f)
+
+
+class _HandedOn:
+    """The block list of a _StreamedFile during its walk: it counts the
+    blocks (the walk numbers blocks without a key by it) and keeps none."""
+
+    def __init__(self, file, consumer):
+        self._file = file
+        self._consumer = consumer
+        self._count = 0
+
+    def __len__(self):
+        return self._count
+
+    def append(self, block):
+        self._count += 1
+        self._consumer(self._file, block)

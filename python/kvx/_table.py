@@ -83,7 +83,7 @@ def _read_values(f, blocks, keys):
     plain = hdr.PlainHeaders(plain_keys) if None not in plain_keys else None
     identities = [hdr.identity(key) for key in keys]
     rows = []
-    with _file._open_regular(f.path) as stream:
+    with _file.open_regular(f.path) as stream:
         fd = stream.fileno()
         for block in blocks:
             text = os.pread(fd, block.header_size, block.header_pos)

@@ -35,7 +35,7 @@ import numpy as np
 
 from . import _names as names
 from ._errors import KvxError
-from ._file import DEFAULT_MAX_IMAGE_BYTES, File, _open_regular
+from ._file import DEFAULT_MAX_IMAGE_BYTES, open_regular, walk_blocks
 from ._numbers import canonical_number, parse_number
 
 __all__ = ["to_nexus", "header", "ExportError", "main"]
@@ -446,37 +446,6 @@ def _as_list(paths):
     return list(paths)
 
 
-class _StreamedFile(File):
-    """A KVX file whose walk hands every data block to `consumer(file,
-    block)` as it finds it, instead of listing it: the blocks of a long run
-    would fill memory."""
-
-    def __init__(self, path, consumer, **options):
-        self._consumer = consumer
-        super().__init__(path, **options)
-
-    def _walk(self, f):
-        self._blocks = _HandedOn(self, self._consumer)
-        super()._walk(f)
-
-
-class _HandedOn:
-    """The block list of a _StreamedFile during its walk: it counts the
-    blocks (the walk numbers blocks without a key by it) and keeps none."""
-
-    def __init__(self, file, consumer):
-        self._file = file
-        self._consumer = consumer
-        self._count = 0
-
-    def __len__(self):
-        return self._count
-
-    def append(self, block):
-        self._count += 1
-        self._consumer(self._file, block)
-
-
 def _iso_start_time(text):
     """The start time as ISO 8601, or None when the text is in no form
     known here: ISO 8601 itself ("2012-01-01 10:00:00" too), C's ctime
@@ -703,7 +672,7 @@ def to_nexus(paths: Union[PathLike, Iterable[PathLike]], out: PathLike, *,
     if not overwrite and os.path.lexists(out):
         raise ExportError(f"{out} exists (overwrite=True or --overwrite replaces it)")
     for path in sources:  # an input that cannot be read stops the export before it starts
-        _open_regular(path).close()
+        open_regular(path).close()
     temporary = _temporary_beside(out)
     try:
         with _GuardedFile(temporary, out) as sink:
@@ -715,8 +684,8 @@ def to_nexus(paths: Union[PathLike, Iterable[PathLike]], out: PathLike, *,
                 _bound_metadata_cache(h5)
                 export = _Export(h5py, h5, method, sink.check)
                 for path in sources:
-                    _StreamedFile(path, export.add, allow_outside=allow_outside,
-                                  max_image_bytes=max_image_bytes)
+                    walk_blocks(path, export.add, allow_outside=allow_outside,
+                                max_image_bytes=max_image_bytes)
                 export.finish(sources)
             sink.check()
         _publish(temporary, out, overwrite)

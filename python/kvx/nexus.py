@@ -24,11 +24,9 @@ from __future__ import annotations
 import argparse
 import ctypes
 import datetime
-import errno
 import math
 import os
 import sys
-import tempfile
 from typing import Dict, Iterable, Optional, Union
 
 import numpy as np
@@ -37,6 +35,7 @@ from . import _names as names
 from ._errors import KvxError
 from ._file import DEFAULT_MAX_IMAGE_BYTES, open_regular, walk_blocks
 from ._numbers import canonical_number, parse_number
+from ._output import check_output, publish, remove_quietly, temporary_beside
 
 __all__ = ["to_nexus", "header", "ExportError", "main"]
 
@@ -660,20 +659,20 @@ def to_nexus(paths: Union[PathLike, Iterable[PathLike]], out: PathLike, *,
 
     compression: "none", "gzip", "gzip:LEVEL" (0-9) or "lzf".  An existing
     `out` is refused unless overwrite=True.  allow_outside and
-    max_image_bytes are passed to kvx.open.  Raises ExportError (or another
-    KvxError for a damaged input, OSError for a failed write); `out` is then
-    untouched and no temporary file is left."""
+    max_image_bytes are passed to kvx.open.  An input is never replaced.
+    Raises ExportError (or another KvxError for a damaged input or an
+    existing output, OSError for a failed write); `out` is then untouched
+    and no temporary file is left."""
     h5py = _h5py()
     method = _compression(compression)
     sources = _as_list(paths)
     if not sources:
         raise ExportError("no input files")
     out = os.fsdecode(os.fspath(out))
-    if not overwrite and os.path.lexists(out):
-        raise ExportError(f"{out} exists (overwrite=True or --overwrite replaces it)")
+    check_output(sources, out, overwrite)
     for path in sources:  # an input that cannot be read stops the export before it starts
         open_regular(path).close()
-    temporary = _temporary_beside(out)
+    temporary = temporary_beside(out)
     try:
         with _GuardedFile(temporary, out) as sink:
             # Format 1.10 files index a growing dataset's chunks in a way
@@ -688,9 +687,9 @@ def to_nexus(paths: Union[PathLike, Iterable[PathLike]], out: PathLike, *,
                                 max_image_bytes=max_image_bytes)
                 export.finish(sources)
             sink.check()
-        _publish(temporary, out, overwrite)
+        publish(temporary, out, overwrite)
     except BaseException:
-        _remove(temporary)
+        remove_quietly(temporary)
         raise
     return export.count
 
@@ -762,47 +761,6 @@ def _bound_metadata_cache(h5):
     config.initial_size = config.min_size = 1 << 20
     config.set_initial_size = True
     h5.id.set_mdc_config(config)
-
-
-def _temporary_beside(out):
-    folder, name = os.path.split(os.path.abspath(out))
-    try:
-        fd, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
-    except OSError as failure:
-        raise OSError(failure.errno, f"cannot create: {failure.strerror}", out) from None
-    os.close(fd)
-    mask = os.umask(0)
-    os.umask(mask)
-    os.chmod(temporary, 0o666 & ~mask)
-    return temporary
-
-
-def _publish(temporary, out, overwrite):
-    """Gives the finished file its name: in one step, and without
-    overwriting a file that appeared meanwhile unless allowed."""
-    if overwrite:
-        os.replace(temporary, out)
-        return
-    try:
-        os.link(temporary, out)
-    except FileExistsError:
-        raise ExportError(f"{out} exists (overwrite=True or --overwrite replaces it)") from None
-    except OSError as failure:
-        if failure.errno not in (errno.EPERM, errno.EOPNOTSUPP, errno.EXDEV):
-            raise
-        if os.path.lexists(out):  # a file system without hard links
-            raise ExportError(f"{out} exists (overwrite=True or --overwrite "
-                              f"replaces it)") from None
-        os.rename(temporary, out)
-        return
-    os.unlink(temporary)
-
-
-def _remove(path):
-    try:
-        os.unlink(path)
-    except FileNotFoundError:
-        pass
 
 
 # -- reading back ---------------------------------------------------------------

@@ -37,9 +37,7 @@ computes what is drawn, needs only numpy.
 from __future__ import annotations
 
 import argparse
-import contextlib
 import os
-import secrets
 import sys
 from dataclasses import dataclass
 from typing import BinaryIO, Callable, Dict, List, Optional, Sequence, Tuple, Union
@@ -50,6 +48,7 @@ from ._errors import KvxError
 from ._file import open as open_kvx
 from ._names import comparison_text
 from ._numbers import parse_number, plain_decimal
+from ._output import check_output, publish, remove_quietly, temporary_beside
 
 PathLike = Union[str, os.PathLike]
 # 800 x 600 pixels: small enough to keep in a repository.
@@ -151,7 +150,7 @@ def overview(paths: Sequence[PathLike], out: PathLike, *, mean: bool = False,
     unless `overwrite`; an input is never overwritten.  On any failure no
     file is left behind and `out` is unchanged."""
     out = os.fspath(out)
-    _check_output(paths, out, overwrite)
+    check_output(paths, out, overwrite)
     figure_class, canvas_class, matplotlib = _matplotlib()
     run = summarize(paths, mean=mean, frames=frames)
     figure = _draw(run, figure_class, matplotlib)
@@ -406,57 +405,18 @@ def _curves(figure, run):
 # -- writing ---------------------------------------------------------------
 
 
-def _check_output(paths, out, overwrite):
-    """Refuses an existing output without `overwrite`, and always an output
-    that is one of the inputs."""
-    if not os.path.lexists(out):
-        return
-    if not overwrite:
-        raise KvxError(f"{out} exists (--overwrite replaces it)")
-    for path in paths:
-        with contextlib.suppress(OSError):
-            if os.path.samefile(path, out):
-                raise KvxError(f"{out} is one of the inputs")
-
-
 def _write_new(out: str, overwrite: bool, write: Callable[[BinaryIO], None]) -> None:
-    """Writes `out` through a temporary file next to it, renamed when
-    complete; without `overwrite` an `out` made meanwhile is kept."""
-    directory, name = os.path.split(os.path.abspath(out))
-    temporary = os.path.join(directory, f".{name}.{secrets.token_hex(4)}.part")
+    """Writes `out` whole or not at all (see kvx._output)."""
+    temporary = temporary_beside(out)
     try:
-        descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-    except OSError as failure:
-        raise KvxError(f"{out}: cannot be written ({failure.strerror})") from None
-    try:
-        with os.fdopen(descriptor, "wb") as stream:
+        with open(temporary, "wb") as stream:
             write(stream)
-            stream.flush()
-            os.fsync(stream.fileno())
-        if overwrite:
-            os.replace(temporary, out)
-        else:
-            _link_new(temporary, out)
+        publish(temporary, out, overwrite)
     except BaseException as failure:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
+        remove_quietly(temporary)
         if isinstance(failure, OSError):  # named by the output, not the temporary file
             raise KvxError(f"{out}: writing failed ({failure.strerror or failure})") from None
         raise
-
-
-def _link_new(temporary, out):
-    """Renames `temporary` to `out` unless `out` exists."""
-    try:
-        os.link(temporary, out)  # fails, rather than replaces, when out exists
-    except FileExistsError:
-        raise KvxError(f"{out} exists (--overwrite replaces it)") from None
-    except OSError:  # a file system without hard links
-        if os.path.lexists(out):
-            raise KvxError(f"{out} exists (--overwrite replaces it)") from None
-        os.replace(temporary, out)
-        return
-    os.unlink(temporary)
 
 
 if __name__ == "__main__":

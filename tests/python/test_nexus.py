@@ -194,6 +194,9 @@ def test_an_existing_output_is_kept_unless_overwritten(tmp_path, capsys):
     assert nexus.main([str(source), "-o", str(out), "--overwrite"]) == 0
     assert nexus.header(out, 0) == kvx.open(source)[0].header
     assert leftovers(tmp_path) == []
+    kept = source.read_bytes()
+    assert nexus.main([str(source), "-o", str(source), "--overwrite"]) == 1
+    assert "one of the inputs" in capsys.readouterr().err and source.read_bytes() == kept
 
 
 def test_an_interrupt_removes_the_partial_file(tmp_path, capsys, monkeypatch):

@@ -26,3 +26,7 @@ class NotANumberError(KvxError, ValueError):
     def __init__(self, path: str, image: str, key: str, value: str) -> None:
         super().__init__(f"{path}: image {image}: {key} = {value!r} is not a number")
         self.path, self.image, self.key, self.value = path, image, key, value
+
+
+class ExportError(KvxError):
+    """The run cannot be exported (and nothing was written)."""

@@ -14,6 +14,7 @@ import kvx
 
 h5py = pytest.importorskip("h5py")
 import kvx.nexus as nexus  # noqa: E402  (after the h5py check)
+import kvx._nexus_header as nexus_header  # noqa: E402
 
 PYTHON_PATH = os.path.join(os.path.dirname(__file__), "..", "..", "python")
 
@@ -38,7 +39,8 @@ def write_run(path, images):
 def small_chunks(monkeypatch):
     # Header values are written a chunk at a time; two frames a chunk make
     # every run here cross chunks, where columns start, widen and gap.
-    monkeypatch.setattr(nexus, "_CHUNK", 2)
+    for module in (nexus, nexus_header):
+        monkeypatch.setattr(module, "CHUNK", 2)
 
 
 def leftovers(folder):

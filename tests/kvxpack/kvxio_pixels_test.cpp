@@ -6,13 +6,13 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <optional>
 
+#include "cmpr.h"
 #include "kvxio_test_util.h"
 
 namespace {
@@ -293,18 +293,16 @@ TEST(ValueOffset, OnlyPlainDecimalNumbersAreRead) {
   }
 }
 
-// gzip of `raw`, as the writer deflates.
+// gzip of `raw`, by the library's own deflater, as the writer deflates.
 std::string gzip(const std::string &raw) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&z, raw.size()) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(raw.data()));
-  z.avail_in = static_cast<uInt>(raw.size());
-  z.next_out = reinterpret_cast<Bytef *>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
+  std::string out(raw.size() + 1024, '\0');
+  size_t converted = 0;
+  int errval = 0;
+  EXPECT_EQ(cmpr_deflate(out.data(), out.size(), raw.data(), raw.size(), GzipCompression,
+                         &converted, &errval),
+            0)
+      << errval;
+  out.resize(converted);
   return out;
 }
 

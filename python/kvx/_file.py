@@ -447,12 +447,11 @@ def open(path: Union[str, bytes, os.PathLike], *, allow_outside: bool = False,
                 max_image_bytes=max_image_bytes)
 
 
-def walk_blocks(path, consumer, **options) -> File:
+def walk_blocks(path, consumer, **options) -> None:
     """Walks the KVX file `path` (options as for File), handing every data
     block to `consumer(file, block)` as the walk finds it, and lists none:
-    for passes over runs too long to keep a list of their blocks.  The
-    file returned holds no blocks."""
-    return _StreamedFile(path, consumer, **options)
+    for passes over runs too long to keep a list of their blocks."""
+    _StreamedFile(path, consumer, **options)
 
 
 class _StreamedFile(File):
